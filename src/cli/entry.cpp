@@ -1,0 +1,7 @@
+#include "cli/entry.hpp"
+
+namespace cli {
+
+int run(int, char**) { return 0; }
+
+}  // namespace cli

@@ -1,0 +1,3 @@
+#include "cli/entry.hpp"
+
+int main(int argc, char** argv) { return cli::run(argc, argv); }

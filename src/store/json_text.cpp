@@ -1,0 +1,226 @@
+#include "store/json_text.hpp"
+
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+
+#include <fmt/format.h>
+#include <nlohmann/json.hpp>
+
+namespace store {
+
+std::string format_float32(float value) {
+  if (!std::isfinite(value)) return "null";
+  if (value == 0.0f) return std::signbit(value) ? "-0.0" : "0.0";
+
+  // Scientific form gives the shortest round-trip digits and the exponent.
+  char buffer[64];
+  const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value,
+                                       std::chars_format::scientific);
+  std::string_view sci(buffer, static_cast<std::size_t>(end - buffer));
+  std::string out;
+  if (sci.front() == '-') {
+    out.push_back('-');
+    sci.remove_prefix(1);
+  }
+  const std::size_t e_pos = sci.find('e');
+  std::string digits;
+  for (char c : sci.substr(0, e_pos)) {
+    if (c != '.') digits.push_back(c);
+  }
+  const int exponent = std::atoi(std::string(sci.substr(e_pos + 1)).c_str());
+  const int kk = exponent + 1;  // 10^(kk-1) <= |x| < 10^kk
+  const int n = static_cast<int>(digits.size());
+
+  if (n <= kk && kk <= 13) {
+    out += digits;
+    out.append(static_cast<std::size_t>(kk - n), '0');
+    out += ".0";
+  } else if (0 < kk && kk <= 13) {
+    out += digits.substr(0, static_cast<std::size_t>(kk));
+    out.push_back('.');
+    out += digits.substr(static_cast<std::size_t>(kk));
+  } else if (-6 < kk && kk <= 0) {
+    out += "0.";
+    out.append(static_cast<std::size_t>(-kk), '0');
+    out += digits;
+  } else {
+    out.push_back(digits[0]);
+    if (n > 1) {
+      out.push_back('.');
+      out += digits.substr(1);
+    }
+    out += fmt::format("e{}", kk - 1);
+  }
+  return out;
+}
+
+void append_json_string(std::string& out, std::string_view s) {
+  out.push_back('"');
+  for (const char ch : s) {
+    const auto c = static_cast<unsigned char>(ch);
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      case '\b': out += "\\b"; break;
+      case '\f': out += "\\f"; break;
+      default:
+        if (c < 0x20) {
+          out += fmt::format("\\u{:04x}", c);
+        } else {
+          out.push_back(ch);
+        }
+    }
+  }
+  out.push_back('"');
+}
+
+void JsonWriter::newline_indent() {
+  out_.push_back('\n');
+  out_.append(2 * has_elements_.size(), ' ');
+}
+
+void JsonWriter::before_value() {
+  if (after_key_) {
+    after_key_ = false;
+    return;
+  }
+  if (has_elements_.empty()) return;
+  if (has_elements_.back()) out_.push_back(',');
+  has_elements_.back() = true;
+  if (style_ == JsonStyle::Pretty) newline_indent();
+}
+
+void JsonWriter::open(char bracket) {
+  before_value();
+  out_.push_back(bracket);
+  has_elements_.push_back(false);
+}
+
+void JsonWriter::close(char bracket) {
+  const bool had_elements = has_elements_.back();
+  has_elements_.pop_back();
+  if (had_elements && style_ == JsonStyle::Pretty) newline_indent();
+  out_.push_back(bracket);
+}
+
+JsonWriter& JsonWriter::begin_object() { open('{'); return *this; }
+JsonWriter& JsonWriter::end_object() { close('}'); return *this; }
+JsonWriter& JsonWriter::begin_array() { open('['); return *this; }
+JsonWriter& JsonWriter::end_array() { close(']'); return *this; }
+
+JsonWriter& JsonWriter::key(std::string_view name) {
+  before_value();
+  append_json_string(out_, name);
+  out_ += style_ == JsonStyle::Pretty ? ": " : ":";
+  after_key_ = true;
+  return *this;
+}
+
+JsonWriter& JsonWriter::string(std::string_view value) {
+  before_value();
+  append_json_string(out_, value);
+  return *this;
+}
+
+JsonWriter& JsonWriter::uint(std::uint64_t value) {
+  before_value();
+  out_ += fmt::format("{}", value);
+  return *this;
+}
+
+JsonWriter& JsonWriter::integer(std::int64_t value) {
+  before_value();
+  out_ += fmt::format("{}", value);
+  return *this;
+}
+
+JsonWriter& JsonWriter::float32(float value) {
+  before_value();
+  out_ += format_float32(value);
+  return *this;
+}
+
+JsonWriter& JsonWriter::boolean(bool value) {
+  before_value();
+  out_ += value ? "true" : "false";
+  return *this;
+}
+
+JsonWriter& JsonWriter::null() {
+  before_value();
+  out_ += "null";
+  return *this;
+}
+
+JsonWriter& JsonWriter::member_strings(std::string_view name,
+                                       const std::vector<std::string>& values) {
+  key(name).begin_array();
+  for (const auto& value : values) string(value);
+  return end_array();
+}
+
+namespace {
+
+template <typename Json>
+void write_value(JsonWriter& writer, const Json& value) {
+  switch (value.type()) {
+    case nlohmann::json::value_t::object:
+      writer.begin_object();
+      for (const auto& [name, member] : value.items()) {
+        writer.key(name);
+        write_value(writer, member);
+      }
+      writer.end_object();
+      break;
+    case nlohmann::json::value_t::array:
+      writer.begin_array();
+      for (const auto& element : value) write_value(writer, element);
+      writer.end_array();
+      break;
+    case nlohmann::json::value_t::string:
+      writer.string(value.template get_ref<const std::string&>());
+      break;
+    case nlohmann::json::value_t::boolean:
+      writer.boolean(value.template get<bool>());
+      break;
+    case nlohmann::json::value_t::number_unsigned:
+      writer.uint(value.template get<std::uint64_t>());
+      break;
+    case nlohmann::json::value_t::number_integer:
+      writer.integer(value.template get<std::int64_t>());
+      break;
+    case nlohmann::json::value_t::number_float:
+      writer.float32(static_cast<float>(value.template get<double>()));
+      break;
+    case nlohmann::json::value_t::null:
+    case nlohmann::json::value_t::discarded:
+    case nlohmann::json::value_t::binary:
+      writer.null();
+      break;
+  }
+}
+
+}  // namespace
+
+std::string to_json_text(const nlohmann::json& value, JsonStyle style) {
+  JsonWriter writer(style);
+  write_value(writer, value);
+  return writer.take();
+}
+
+std::string to_json_text(const nlohmann::ordered_json& value, JsonStyle style) {
+  JsonWriter writer(style);
+  write_value(writer, value);
+  return writer.take();
+}
+
+std::expected<void, StoreError> write_json_atomic(const std::filesystem::path& path,
+                                                  const nlohmann::ordered_json& value) {
+  return write_atomic(path, to_json_text(value, JsonStyle::Pretty));
+}
+
+}  // namespace store

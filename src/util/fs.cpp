@@ -1,0 +1,126 @@
+#include "util/fs.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <system_error>
+
+#include "util/text.hpp"
+
+namespace fsx {
+namespace {
+
+std::string errno_text(int error) { return std::error_code(error, std::system_category()).message(); }
+
+// Closes the descriptor on every path out of a function.
+class Fd {
+ public:
+  explicit Fd(int fd) : fd_(fd) {}
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  ~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  int get() const { return fd_; }
+  // Closes now so that a failing close (delayed write error) can be reported.
+  int release_and_close() {
+    const int result = ::close(fd_);
+    fd_ = -1;
+    return result;
+  }
+
+ private:
+  int fd_;
+};
+
+}  // namespace
+
+std::expected<std::string, std::string> read_bytes(const std::filesystem::path& path) {
+  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.get() < 0) return std::unexpected(errno_text(errno));
+  std::string content;
+  struct stat info {};
+  if (::fstat(fd.get(), &info) == 0 && info.st_size > 0) {
+    content.reserve(static_cast<std::size_t>(info.st_size));
+  }
+  char buffer[1 << 16];
+  for (;;) {
+    const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return std::unexpected(errno_text(errno));
+    }
+    if (got == 0) break;
+    content.append(buffer, static_cast<std::size_t>(got));
+  }
+  return content;
+}
+
+std::expected<std::string, std::string> read_text(const std::filesystem::path& path) {
+  auto bytes = read_bytes(path);
+  if (!bytes) return bytes;
+  if (!text::is_valid_utf8(*bytes)) return std::unexpected(std::string(kNotUtf8));
+  return bytes;
+}
+
+std::expected<void, std::string> write_plain(const std::filesystem::path& path,
+                                             std::string_view bytes) {
+  Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  if (fd.get() < 0) return std::unexpected(errno_text(errno));
+  std::size_t written = 0;
+  while (written < bytes.size()) {
+    const ssize_t put = ::write(fd.get(), bytes.data() + written, bytes.size() - written);
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      return std::unexpected(errno_text(errno));
+    }
+    written += static_cast<std::size_t>(put);
+  }
+  if (fd.release_and_close() != 0) return std::unexpected(errno_text(errno));
+  return {};
+}
+
+std::expected<std::vector<DirEntry>, std::string> list_dir(const std::filesystem::path& dir) {
+  std::error_code ec;
+  std::filesystem::directory_iterator it(dir, ec);
+  if (ec) return std::unexpected(ec.message());
+  std::vector<DirEntry> entries;
+  for (const std::filesystem::directory_iterator end; it != end; it.increment(ec)) {
+    if (ec) return std::unexpected(ec.message());
+    const auto& path = it->path();
+    entries.push_back({text::to_valid_utf8(path.filename().native()), path});
+  }
+  if (ec) return std::unexpected(ec.message());
+  std::ranges::stable_sort(entries, [](const DirEntry& a, const DirEntry& b) {
+    if (a.name != b.name) return a.name < b.name;
+    return a.path.native() < b.path.native();
+  });
+  return entries;
+}
+
+bool is_regular_file(const std::filesystem::path& path) {
+  std::error_code ec;
+  return std::filesystem::is_regular_file(path, ec);
+}
+
+bool is_directory(const std::filesystem::path& path) {
+  std::error_code ec;
+  return std::filesystem::is_directory(path, ec);
+}
+
+std::expected<void, std::string> create_directories(const std::filesystem::path& dir) {
+  std::error_code ec;
+  std::filesystem::create_directories(dir, ec);
+  if (ec) return std::unexpected(ec.message());
+  // create_directories reports success when `dir` exists as a file on some
+  // library versions; make the failure visible.
+  if (!std::filesystem::is_directory(dir, ec)) {
+    return std::unexpected(errno_text(ENOTDIR));
+  }
+  return {};
+}
+
+}  // namespace fsx

@@ -1,0 +1,147 @@
+#include "util/text.hpp"
+
+#include <unicode/uchar.h>
+#include <unicode/utf8.h>
+
+namespace text {
+
+bool is_white_space(char32_t c) {
+  return u_hasBinaryProperty(static_cast<UChar32>(c), UCHAR_WHITE_SPACE);
+}
+
+bool is_alphabetic_or_numeric(char32_t c) {
+  const auto cp = static_cast<UChar32>(c);
+  if (u_hasBinaryProperty(cp, UCHAR_ALPHABETIC)) return true;
+  const auto category = u_charType(cp);
+  return category == U_DECIMAL_DIGIT_NUMBER || category == U_LETTER_NUMBER ||
+         category == U_OTHER_NUMBER;
+}
+
+char32_t next_char(std::string_view s, std::size_t& i) {
+  const auto* bytes = reinterpret_cast<const uint8_t*>(s.data());
+  const auto length = static_cast<int32_t>(s.size());
+  auto offset = static_cast<int32_t>(i);
+  UChar32 c = 0;
+  U8_NEXT(bytes, offset, length, c);
+  i = static_cast<std::size_t>(offset);
+  return c < 0 ? U'\uFFFD' : static_cast<char32_t>(c);
+}
+
+void append_utf8(std::string& out, char32_t c) {
+  uint8_t buffer[U8_MAX_LENGTH];
+  int32_t length = 0;
+  UBool error = false;
+  U8_APPEND(buffer, length, U8_MAX_LENGTH, static_cast<UChar32>(c), error);
+  if (error) {
+    append_utf8(out, U'\uFFFD');
+    return;
+  }
+  out.append(reinterpret_cast<const char*>(buffer), static_cast<std::size_t>(length));
+}
+
+std::string_view trim_start(std::string_view s) {
+  std::size_t i = 0;
+  while (i < s.size()) {
+    std::size_t next = i;
+    const char32_t c = next_char(s, next);
+    // A replacement produced by a broken sequence is not white space.
+    if (!is_white_space(c)) break;
+    i = next;
+  }
+  return s.substr(i);
+}
+
+std::string_view trim_end(std::string_view s) {
+  std::size_t end = s.size();
+  while (end > 0) {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(s.data());
+    auto offset = static_cast<int32_t>(end);
+    UChar32 c = 0;
+    U8_PREV(bytes, 0, offset, c);
+    if (c < 0 || !is_white_space(static_cast<char32_t>(c))) break;
+    end = static_cast<std::size_t>(offset);
+  }
+  return s.substr(0, end);
+}
+
+std::string_view trim(std::string_view s) { return trim_end(trim_start(s)); }
+
+std::vector<std::string_view> split_white_space(std::string_view s) {
+  std::vector<std::string_view> pieces;
+  std::size_t i = 0;
+  std::size_t start = std::string_view::npos;
+  while (i < s.size()) {
+    const std::size_t here = i;
+    const char32_t c = next_char(s, i);
+    if (is_white_space(c)) {
+      if (start != std::string_view::npos) {
+        pieces.push_back(s.substr(start, here - start));
+        start = std::string_view::npos;
+      }
+    } else if (start == std::string_view::npos) {
+      start = here;
+    }
+  }
+  if (start != std::string_view::npos) pieces.push_back(s.substr(start));
+  return pieces;
+}
+
+std::size_t char_count(std::string_view s) {
+  std::size_t count = 0;
+  for (std::size_t i = 0; i < s.size(); ++count) next_char(s, i);
+  return count;
+}
+
+std::string_view first_chars(std::string_view s, std::size_t n) {
+  std::size_t i = 0;
+  for (std::size_t taken = 0; taken < n && i < s.size(); ++taken) next_char(s, i);
+  return s.substr(0, i);
+}
+
+bool is_valid_utf8(std::string_view s) {
+  const auto* bytes = reinterpret_cast<const uint8_t*>(s.data());
+  const auto length = static_cast<int32_t>(s.size());
+  int32_t offset = 0;
+  while (offset < length) {
+    if (bytes[offset] < 0x80) {
+      ++offset;
+      continue;
+    }
+    UChar32 c = 0;
+    U8_NEXT(bytes, offset, length, c);
+    if (c < 0) return false;
+  }
+  return true;
+}
+
+std::string to_valid_utf8(std::string_view s) {
+  if (is_valid_utf8(s)) return std::string(s);
+  std::string out;
+  out.reserve(s.size() + 8);
+  for (std::size_t i = 0; i < s.size();) append_utf8(out, next_char(s, i));
+  return out;
+}
+
+bool is_char_boundary(std::string_view s, std::size_t i) {
+  if (i == 0 || i >= s.size()) return i <= s.size();
+  return (static_cast<unsigned char>(s[i]) & 0xC0) != 0x80;
+}
+
+std::vector<std::string_view> lines(std::string_view s) {
+  std::vector<std::string_view> out;
+  std::size_t start = 0;
+  while (start < s.size()) {
+    const std::size_t newline = s.find('\n', start);
+    std::size_t end = newline == std::string_view::npos ? s.size() : newline;
+    std::string_view line = s.substr(start, end - start);
+    if (newline != std::string_view::npos && !line.empty() && line.back() == '\r') {
+      line.remove_suffix(1);
+    }
+    out.push_back(line);
+    if (newline == std::string_view::npos) break;
+    start = newline + 1;
+  }
+  return out;
+}
+
+}  // namespace text

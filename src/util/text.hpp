@@ -1,0 +1,54 @@
+#pragma once
+
+// Unicode-aware text helpers shared by every subsystem. All inputs are UTF-8;
+// characters are Unicode scalar values, "white space" is the Unicode White_Space
+// property. Bytes that do not decode are treated as ordinary non-space characters.
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace text {
+
+// True when `c` has the Unicode White_Space property.
+bool is_white_space(char32_t c);
+
+// True when `c` is Alphabetic or has general category Nd, Nl or No.
+bool is_alphabetic_or_numeric(char32_t c);
+
+// Decodes the character starting at byte `i` of `s` and advances `i` past it.
+// An ill-formed sequence yields U+FFFD and skips its maximal ill-formed part.
+char32_t next_char(std::string_view s, std::size_t& i);
+
+// Appends the UTF-8 encoding of `c` to `out`.
+void append_utf8(std::string& out, char32_t c);
+
+// `s` without leading and trailing white space.
+std::string_view trim(std::string_view s);
+std::string_view trim_start(std::string_view s);
+std::string_view trim_end(std::string_view s);
+
+// `s` split at runs of white space, without empty pieces.
+std::vector<std::string_view> split_white_space(std::string_view s);
+
+// Number of characters in `s`.
+std::size_t char_count(std::string_view s);
+
+// The first `n` characters of `s` (all of `s` when it is shorter).
+std::string_view first_chars(std::string_view s, std::size_t n);
+
+// True when `s` is well-formed UTF-8.
+bool is_valid_utf8(std::string_view s);
+
+// `s` with every ill-formed sequence replaced by U+FFFD.
+std::string to_valid_utf8(std::string_view s);
+
+// True when byte `i` of `s` starts a character (or is the end of `s`).
+bool is_char_boundary(std::string_view s, std::size_t i);
+
+// The lines of `s`: pieces ended by "\n" or by the end of the text, with a "\r"
+// before the "\n" removed. A final "\n" does not start a further, empty line.
+std::vector<std::string_view> lines(std::string_view s);
+
+}  // namespace text
