@@ -1,0 +1,86 @@
+#pragma once
+
+// The knowledge graph kept in .system/graph.json: record, goal and topic nodes
+// and the links between them, as the note application reads and edits them.
+
+#include <cstdint>
+#include <expected>
+#include <filesystem>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace graph {
+
+struct Record {
+  std::string id;
+  std::string date;
+  std::string time;
+  std::string title;
+  float x = 0.0f;
+  float y = 0.0f;
+  bool operator==(const Record&) const = default;
+};
+
+struct Goal {
+  std::string id;
+  std::string name;
+  std::uint8_t progress = 0;
+  float x = 0.0f;
+  float y = 0.0f;
+  bool operator==(const Goal&) const = default;
+};
+
+struct Topic {
+  std::string id;
+  std::string name;
+  float x = 0.0f;
+  float y = 0.0f;
+  bool operator==(const Topic&) const = default;
+};
+
+using Node = std::variant<Record, Goal, Topic>;
+
+// The id every node variant carries.
+const std::string& node_id(const Node& node);
+
+enum class EdgeSource { Llm, User };
+
+struct Edge {
+  std::string id;
+  std::string from;
+  std::string to;
+  float weight = 1.0f;
+  EdgeSource source = EdgeSource::Llm;
+  bool confirmed = false;
+  bool operator==(const Edge&) const = default;
+};
+
+struct Layout {
+  std::string algorithm;
+  std::string timestamp;
+  bool operator==(const Layout&) const = default;
+};
+
+struct Graph {
+  std::string version;
+  std::vector<Node> nodes;
+  std::vector<Edge> edges;
+  Layout layout;
+  bool operator==(const Graph&) const = default;
+};
+
+// Loads graph.json of the workspace; any problem gives the empty graph.
+Graph load_graph(const std::filesystem::path& root);
+
+// Drops edges whose from or to names no node, keeping the order of the rest.
+void prune_dangling_edges(Graph& graph);
+
+// Prunes, stamps version and layout timestamp with the current UTC time and
+// writes graph.json atomically; returns the graph as written.
+std::expected<Graph, std::string> save_graph(const std::filesystem::path& root, Graph graph);
+
+// The exact pretty JSON text of `graph` as save_graph writes it.
+std::string graph_to_json(const Graph& graph);
+
+}  // namespace graph
