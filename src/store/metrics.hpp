@@ -1,0 +1,33 @@
+#pragma once
+
+// .system/metrics.json: the note application's usage counters. The backfill
+// owns only the record count and carries the other three over unchanged.
+
+#include <cstdint>
+#include <expected>
+#include <filesystem>
+#include <string>
+
+namespace store {
+
+struct Metrics {
+  std::uint64_t records = 0;
+  std::uint64_t organize_calls = 0;
+  std::uint64_t organize_adopted = 0;
+  std::uint64_t graph_edits = 0;
+  bool operator==(const Metrics&) const = default;
+};
+
+// Reads metrics.json; any problem (missing, not UTF-8, not a strict object of
+// unsigned integers, a repeated counter) gives all counters 0.
+Metrics load_metrics(const std::filesystem::path& root);
+
+// The pretty JSON text of `metrics`.
+std::string metrics_to_json(const Metrics& metrics);
+
+// Writes metrics.json atomically; fails with "写入 metrics 失败: " and the store
+// error, or with the text of a failed .system creation.
+std::expected<void, std::string> save_metrics(const std::filesystem::path& root,
+                                              const Metrics& metrics);
+
+}  // namespace store
