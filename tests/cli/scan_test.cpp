@@ -1,0 +1,118 @@
+#include "cli/scan.hpp"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "support/temp_dir.hpp"
+
+using testing_support::TempDir;
+
+namespace {
+
+journal::JournalEntry with_fields(std::string_view text) {
+  journal::JournalEntry entry;
+  cli::add_inventory_fields(entry, text);
+  return entry;
+}
+
+std::string record(std::string_view time, std::string_view extra = "") {
+  return "## " + std::string(time) + "\n" + std::string(extra);
+}
+
+}  // namespace
+
+TEST(InventoryFieldsTest, TopicIsTheTrimmedSecondPathSegment) {
+  EXPECT_TRUE(with_fields("相对路径：a\n").topics.empty());
+  EXPECT_EQ(with_fields("相对路径：/a/b\n").topics, std::vector<std::string>{"a"});
+  EXPECT_EQ(with_fields("相对路径：a/ b /c\n").topics, std::vector<std::string>{"b"});
+  EXPECT_TRUE(with_fields("相对路径：a/\n").topics.empty());
+  EXPECT_EQ(with_fields("  相对路径：工作\\项目A\\会议.docx\u3000\n").topics,
+            std::vector<std::string>{"项目A"});
+  EXPECT_EQ(with_fields("相对路径：x\\项目A\\1\n相对路径：y/项目A/2\n相对路径：z/项目B\n").topics,
+            (std::vector<std::string>{"项目A", "项目B"}));
+  // An ASCII colon is not the label.
+  EXPECT_TRUE(with_fields("相对路径:a/b\n").topics.empty());
+}
+
+TEST(InventoryFieldsTest, FirstNonEmptyCategoryIsTheGoal) {
+  EXPECT_EQ(with_fields("分类：　 \n分类： 工作/日报 \n分类：生活\n").goal, "工作/日报");
+  EXPECT_FALSE(with_fields("分类：\n").goal);
+  journal::JournalEntry rated;
+  rated.goal = "来自评分行";
+  cli::add_inventory_fields(rated, "分类：工作\n");
+  EXPECT_EQ(rated.goal, "来自评分行");
+}
+
+class ScanTest : public ::testing::Test {
+ protected:
+  std::vector<journal::JournalEntry> scan() {
+    auto records = cli::scan_records(dir.path(), err);
+    EXPECT_TRUE(records.has_value());
+    return records.value_or(std::vector<journal::JournalEntry>{});
+  }
+  TempDir dir;
+  std::ostringstream err;
+};
+
+TEST_F(ScanTest, FindsOnlyFilesThreeLevelsDown) {
+  dir.write("2026/07/2026-07-03-a.md", record("09:00"));
+  dir.write("2026-07-01-root.md", record("09:00"));
+  dir.write("2026/2026-07-01-year.md", record("09:00"));
+  dir.write("2026/07/sub/2026-07-02-deep.md", record("09:00"));
+  dir.write("2026-07/07/2026-07-02-x.md", record("09:00"));    // not a year directory
+  dir.write("2026/7/2026-07-02-x.md", record("09:00"));        // not a month directory
+  dir.write(".system/07/2026-07-02-x.md", record("09:00"));
+  dir.write("2026/07/2026-07-09-upper.MD", record("09:00"));
+  dir.write("2026/07/short.md", record("09:00"));              // under 10 bytes
+  dir.write("2026/07/2026-07-1中.md", record("09:00"));        // byte 10 inside a character
+  dir.write("2026/07/2026-07-04-nohead.md", "no heading here\n");
+  dir.write("2025/01/2026-07-05-misfiled.md", record("08:00"));
+  dir.write("2026/07/2026-07.md", record("10:00"));
+  const auto records = scan();
+  ASSERT_EQ(records.size(), 3u);
+  EXPECT_EQ(records[0].file_name, "2026-07-03-a.md");
+  EXPECT_EQ(records[1].file_name, "2026-07-05-misfiled.md");
+  EXPECT_EQ(records[1].date, "2026-07-05");  // the name, not the directory
+  EXPECT_EQ(records[2].date, "2026-07.md");
+  EXPECT_EQ(err.str(), "");
+}
+
+TEST_F(ScanTest, UnreadableRecordFilesAreReportedAndSkipped) {
+  dir.write("2026/07/2026-07-03-gbk.md", "## 09:00\n\xC4\xE3\xBA\xC3\n");
+  std::filesystem::create_directories(dir / "2026/07/2026-07-04-dir.md");
+  dir.write("2026/07/2026-07-05-ok.md", record("09:00"));
+  const auto records = scan();
+  ASSERT_EQ(records.size(), 1u);
+  const auto root = dir.path().string();
+  EXPECT_EQ(err.str(),
+            "[warn] 跳过无法读取的记录文件: " + root + "/2026/07/2026-07-03-gbk.md: 不是有效的 UTF-8 文本\n"
+            "[warn] 跳过无法读取的记录文件: " + root + "/2026/07/2026-07-04-dir.md: Is a directory\n");
+}
+
+TEST_F(ScanTest, OrdersByDateThenTimeAndKeepsFileNameOrderForTies) {
+  dir.write("2026/07/2026-07-03-b.md", record("09:30"));
+  dir.write("2026/07/2026-07-03-a.md", record("09:30"));
+  dir.write("2026/07/2026-07-03-c.md", record("08:00"));
+  dir.write("2026/06/2026-07-03-z.md", record("09:30"));  // earlier month directory
+  dir.write("2025/12/2025-12-31-y.md", record("23:59"));
+  const auto records = scan();
+  std::vector<std::string> names;
+  for (const auto& r : records) names.push_back(r.file_name);
+  EXPECT_EQ(names, (std::vector<std::string>{"2025-12-31-y.md", "2026-07-03-c.md",
+                                             "2026-07-03-z.md", "2026-07-03-a.md",
+                                             "2026-07-03-b.md"}));
+}
+
+TEST(InferTest, ListsAndCounts) {
+  std::vector<journal::JournalEntry> records(3);
+  records[0].goal = "工作/日报";
+  records[0].topics = {"项目B", "项目A"};
+  records[1].goal = "工作";
+  records[1].topics = {"项目A"};
+  const auto scan = cli::infer(records);
+  EXPECT_EQ(scan.goals, (std::vector<std::string>{"工作", "工作/日报"}));
+  EXPECT_EQ(scan.topics, (std::vector<std::string>{"项目A", "项目B"}));
+  EXPECT_EQ(scan.with_goal, 2u);
+  EXPECT_EQ(scan.with_topic, 2u);
+}

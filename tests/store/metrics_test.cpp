@@ -1,0 +1,55 @@
+#include "store/metrics.hpp"
+
+#include <gtest/gtest.h>
+
+#include "support/temp_dir.hpp"
+
+using store::Metrics;
+using testing_support::TempDir;
+
+class MetricsTest : public ::testing::Test {
+ protected:
+  Metrics load(std::string_view content) {
+    dir.write(".system/metrics.json", content);
+    return store::load_metrics(dir.path());
+  }
+  TempDir dir;
+};
+
+TEST_F(MetricsTest, MissingFileGivesZeros) { EXPECT_EQ(store::load_metrics(dir.path()), Metrics{}); }
+
+TEST_F(MetricsTest, KeepsKnownCountersAndSkipsUnknownKeys) {
+  const auto m = load(R"({"graphEdits": 5, "other": {"a": [1, -2.5]}, "other": null})");
+  EXPECT_EQ(m, (Metrics{0, 0, 0, 5}));
+  EXPECT_EQ(load(" {\"records\":18446744073709551615}\r\n\t").records, 18446744073709551615u);
+}
+
+TEST_F(MetricsTest, AnythingButStrictUnsignedIntegersResetsAllCounters) {
+  for (const char* bad : {
+           R"({"graphEdits": 5, "records": 3.0})", R"({"graphEdits": 5, "records": -1})",
+           R"({"graphEdits": 5, "records": -0})", R"({"graphEdits": 5, "records": 1e2})",
+           R"({"graphEdits": 5, "records": 18446744073709551616})",
+           R"({"graphEdits": 5, "records": "3"})", R"({"graphEdits": 5, "records": null})",
+           R"({"graphEdits": 5, "records": [1]})", R"({"graphEdits": 5, "graphEdits": 6})",
+           "\xEF\xBB\xBF{\"graphEdits\": 5}", R"({"graphEdits": 5} x)", "[5]", "5", "",
+           "{\"graphEdits\": 5, \"k\": \"\xFF\"}"}) {
+    EXPECT_EQ(load(bad), Metrics{}) << bad;
+  }
+}
+
+TEST_F(MetricsTest, SavesThePrettyFormAndKeepsApplicationCounters) {
+  load(R"({"records": 1, "organizeCalls": 7, "organizeAdopted": 3, "graphEdits": 2})");
+  auto metrics = store::load_metrics(dir.path());
+  metrics.records = 12;
+  ASSERT_TRUE(store::save_metrics(dir.path(), metrics));
+  EXPECT_EQ(dir.read(".system/metrics.json"),
+            "{\n  \"records\": 12,\n  \"organizeCalls\": 7,\n  \"organizeAdopted\": 3,\n"
+            "  \"graphEdits\": 2\n}");
+}
+
+TEST_F(MetricsTest, SaveFailureNamesTheFile) {
+  std::filesystem::create_directories(dir / ".system/metrics.json.tmp");
+  const auto saved = store::save_metrics(dir.path(), Metrics{});
+  ASSERT_FALSE(saved);
+  EXPECT_EQ(saved.error(), "写入 metrics 失败: IO 错误: Is a directory");
+}
