@@ -47,11 +47,11 @@ EntryRefs load_range(journal::DayListingCache& days, std::string_view first,
 }
 
 EntryRefs sorted_by_date_and_time(EntryRefs entries) {
-  std::ranges::stable_sort(entries, [](const journal::JournalEntry* a,
-                                       const journal::JournalEntry* b) {
-    if (a->date != b->date) return a->date < b->date;
-    return a->time < b->time;
-  });
+  std::ranges::stable_sort(entries,
+                           [](const journal::JournalEntry* a, const journal::JournalEntry* b) {
+                             if (a->date != b->date) return a->date < b->date;
+                             return a->time < b->time;
+                           });
   return entries;
 }
 

@@ -37,8 +37,7 @@ std::string display_title(const journal::JournalEntry& entry);
 
 // The entries of every date from `first` to `last` (compared as texts), day by
 // day; days whose listing fails contribute nothing.
-EntryRefs load_range(journal::DayListingCache& days, std::string_view first,
-                     std::string_view last);
+EntryRefs load_range(journal::DayListingCache& days, std::string_view first, std::string_view last);
 
 // `entries` stably sorted by date, then time.
 EntryRefs sorted_by_date_and_time(EntryRefs entries);

@@ -40,8 +40,7 @@ std::optional<DayMoment> find_breakpoint(const std::vector<journal::JournalEntry
     }
   }
   if (!worst || (worst->focus >= 2 && worst->persistence >= 2)) return std::nullopt;
-  return moment(*worst,
-                fmt::format("focus={}, persistence={}", worst->focus, worst->persistence));
+  return moment(*worst, fmt::format("focus={}, persistence={}", worst->focus, worst->persistence));
 }
 
 void write_moment(store::JsonWriter& writer, std::string_view name,

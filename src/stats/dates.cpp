@@ -25,9 +25,10 @@ std::optional<std::chrono::year_month_day> parse_date(std::string_view text) {
   if (text.size() != 10 || text[4] != '-' || text[7] != '-') return std::nullopt;
   const auto year = text.substr(0, 4), month = text.substr(5, 2), day = text.substr(8, 2);
   if (!all_digits(year) || !all_digits(month) || !all_digits(day)) return std::nullopt;
-  const std::chrono::year_month_day date{std::chrono::year{digits_value(year)},
-                                         std::chrono::month{static_cast<unsigned>(digits_value(month))},
-                                         std::chrono::day{static_cast<unsigned>(digits_value(day))}};
+  const std::chrono::year_month_day date{
+      std::chrono::year{digits_value(year)},
+      std::chrono::month{static_cast<unsigned>(digits_value(month))},
+      std::chrono::day{static_cast<unsigned>(digits_value(day))}};
   if (!date.ok()) return std::nullopt;
   return date;
 }
@@ -60,8 +61,7 @@ std::optional<unsigned> last_day_of_month(int year, int month) {
 }
 
 std::string iso_week_key(std::chrono::year_month_day date) {
-  const auto time =
-      std::chrono::system_clock::to_time_t(std::chrono::sys_days{date});
+  const auto time = std::chrono::system_clock::to_time_t(std::chrono::sys_days{date});
   return fmt::format("{:%G-w%V}", fmt::gmtime(time));
 }
 

@@ -103,9 +103,9 @@ std::expected<MonthlyStats, std::string> build_monthly_stats(journal::DayListing
                            nonzero_mean(members, kFocus), nonzero_mean(members, kAffect)};
   }
 
-  stats.goal_evolution = goal_evolution(
-      days.root(), fmt::format("{:04}-{:02}-01", key->year, key->month),
-      fmt::format("{:04}-{:02}-{:02}", key->year, key->month, days_in_month));
+  stats.goal_evolution =
+      goal_evolution(days.root(), fmt::format("{:04}-{:02}-01", key->year, key->month),
+                     fmt::format("{:04}-{:02}-{:02}", key->year, key->month, days_in_month));
   const EntryRefs sorted = sorted_by_date_and_time(entries);
   stats.record_titles = record_titles(sorted, kMonthlyTitleLimit);
   stats.record_snippets = record_snippets(sorted);

@@ -103,8 +103,8 @@ std::expected<void, std::string> write_month_end_snapshots(
     snapshot.date = fmt::format("{:04}-{:02}-{:02}", month->year, month->month, last_day);
     // A directory that cannot be made shows up as the write's own failure.
     (void)fsx::create_directories(store::snapshots_dir(root));
-    if (auto written = store::write_atomic(snapshot_path(root, snapshot.date),
-                                           snapshot_json(snapshot));
+    if (auto written =
+            store::write_atomic(snapshot_path(root, snapshot.date), snapshot_json(snapshot));
         !written) {
       return std::unexpected("写入快照失败: " + written.error().text());
     }

@@ -84,7 +84,11 @@ std::string weekly_stats_json(const WeeklyStats& stats) {
   for (const auto& [topic, count] : stats.topic_counts) writer.member_uint(topic, count);
   writer.end_object().key("goalProgress").begin_object();
   for (const auto& [goal, move] : stats.goal_progress) {
-    writer.key(goal).begin_object().member_uint("from", move.from).member_uint("to", move.to).end_object();
+    writer.key(goal)
+        .begin_object()
+        .member_uint("from", move.from)
+        .member_uint("to", move.to)
+        .end_object();
   }
   writer.end_object()
       .member("pattern", stats.pattern)

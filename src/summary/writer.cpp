@@ -103,9 +103,11 @@ std::expected<ReportCounts, std::string> write_reports(
     auto report = monthly_report(*stats);
     store_sentences(report, *stats);
     if (stats->pattern.empty()) {
-      report.work = fmt::format("本月记录 {} 条 / {} 天", stats->total_entries, stats->days_recorded);
+      report.work =
+          fmt::format("本月记录 {} 条 / {} 天", stats->total_entries, stats->days_recorded);
     }
-    if (auto written = write_summary(root, "monthly", month, stats::monthly_stats_json(*stats), report);
+    if (auto written =
+            write_summary(root, "monthly", month, stats::monthly_stats_json(*stats), report);
         !written) {
       return std::unexpected(written.error());
     }
@@ -130,8 +132,8 @@ std::expected<ReportCounts, std::string> write_reports(
     // listed; it simply has no daily report.
     const auto stats = stats::build_daily_stats(days, day);
     if (!stats) continue;
-    if (auto written =
-            write_summary(root, "daily", day, stats::daily_stats_json(*stats), daily_report(*stats));
+    if (auto written = write_summary(root, "daily", day, stats::daily_stats_json(*stats),
+                                     daily_report(*stats));
         !written) {
       return std::unexpected(written.error());
     }

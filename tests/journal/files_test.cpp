@@ -52,8 +52,8 @@ TEST(ListDayEntriesTest, TakesOnlyTheDaysFilesInTimeOrder) {
 
   const auto listed = list_day_entries(root.path(), "2026-07-03");
   ASSERT_TRUE(listed);
-  EXPECT_EQ(names(*listed), (std::vector<std::string>{"2026-07-03-c.md", "2026-07-03-a.md",
-                                                      "2026-07-03-b.md"}));
+  EXPECT_EQ(names(*listed),
+            (std::vector<std::string>{"2026-07-03-c.md", "2026-07-03-a.md", "2026-07-03-b.md"}));
   EXPECT_EQ(listed->front().date, "2026-07-03");
   EXPECT_EQ(listed->front().title, "c");
 

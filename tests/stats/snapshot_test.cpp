@@ -26,11 +26,11 @@ constexpr const char* kSnapshots = ".system/stats/snapshots/";
 
 TEST(MonthEndSnapshotTest, OneFilePerMonthDatedItsLastDay) {
   TempDir root;
-  ASSERT_TRUE(stats::write_month_end_snapshots(
-      root.path(),
-      records_on({"2024-02-10", "2026-02-01", "2026-02-27", "2026-12-05", "2026-13-01",
-                  "2026-00-09"}),
-      {"B", "A", "A"}));
+  ASSERT_TRUE(
+      stats::write_month_end_snapshots(root.path(),
+                                       records_on({"2024-02-10", "2026-02-01", "2026-02-27",
+                                                   "2026-12-05", "2026-13-01", "2026-00-09"}),
+                                       {"B", "A", "A"}));
   for (const char* date : {"2024-02-29", "2026-02-28", "2026-12-31", "2026-13-28", "2026-00-31"}) {
     EXPECT_TRUE(root.exists(std::string(kSnapshots) + date + ".json")) << date;
   }
@@ -68,12 +68,11 @@ TEST(LoadSnapshotTest, ReadsBothShapesAndRejectsMalformedFiles) {
   EXPECT_EQ(load_snapshot(root.path(), "array"), expected);
 
   int index = 0;
-  for (const char* bad : {R"({"date": "d"})", R"({"date": "d", "goals": {}, "date": "e"})",
-                          R"(["d", {}, 1])", R"(["d"])", R"({"date": 1, "goals": {}})",
-                          R"({"date": "d", "goals": {"A": 256}})",
-                          R"({"date": "d", "goals": {"A": -1}})",
-                          R"({"date": "d", "goals": {"A": 1.0}})", R"({"date": "d", "goals": []})",
-                          "{\"date\": \"d\", \"goals\": {}} x", ""}) {
+  for (const char* bad :
+       {R"({"date": "d"})", R"({"date": "d", "goals": {}, "date": "e"})", R"(["d", {}, 1])",
+        R"(["d"])", R"({"date": 1, "goals": {}})", R"({"date": "d", "goals": {"A": 256}})",
+        R"({"date": "d", "goals": {"A": -1}})", R"({"date": "d", "goals": {"A": 1.0}})",
+        R"({"date": "d", "goals": []})", "{\"date\": \"d\", \"goals\": {}} x", ""}) {
     const std::string name = "bad" + std::to_string(index++);
     root.write(std::string(kSnapshots) + name + ".json", bad);
     EXPECT_FALSE(load_snapshot(root.path(), name)) << bad;

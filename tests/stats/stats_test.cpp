@@ -105,7 +105,8 @@ TEST(WeeklyStatsTest, ComparesWithThePreviousWeekAcrossMonths) {
 
 TEST(WeeklyStatsTest, RecordTitlesSkipRepeatsAndStopAtForty) {
   TempDir root;
-  for (int i = 0; i < 45; ++i) write_entry(root, "2026-07-01", fmt::format("n{:02}", i), "09:00", "");
+  for (int i = 0; i < 45; ++i)
+    write_entry(root, "2026-07-01", fmt::format("n{:02}", i), "09:00", "");
   write_entry(root, "2026-07-01", "n00x", "08:00", "", "");
   // Too short a name to cut: shown by its own title, the same line as n00's.
   root.write("2026/07/2026-07-01-.md", "# n00\n## 08:30\n");
@@ -154,9 +155,9 @@ TEST(MonthlyStatsTest, BuildsTotalsPhasesLinesAndGoalMovement) {
   EXPECT_EQ(month->goal_evolution[0].to, 2);
   EXPECT_EQ(month->record_titles,
             (std::vector<std::string>{"2024-02-01 b", "2024-02-01 a", "2024-02-29 c"}));
-  EXPECT_EQ(month->record_snippets, (std::vector<std::string>{"2024-02-01 " + std::string(50, 'x'),
-                                                              "2024-02-01 a b c",
-                                                              "2024-02-29 a b c"}));
+  EXPECT_EQ(month->record_snippets,
+            (std::vector<std::string>{"2024-02-01 " + std::string(50, 'x'), "2024-02-01 a b c",
+                                      "2024-02-29 a b c"}));
   std::string fifty, thirty;  // eighty characters in all
   for (int i = 0; i < 80; ++i) (i < 50 ? fifty : thirty) += "字";
   EXPECT_EQ(stats::body_snippet(fifty + thirty), fifty);
