@@ -1,0 +1,112 @@
+#include "journal/files.hpp"
+
+#include <algorithm>
+
+#include <fmt/format.h>
+
+namespace journal {
+namespace {
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+int digits_value(std::string_view s) {
+  int value = 0;
+  for (const char c : s) value = value * 10 + (c - '0');
+  return value;
+}
+
+// Four digits, or a sign followed by three digits.
+std::optional<int> signed_field(std::string_view s) {
+  if (std::all_of(s.begin(), s.end(), is_digit)) return digits_value(s);
+  const auto rest = s.substr(1);
+  if ((s[0] == '+' || s[0] == '-') && std::all_of(rest.begin(), rest.end(), is_digit)) {
+    return s[0] == '-' ? -digits_value(rest) : digits_value(rest);
+  }
+  return std::nullopt;
+}
+
+// Two digits, or "+" followed by one digit.
+std::optional<int> unsigned_field(std::string_view s) {
+  if (is_digit(s[0]) && is_digit(s[1])) return digits_value(s);
+  if (s[0] == '+' && is_digit(s[1])) return digits_value(s.substr(1));
+  return std::nullopt;
+}
+
+// The month directory's listing is sorted by name, so the files of one day are
+// a contiguous run starting at the first name not below the prefix.
+std::vector<JournalEntry> entries_from_listing(const std::vector<fsx::DirEntry>& listing,
+                                               std::string_view date) {
+  const std::string prefix = std::string(date) + "-";
+  auto it = std::ranges::lower_bound(listing, prefix, std::less<>{}, &fsx::DirEntry::name);
+  std::vector<JournalEntry> entries;
+  for (; it != listing.end() && it->name.starts_with(prefix); ++it) {
+    if (!it->name.ends_with(".md")) continue;
+    const auto content = fsx::read_text(it->path);
+    if (!content) continue;
+    if (auto entry = parse_entry(*content, date, it->name)) entries.push_back(std::move(*entry));
+  }
+  std::ranges::stable_sort(entries, std::less<>{}, &JournalEntry::time);
+  return entries;
+}
+
+std::unexpected<std::string> invalid_date(std::string_view date) {
+  return std::unexpected("非法日期: " + std::string(date));
+}
+
+}  // namespace
+
+std::optional<DayKey> parse_day_key(std::string_view date) {
+  if (date.size() != 10 || date[4] != '-' || date[7] != '-') return std::nullopt;
+  const auto year = signed_field(date.substr(0, 4));
+  const auto month = unsigned_field(date.substr(5, 2));
+  const auto day = unsigned_field(date.substr(8, 2));
+  if (!year || !month || !day) return std::nullopt;
+  return DayKey{*year, *month, *day};
+}
+
+std::filesystem::path day_dir(const std::filesystem::path& root, int year, int month) {
+  return root / fmt::format("{:04}", year) / fmt::format("{:02}", month);
+}
+
+std::expected<std::vector<JournalEntry>, std::string> list_day_entries(
+    const std::filesystem::path& root, std::string_view date) {
+  const auto key = parse_day_key(date);
+  if (!key) return invalid_date(date);
+  const auto listing = fsx::list_dir(day_dir(root, key->year, key->month));
+  if (!listing) return std::vector<JournalEntry>{};
+  return entries_from_listing(*listing, date);
+}
+
+std::expected<JournalEntry, std::string> reload_entry(const std::filesystem::path& root,
+                                                      std::string_view file_name) {
+  const auto key = file_name.ends_with(".md") && file_name.size() >= 13
+                       ? parse_day_key(file_name.substr(0, 10))
+                       : std::nullopt;
+  if (!key) return std::unexpected("非法日记文件名: " + std::string(file_name));
+  const auto content = fsx::read_text(day_dir(root, key->year, key->month) / file_name);
+  if (!content) return std::unexpected("读取日记文件失败: " + content.error());
+  auto entry = parse_entry(*content, file_name.substr(0, 10), file_name);
+  if (!entry) return std::unexpected("日记文件缺少 ## HH:MM 标题: " + std::string(file_name));
+  return std::move(*entry);
+}
+
+const std::expected<std::vector<JournalEntry>, std::string>& DayListingCache::day_entries(
+    std::string_view date) {
+  if (const auto found = days_.find(date); found != days_.end()) return found->second;
+  std::expected<std::vector<JournalEntry>, std::string> result;
+  if (const auto key = parse_day_key(date)) {
+    result = entries_from_listing(listing(day_dir(root_, key->year, key->month)), date);
+  } else {
+    result = invalid_date(date);
+  }
+  return days_.emplace(std::string(date), std::move(result)).first->second;
+}
+
+const std::vector<fsx::DirEntry>& DayListingCache::listing(const std::filesystem::path& dir) {
+  if (const auto found = listings_.find(dir); found != listings_.end()) return found->second;
+  auto listed = fsx::list_dir(dir);
+  return listings_.emplace(dir, listed ? std::move(*listed) : std::vector<fsx::DirEntry>{})
+      .first->second;
+}
+
+}  // namespace journal

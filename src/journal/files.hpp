@@ -1,0 +1,67 @@
+#pragma once
+
+// The journal tree on disk: root/YYYY/MM/YYYY-MM-DD-name.md, one entry per file.
+// Everything here only reads; no journal file is ever created or changed.
+
+#include <expected>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "journal/entry.hpp"
+#include "util/fs.hpp"
+
+namespace journal {
+
+// A date text taken apart without any calendar test (2026-13-45 is a day key).
+struct DayKey {
+  int year;
+  int month;
+  int day;
+};
+
+// The key of a 10-byte date text: "-" at bytes 4 and 7, a year of four digits or
+// a sign and three digits, a month and a day of two digits or "+" and one digit.
+std::optional<DayKey> parse_day_key(std::string_view date);
+
+// The directory holding the entries of a month: root, the year zero-padded to
+// four places (a minus sign counts as one of them), the month padded to two.
+std::filesystem::path day_dir(const std::filesystem::path& root, int year, int month);
+
+// The entries filed for `date` in its month directory, stably sorted by time;
+// "非法日期: " and the text when `date` is not a day key. A missing directory
+// and unreadable or headingless files simply contribute nothing.
+std::expected<std::vector<JournalEntry>, std::string> list_day_entries(
+    const std::filesystem::path& root, std::string_view date);
+
+// The entry parsed afresh from the file named `file_name` in the directory of its
+// date, or "非法日记文件名: ", "读取日记文件失败: " or "日记文件缺少 ## HH:MM 标题: "
+// with the detail.
+std::expected<JournalEntry, std::string> reload_entry(const std::filesystem::path& root,
+                                                      std::string_view file_name);
+
+// Day listings for the length of one run, while nobody changes the journal.
+// Each month directory is listed once and each day parsed once, so reporting on
+// every day of a large month stays linear; every answer equals list_day_entries.
+class DayListingCache {
+ public:
+  explicit DayListingCache(std::filesystem::path root) : root_(std::move(root)) {}
+
+  const std::filesystem::path& root() const { return root_; }
+
+  // The same result as list_day_entries(root(), date), kept for later calls.
+  const std::expected<std::vector<JournalEntry>, std::string>& day_entries(std::string_view date);
+
+ private:
+  // A directory that could not be listed is remembered as an empty listing.
+  const std::vector<fsx::DirEntry>& listing(const std::filesystem::path& dir);
+
+  std::filesystem::path root_;
+  std::map<std::filesystem::path, std::vector<fsx::DirEntry>> listings_;
+  std::map<std::string, std::expected<std::vector<JournalEntry>, std::string>, std::less<>> days_;
+};
+
+}  // namespace journal

@@ -1,0 +1,68 @@
+#include "stats/dates.hpp"
+
+#include <algorithm>
+#include <ctime>
+
+#include <fmt/chrono.h>
+#include <fmt/format.h>
+
+namespace stats {
+namespace {
+
+bool all_digits(std::string_view s) {
+  return std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+int digits_value(std::string_view s) {
+  int value = 0;
+  for (const char c : s) value = value * 10 + (c - '0');
+  return value;
+}
+
+}  // namespace
+
+std::optional<std::chrono::year_month_day> parse_date(std::string_view text) {
+  if (text.size() != 10 || text[4] != '-' || text[7] != '-') return std::nullopt;
+  const auto year = text.substr(0, 4), month = text.substr(5, 2), day = text.substr(8, 2);
+  if (!all_digits(year) || !all_digits(month) || !all_digits(day)) return std::nullopt;
+  const std::chrono::year_month_day date{
+      std::chrono::year{digits_value(year)},
+      std::chrono::month{static_cast<unsigned>(digits_value(month))},
+      std::chrono::day{static_cast<unsigned>(digits_value(day))}};
+  if (!date.ok()) return std::nullopt;
+  return date;
+}
+
+std::optional<MonthKey> parse_month(std::string_view text) {
+  if (text.size() != 7 || text[4] != '-') return std::nullopt;
+  const auto year = text.substr(0, 4), month = text.substr(5, 2);
+  if (!all_digits(year) || !all_digits(month)) return std::nullopt;
+  return MonthKey{digits_value(year), digits_value(month)};
+}
+
+std::string format_date(std::chrono::year_month_day date) {
+  return fmt::format("{:04}-{:02}-{:02}", static_cast<int>(date.year()),
+                     static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()));
+}
+
+std::chrono::year_month_day add_days(std::chrono::year_month_day date, int days) {
+  return std::chrono::year_month_day{std::chrono::sys_days{date} + std::chrono::days{days}};
+}
+
+std::optional<unsigned> last_day_of_month(int year, int month) {
+  const int next_year = month == 12 ? year + 1 : year;
+  const int next_month = month == 12 ? 1 : month + 1;
+  if (next_month < 1 || next_month > 12) return std::nullopt;
+  const std::chrono::year_month_day first{std::chrono::year{next_year},
+                                          std::chrono::month{static_cast<unsigned>(next_month)},
+                                          std::chrono::day{1}};
+  if (!first.ok()) return std::nullopt;
+  return static_cast<unsigned>(add_days(first, -1).day());
+}
+
+std::string iso_week_key(std::chrono::year_month_day date) {
+  const auto time = std::chrono::system_clock::to_time_t(std::chrono::sys_days{date});
+  return fmt::format("{:%G-w%V}", fmt::gmtime(time));
+}
+
+}  // namespace stats

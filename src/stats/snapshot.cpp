@@ -1,0 +1,115 @@
+#include "stats/snapshot.hpp"
+
+#include <fmt/format.h>
+#include <nlohmann/json.hpp>
+
+#include "journal/periods.hpp"
+#include "stats/dates.hpp"
+#include "store/atomic.hpp"
+#include "store/json_text.hpp"
+#include "store/layout.hpp"
+#include "util/fs.hpp"
+
+namespace stats {
+namespace {
+
+using nlohmann::json;
+
+std::optional<std::map<std::string, std::uint8_t>> goals_from(const json& value) {
+  if (!value.is_object()) return std::nullopt;
+  std::map<std::string, std::uint8_t> goals;
+  for (const auto& [name, state] : value.items()) {
+    if (!state.is_number_unsigned() || state.get<std::uint64_t>() > 255) return std::nullopt;
+    goals[name] = static_cast<std::uint8_t>(state.get<std::uint64_t>());
+  }
+  return goals;
+}
+
+std::optional<Snapshot> snapshot_from(const json& date, const json& goals) {
+  if (!date.is_string()) return std::nullopt;
+  auto goal_map = goals_from(goals);
+  if (!goal_map) return std::nullopt;
+  return Snapshot{date.get<std::string>(), std::move(*goal_map)};
+}
+
+std::optional<Snapshot> parse_snapshot(std::string_view text) {
+  // The parser keeps only the last of repeated keys; a repeated "date" or
+  // "goals" must make the file invalid, so they are counted while parsing.
+  bool repeated = false;
+  int dates = 0, goal_maps = 0;
+  const auto count_keys = [&](int depth, json::parse_event_t event, json& parsed) {
+    if (event == json::parse_event_t::key && depth == 1 && parsed.is_string()) {
+      const auto& name = parsed.get_ref<const std::string&>();
+      if (name == "date") repeated |= ++dates > 1;
+      if (name == "goals") repeated |= ++goal_maps > 1;
+    }
+    return true;
+  };
+  const json value = json::parse(text, count_keys, false);
+  if (value.is_discarded() || repeated) return std::nullopt;
+  if (value.is_object()) {
+    if (!value.contains("date") || !value.contains("goals")) return std::nullopt;
+    return snapshot_from(value.at("date"), value.at("goals"));
+  }
+  if (value.is_array() && value.size() == 2) return snapshot_from(value.at(0), value.at(1));
+  return std::nullopt;
+}
+
+std::string previous_day(std::string_view date) {
+  using namespace std::chrono;
+  const auto parsed = parse_date(date).value_or(year_month_day{year{1970}, January, day{1}});
+  return format_date(add_days(parsed, -1));
+}
+
+}  // namespace
+
+std::filesystem::path snapshot_path(const std::filesystem::path& root, std::string_view date) {
+  return store::snapshots_dir(root) / (std::string(date) + ".json");
+}
+
+std::string snapshot_json(const Snapshot& snapshot) {
+  store::JsonWriter writer(store::JsonStyle::Pretty);
+  writer.begin_object().member("date", snapshot.date).key("goals").begin_object();
+  for (const auto& [goal, state] : snapshot.goals) writer.member_uint(goal, state);
+  writer.end_object().end_object();
+  return writer.take();
+}
+
+std::optional<Snapshot> load_snapshot(const std::filesystem::path& root, std::string_view date) {
+  const auto text = fsx::read_text(snapshot_path(root, date));
+  if (!text) return std::nullopt;
+  return parse_snapshot(*text);
+}
+
+std::optional<Snapshot> find_snapshot_at_or_before(const std::filesystem::path& root,
+                                                   std::string_view date) {
+  std::string current(date);
+  for (int step = 0;; ++step) {
+    if (auto found = load_snapshot(root, current)) return found;
+    if (step == kSnapshotLookBackDays) return std::nullopt;
+    current = previous_day(current);
+  }
+}
+
+std::expected<void, std::string> write_month_end_snapshots(
+    const std::filesystem::path& root, const std::vector<journal::JournalEntry>& records,
+    const std::vector<std::string>& goal_names) {
+  Snapshot snapshot;
+  for (const auto& goal : goal_names) snapshot.goals[goal] = 0;
+  for (const auto& month_text : journal::month_list(records)) {
+    const auto month = parse_month(month_text);
+    if (!month) return std::unexpected("非法月份: " + month_text);
+    const unsigned last_day = last_day_of_month(month->year, month->month).value_or(28);
+    snapshot.date = fmt::format("{:04}-{:02}-{:02}", month->year, month->month, last_day);
+    // A directory that cannot be made shows up as the write's own failure.
+    (void)fsx::create_directories(store::snapshots_dir(root));
+    if (auto written =
+            store::write_atomic(snapshot_path(root, snapshot.date), snapshot_json(snapshot));
+        !written) {
+      return std::unexpected("写入快照失败: " + written.error().text());
+    }
+  }
+  return {};
+}
+
+}  // namespace stats

@@ -1,0 +1,145 @@
+#include "summary/writer.hpp"
+
+#include <ctime>
+
+#include <fmt/chrono.h>
+#include <fmt/format.h>
+
+#include "journal/files.hpp"
+#include "journal/periods.hpp"
+#include "store/atomic.hpp"
+#include "store/layout.hpp"
+#include "util/fs.hpp"
+#include "util/text.hpp"
+
+namespace summary {
+namespace {
+
+struct KindInfo {
+  std::string_view folder;
+  std::string_view label;
+  std::string_view section_heading;  // empty: the kind has no section block
+};
+
+KindInfo kind_info(std::string_view kind) {
+  if (kind == "monthly") return {"monthly", "月报 ", "月度工作总结"};
+  if (kind == "weekly") return {"weekly", "周报 ", ""};
+  if (kind == "daily") return {"daily", "日报 ", ""};
+  if (kind == "yearly") return {"yearly", "年报 ", "年度工作总结"};
+  return {kind, "报告 ", ""};
+}
+
+}  // namespace
+
+std::filesystem::path summary_path(const std::filesystem::path& root, std::string_view kind,
+                                   std::string_view period) {
+  return store::summary_dir(root) / kind_info(kind).folder / (std::string(period) + ".md");
+}
+
+std::string utc_stamp(std::chrono::system_clock::time_point time) {
+  return fmt::format("{:%Y-%m-%dT%H:%M:%SZ}",
+                     fmt::gmtime(std::chrono::system_clock::to_time_t(time)));
+}
+
+std::string summary_text(std::string_view kind, std::string_view period,
+                         std::string_view stats_json, const PeriodReport& report,
+                         std::string_view stamp) {
+  const KindInfo info = kind_info(kind);
+  std::string out;
+  out += "# ";
+  out += info.label;
+  out += period;
+  out += "\n\n> AI 回看 · 生成于 ";
+  out += stamp;
+  out += "\n\n## 本期工作回顾\n\n- **本期工作**：";
+  out += report.work;
+  out += "\n- **下一步推进**：";
+  out += report.next_step;
+  if (!text::trim(report.efficiency_note).empty()) {
+    out += "\n- **效能附注**：";
+    out += report.efficiency_note;
+  }
+  if (!info.section_heading.empty() && !report.sections.empty()) {
+    out += "\n\n## ";
+    out += info.section_heading;
+    out += "\n\n";
+    for (std::size_t i = 0; i < report.sections.size(); ++i) {
+      if (i > 0) out += "\n\n";
+      out += "### " + report.sections[i].first + "\n\n" + report.sections[i].second;
+    }
+    out += "\n";
+  }
+  out += "\n\n<details><summary>统计数据（JSON）</summary>\n\n```json\n";
+  out += stats_json;
+  out += "\n```\n\n</details>\n";
+  return out;
+}
+
+std::expected<void, std::string> write_summary(const std::filesystem::path& root,
+                                               std::string_view kind, std::string_view period,
+                                               std::string_view stats_json,
+                                               const PeriodReport& report) {
+  const auto path = summary_path(root, kind, period);
+  if (auto made = fsx::create_directories(path.parent_path()); !made) {
+    return std::unexpected("创建 summary 目录失败: " + made.error());
+  }
+  const auto content =
+      summary_text(kind, period, stats_json, report, utc_stamp(std::chrono::system_clock::now()));
+  if (auto written = store::write_atomic(path, content); !written) {
+    return std::unexpected("写入 summary 缓存失败: " + written.error().text());
+  }
+  return {};
+}
+
+std::expected<ReportCounts, std::string> write_reports(
+    const std::filesystem::path& root, const std::vector<journal::JournalEntry>& records) {
+  // The journal does not change during a run, so every day is listed once.
+  journal::DayListingCache days(root);
+  ReportCounts counts;
+
+  for (const auto& month : journal::month_list(records)) {
+    auto stats = stats::build_monthly_stats(days, month);
+    if (!stats) return std::unexpected(stats.error());
+    auto report = monthly_report(*stats);
+    store_sentences(report, *stats);
+    if (stats->pattern.empty()) {
+      report.work =
+          fmt::format("本月记录 {} 条 / {} 天", stats->total_entries, stats->days_recorded);
+    }
+    if (auto written =
+            write_summary(root, "monthly", month, stats::monthly_stats_json(*stats), report);
+        !written) {
+      return std::unexpected(written.error());
+    }
+    ++counts.monthly;
+  }
+
+  for (const auto start : journal::kWeekStarts) {
+    auto stats = stats::build_weekly_stats(days, start);
+    if (!stats) return std::unexpected(stats.error());
+    const auto report = weekly_report(*stats);
+    store_sentences(report, *stats);
+    if (auto written =
+            write_summary(root, "weekly", stats->period, stats::weekly_stats_json(*stats), report);
+        !written) {
+      return std::unexpected(written.error());
+    }
+    ++counts.weekly;
+  }
+
+  for (const auto& day : journal::day_list(records)) {
+    // A recorded date that is no day key (a file named 2026-07.md) cannot be
+    // listed; it simply has no daily report.
+    const auto stats = stats::build_daily_stats(days, day);
+    if (!stats) continue;
+    if (auto written = write_summary(root, "daily", day, stats::daily_stats_json(*stats),
+                                     daily_report(*stats));
+        !written) {
+      return std::unexpected(written.error());
+    }
+    ++counts.daily;
+  }
+  return counts;
+}
+
+}  // namespace summary

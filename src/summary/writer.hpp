@@ -1,0 +1,51 @@
+#pragma once
+
+// Summary files: one Markdown report per period under root/summary/{kind}/, with
+// the period's statistics embedded as compact JSON; and the report stage of a run.
+
+#include <chrono>
+#include <cstddef>
+#include <expected>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "journal/entry.hpp"
+#include "summary/report.hpp"
+
+namespace summary {
+
+// root/summary/{folder of kind}/{period}.md; a kind without a table row uses its
+// own name as folder.
+std::filesystem::path summary_path(const std::filesystem::path& root, std::string_view kind,
+                                   std::string_view period);
+
+// `time` in UTC as "%Y-%m-%dT%H:%M:%SZ".
+std::string utc_stamp(std::chrono::system_clock::time_point time);
+
+// The whole text of a summary file generated at `stamp`.
+std::string summary_text(std::string_view kind, std::string_view period,
+                         std::string_view stats_json, const PeriodReport& report,
+                         std::string_view stamp);
+
+// Writes the summary file of one period, stamped now, replacing any earlier one;
+// fails with "创建 summary 目录失败: " or "写入 summary 缓存失败: " and the detail.
+std::expected<void, std::string> write_summary(const std::filesystem::path& root,
+                                               std::string_view kind, std::string_view period,
+                                               std::string_view stats_json,
+                                               const PeriodReport& report);
+
+// Files written by the report stage, per kind.
+struct ReportCounts {
+  std::size_t monthly = 0, weekly = 0, daily = 0;
+};
+
+// Writes one monthly report per month of the records, one weekly report per
+// fixed week and one daily report per recorded day of July 2026, in that order,
+// reading entries only through the day listings; stops at the first failure
+// and returns its text. A listed day that is no day key gets no report.
+std::expected<ReportCounts, std::string> write_reports(
+    const std::filesystem::path& root, const std::vector<journal::JournalEntry>& records);
+
+}  // namespace summary

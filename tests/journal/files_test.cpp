@@ -1,0 +1,96 @@
+#include "journal/files.hpp"
+
+#include <gtest/gtest.h>
+
+#include "support/temp_dir.hpp"
+
+using journal::DayListingCache;
+using journal::list_day_entries;
+using journal::parse_day_key;
+using journal::reload_entry;
+using testing_support::TempDir;
+
+namespace {
+
+std::vector<std::string> names(const std::vector<journal::JournalEntry>& entries) {
+  std::vector<std::string> out;
+  for (const auto& entry : entries) out.push_back(entry.file_name);
+  return out;
+}
+
+}  // namespace
+
+TEST(DayKeyTest, AcceptsSignedFormsWithoutACalendarTest) {
+  const auto key = parse_day_key("2026-13-45");
+  ASSERT_TRUE(key);
+  EXPECT_EQ(std::tie(key->year, key->month, key->day), std::make_tuple(2026, 13, 45));
+  const auto signed_key = parse_day_key("-012-+7-+3");
+  ASSERT_TRUE(signed_key);
+  EXPECT_EQ(std::tie(signed_key->year, signed_key->month, signed_key->day),
+            std::make_tuple(-12, 7, 3));
+  EXPECT_EQ(parse_day_key("+026-07-03")->year, 26);
+  for (const char* bad : {"2026-7-03", "2026/07/03", "2026-07-3", "2026-07-03x", "20x6-07-03",
+                          "2026--7-03", "2026-07-+x", "++26-07-03", ""}) {
+    EXPECT_FALSE(parse_day_key(bad)) << bad;
+  }
+  EXPECT_EQ(journal::day_dir("r", -5, 7), std::filesystem::path("r/-005/07"));
+  EXPECT_EQ(journal::day_dir("r", 26, 13), std::filesystem::path("r/0026/13"));
+}
+
+TEST(ListDayEntriesTest, TakesOnlyTheDaysFilesInTimeOrder) {
+  TempDir root;
+  root.write("2026/07/2026-07-03-b.md", "## 09:00\nb");
+  root.write("2026/07/2026-07-03-a.md", "## 09:00\na");
+  root.write("2026/07/2026-07-03-c.md", "## 08:59\nc");
+  root.write("2026/07/2026-07-030.md", "## 07:00");
+  root.write("2026/07/2026-07-04-d.md", "## 07:00");
+  root.write("2026/07/2026-07-03-e.txt", "## 07:00");
+  root.write("2026/07/2026-07-03-x.md", "no heading");
+  root.write("2026/07/2026-07-03-bad.md", "## 07:00\n\xff");
+  std::filesystem::create_directories(root / "2026/07/2026-07-03-dir.md");
+  root.write("2026/06/2026-07-03-misfiled.md", "## 07:00");
+
+  const auto listed = list_day_entries(root.path(), "2026-07-03");
+  ASSERT_TRUE(listed);
+  EXPECT_EQ(names(*listed),
+            (std::vector<std::string>{"2026-07-03-c.md", "2026-07-03-a.md", "2026-07-03-b.md"}));
+  EXPECT_EQ(listed->front().date, "2026-07-03");
+  EXPECT_EQ(listed->front().title, "c");
+
+  EXPECT_EQ(list_day_entries(root.path(), "2026-08-01"), std::vector<journal::JournalEntry>{});
+  EXPECT_EQ(list_day_entries(root.path(), "2026-7-03").error(), "非法日期: 2026-7-03");
+}
+
+TEST(ListDayEntriesTest, CacheAnswersExactlyLikeAFreshListing) {
+  TempDir root;
+  for (const char* name : {"2026-07-01-a.md", "2026-07-01-b.md", "2026-07-02-c.md",
+                           "2026-+7-01-d.md", "2026-07-01-"}) {
+    root.write(std::string("2026/07/") + name, "## 10:00\n");
+  }
+  root.write("2026/07/2026-07-01-0.md", "## 09:00\n");
+  DayListingCache cache(root.path());
+  for (const char* date : {"2026-07-01", "2026-07-02", "2026-+7-01", "2026-07-05", "2026-08-01",
+                           "2026-07-1", "2026-07-01"}) {
+    EXPECT_EQ(cache.day_entries(date), list_day_entries(root.path(), date)) << date;
+  }
+  EXPECT_EQ(names(*cache.day_entries("2026-+7-01")), std::vector<std::string>{"2026-+7-01-d.md"});
+}
+
+TEST(ReloadEntryTest, FindsTheFileByItsDateAndReportsEachFailure) {
+  TempDir root;
+  root.write("2026/07/2026-07-03.md", "## 09:30\nx");
+  root.write("2026/07/2026-07-03-x.md", "no heading");
+  const auto entry = reload_entry(root.path(), "2026-07-03.md");
+  ASSERT_TRUE(entry);
+  EXPECT_EQ(entry->date, "2026-07-03");
+  EXPECT_EQ(entry->time, "09:30");
+
+  EXPECT_EQ(reload_entry(root.path(), "2026-07-3.md").error(), "非法日记文件名: 2026-07-3.md");
+  EXPECT_EQ(reload_entry(root.path(), "notes.md").error(), "非法日记文件名: notes.md");
+  EXPECT_EQ(reload_entry(root.path(), "2026-07-03-x.txt").error(),
+            "非法日记文件名: 2026-07-03-x.txt");
+  EXPECT_EQ(reload_entry(root.path(), "2026-07-03-x.md").error(),
+            "日记文件缺少 ## HH:MM 标题: 2026-07-03-x.md");
+  EXPECT_EQ(reload_entry(root.path(), "2026-07-04-y.md").error(),
+            "读取日记文件失败: No such file or directory");
+}
