@@ -14,6 +14,7 @@
 
 namespace goals {
 
+// One entry line of a section: date, text and the five ratings (0 = none).
 struct GoalEntry {
   std::string date;
   std::string text;
@@ -25,6 +26,7 @@ struct GoalEntry {
   bool operator==(const GoalEntry&) const = default;
 };
 
+// A "## " section (sub-goal) with its entries in file order.
 struct GoalSection {
   std::string name;
   std::vector<GoalEntry> entries;
@@ -32,6 +34,7 @@ struct GoalSection {
   bool operator==(const GoalSection&) const = default;
 };
 
+// A parsed goal file; `name` comes from the caller, not from the title line.
 struct GoalFile {
   std::string name;
   std::string note;

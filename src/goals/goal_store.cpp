@@ -52,7 +52,7 @@ class GoalStage {
     }
     plan_goals();
     if (!failure_) file_records(records);
-    write_goal_files();
+    write_run_goal_files();
     save_goal_nodes();
     if (!goal_write_failed_) write_other_files();
     if (failure_) return std::unexpected(*failure_);
@@ -136,7 +136,7 @@ class GoalStage {
     return index;
   }
 
-  void write_goal_files() {
+  void write_run_goal_files() {
     for (std::size_t k = 0; k < covered_; ++k) {
       if (!goal_file_[k]) continue;
       auto& file = files_[*goal_file_[k]];
@@ -145,21 +145,30 @@ class GoalStage {
       const auto text = file.text.text();
       if (file.existed) {
         if (auto written = fsx::write_plain(file.path, text); !written) {
-          fail_goal_write(k + 1, "重置目标文件失败: " + written.error());
+          fail_goal_write(k, k + 1, "重置目标文件失败: " + written.error());
           return;
         }
       } else if (auto written = store::write_atomic(file.path, text); !written) {
         // A failed creation comes before the goal's node is saved.
-        fail_goal_write(k, "创建目标文件失败: " + written.error().text());
+        fail_goal_write(k, k, "创建目标文件失败: " + written.error().text());
         return;
       }
     }
   }
 
-  void fail_goal_write(std::size_t covered, std::string message) {
+  void fail_goal_write(std::size_t failed_goal, std::size_t covered, std::string message) {
     covered_ = covered;
     failure_ = std::move(message);
     goal_write_failed_ = true;
+    // One at a time, no line would have been filed before every goal's step
+    // was done: the goals already written go back to their bare header.
+    std::map<std::size_t, std::string> headers;
+    for (std::size_t k = 0; k < failed_goal; ++k) {
+      if (goal_file_[k]) headers[*goal_file_[k]] = new_goal_text(goals_[k]);
+    }
+    for (const auto& [index, header] : headers) {
+      if (files_[index].written) (void)fsx::write_plain(files_[index].path, header);
+    }
   }
 
   void save_goal_nodes() {

@@ -11,52 +11,35 @@ using goals::GoalSection;
 using goals::insert_entry_line;
 using goals::parse_goal_file;
 
-namespace {
-
-journal::JournalEntry entry(std::string file_name, std::string title = "标题") {
-  journal::JournalEntry e;
-  e.date = "2026-07-03";
-  e.title = std::move(title);
-  e.file_name = std::move(file_name);
-  return e;
-}
-
-}  // namespace
-
 TEST(GoalEntryLineTest, DisplayNameAndRatingTags) {
-  auto rated = entry("2026-07-03-周报整理.md");
-  rated.initiative = 2;
-  rated.focus = 3;
-  rated.reflection = 1;
-  EXPECT_EQ(goals::entry_line(rated), "- 2026-07-03 周报整理 动2 专3 反1");
-
+  const auto line = [](std::string file_name, std::uint8_t focus = 0) {
+    journal::JournalEntry e;
+    e.date = "2026-07-03";
+    e.title = "标题";
+    e.file_name = std::move(file_name);
+    e.focus = focus;
+    e.reflection = focus;
+    return goals::entry_line(e);
+  };
+  EXPECT_EQ(line("2026-07-03-周报整理.md", 3), "- 2026-07-03 周报整理 专3 反3");
   // Unrated entries keep the separating space; short names fall back to the title.
-  EXPECT_EQ(goals::entry_line(entry("2026-07-03.md", "周会")), "- 2026-07-03 周会 ");
-  EXPECT_EQ(goals::entry_line(entry("abcdefghijkXYZ.md")), "- 2026-07-03 XYZ ");
-  EXPECT_EQ(goals::entry_line(entry("notes.txt")), "- 2026-07-03 标题 ");
+  EXPECT_EQ(line("abcdefghijkXYZ.md"), "- 2026-07-03 XYZ ");
+  EXPECT_EQ(line("2026-07-03.md"), "- 2026-07-03 标题 ");
   // Byte 11 inside a character: the title, never a broken name.
-  EXPECT_EQ(goals::entry_line(entry("2026-07-0周报整理.md", "题")), "- 2026-07-03 题 ");
+  EXPECT_EQ(line("2026-07-0周报整理.md"), "- 2026-07-03 标题 ");
 }
 
-TEST(GoalFileParseTest, NewGoalTextAndProgressLines) {
+TEST(GoalFileParseTest, ProgressLines) {
   const auto fresh = parse_goal_file("学习", goals::new_goal_text("学习"));
-  EXPECT_EQ(goals::new_goal_text("学习"), "# 学习\n\n> 0% | —\n");
-  EXPECT_EQ(fresh.name, "学习");
-  EXPECT_EQ(fresh.progress, 0);
-  EXPECT_EQ(fresh.note, "—");
-  EXPECT_TRUE(fresh.sections.empty());
+  EXPECT_EQ(fresh, (goals::GoalFile{"学习", "—", {}, 0}));
 
-  struct Case {
-    const char* line;
-    int progress;
-    const char* note;
-  };
-  for (const Case c : {Case{"> 45%% | 进行中", 45, "进行中"}, Case{"> 45 % | x", 0, "x"},
-                       Case{"> abc | x", 0, "x"}, Case{">+7|", 7, ""}, Case{"> 256% | y", 0, "y"},
-                       Case{"> 50% | a | b", 50, "a | b"}}) {
-    const auto goal = parse_goal_file("g", std::string("# g\n\n") + c.line + "\n");
-    EXPECT_EQ(goal.progress, c.progress) << c.line;
-    EXPECT_EQ(goal.note, c.note) << c.line;
+  const std::vector<std::tuple<std::string, int, std::string>> cases = {
+      {"> 45%% | 进行中", 45, "进行中"}, {"> 45 % | x", 0, "x"},    {"> abc | x", 0, "x"},
+      {">+7|", 7, ""},                   {"> 256% | y", 0, "y"},   {"> 5% | a | b", 5, "a | b"}};
+  for (const auto& [line, progress, note] : cases) {
+    const auto goal = parse_goal_file("g", "# g\n\n" + line + "\n");
+    EXPECT_EQ(goal.progress, progress) << line;
+    EXPECT_EQ(goal.note, note) << line;
   }
   // A line without "|" is no progress line; a later progress line replaces both values.
   const auto later = parse_goal_file("g", "> 10% | a\n> 50%\n  > 20% | b  \n");
@@ -64,7 +47,7 @@ TEST(GoalFileParseTest, NewGoalTextAndProgressLines) {
   EXPECT_EQ(later.note, "b");
 }
 
-TEST(GoalFileParseTest, SectionsAndEntries) {
+TEST(GoalFileParseTest, SectionsAndRatingWindow) {
   const auto goal = parse_goal_file("写作",
                                     "# 写作\r\n"
                                     "- 2026-01-01 before any heading\n"
@@ -81,6 +64,7 @@ TEST(GoalFileParseTest, SectionsAndEntries) {
   ASSERT_EQ(goal.sections.size(), 4u);
   EXPECT_EQ(goal.sections[0].name, "阅读");
   EXPECT_EQ(goal.sections[0].progress, 40);
+  // Fewer than five tags are text, as this tool writes them.
   EXPECT_EQ(goal.sections[0].entries,
             (std::vector<GoalEntry>{{"2026-07-03", "周报整理", 2, 3, 1, 2, 3},
                                     {"2026-07-04", "周报整理 动2 专3", 0, 0, 0, 0, 0},
@@ -88,18 +72,12 @@ TEST(GoalFileParseTest, SectionsAndEntries) {
   // 300 does not fit the parser's 8 bits, so the word stays in the name.
   EXPECT_EQ(goal.sections[1], (GoalSection{"阅读 300%", {}, 0}));
   EXPECT_EQ(goal.sections[2].name, "阅读 计划");
-  // The first full window of five tags counts; tokens after it are dropped,
-  // and a window may start after a tag that is out of range.
+  // The first window of five tags counts, later tokens are dropped, a later tag
+  // of a kind wins, and a window may start after an out-of-range tag.
   EXPECT_EQ(goal.sections[2].entries,
             (std::vector<GoalEntry>{{"2026-07-06", "a", 1, 1, 1, 1, 1},
                                     {"2026-07-07", "x 动1 专4", 3, 2, 1, 1, 1}}));
   EXPECT_EQ(goal.sections[3], (GoalSection{"定稿", {}, 0}));
-}
-
-TEST(GoalFileEditTest, AppendLineEndsTheLastLineFirst) {
-  EXPECT_EQ(goals::append_line("", "L"), "\nL\n");
-  EXPECT_EQ(goals::append_line("a", "L"), "a\nL\n");
-  EXPECT_EQ(goals::append_line("a\n", "L"), "a\nL\n");
 }
 
 TEST(GoalFileEditTest, SectionInsertion) {
@@ -109,29 +87,19 @@ TEST(GoalFileEditTest, SectionInsertion) {
             "# 学习\n\n## 阅读 40%\n- a\n- b\n\n- L\n## 写作\n- c\n");
   // The last section ends at the end of the file; a missing "\n" is added first.
   EXPECT_EQ(insert_entry_line("## 写作\n- c", "- L", "写作"), "## 写作\n- c\n- L\n");
-  EXPECT_EQ(insert_entry_line("## 写作", "- L", "写作"), "## 写作\n- L\n");
+  EXPECT_EQ(insert_entry_line("  ## 写作 7%%  ", "- L", "写作"), "  ## 写作 7%%  \n- L\n");
   // Only the first of two equal headings receives the line.
   EXPECT_EQ(insert_entry_line("## A\n## B\n## A\n", "- L", "A"), "## A\n- L\n## B\n## A\n");
-  // No heading of that name: appended at the end, no heading made.
+  // No heading of that name (or no section): appended at the end, no heading made.
   EXPECT_EQ(insert_entry_line(file, "- L", "算法"), file + "- L\n");
   EXPECT_EQ(insert_entry_line("", "- L", "算法"), "\n- L\n");
-  // Appending reads the last word as a 32-bit number, so "阅读 300%" is 阅读
-  // here although the parser names it otherwise.
+  EXPECT_EQ(insert_entry_line("## 算法", "- L", std::nullopt), "## 算法\n- L\n");
+  // Appending reads the last word as a 32-bit number, unlike the parser.
   EXPECT_EQ(insert_entry_line("## 阅读 300%\n## x\n", "- L", "阅读"), "## 阅读 300%\n- L\n## x\n");
-  EXPECT_EQ(insert_entry_line("## 阅读 4294967296%\n## x\n", "- L", "阅读"),
-            "## 阅读 4294967296%\n## x\n- L\n");
-}
-
-TEST(GoalFileEditTest, HeadingNamesForAppending) {
-  using goals::heading_name_for_append;
-  EXPECT_EQ(heading_name_for_append("## 阅读 计划\n"), "阅读 计划");
-  EXPECT_EQ(heading_name_for_append("  ## 阅读 40%%  \r\n"), "阅读");
-  EXPECT_EQ(heading_name_for_append("## 阅读 +7"), "阅读");
-  EXPECT_EQ(heading_name_for_append("## 阅读 %"), "阅读 %");
-  EXPECT_EQ(heading_name_for_append("## 阅读 4294967296"), "阅读 4294967296");
-  EXPECT_EQ(heading_name_for_append("## 阅读 4294967295"), "阅读");
-  EXPECT_FALSE(heading_name_for_append("##阅读"));
-  EXPECT_FALSE(heading_name_for_append("# 阅读"));
+  EXPECT_EQ(insert_entry_line("## 阅读 4294967296\n## x\n", "- L", "阅读"),
+            "## 阅读 4294967296\n## x\n- L\n");
+  EXPECT_EQ(insert_entry_line("## 阅读 计划\n## x\n", "- L", "阅读 计划"),
+            "## 阅读 计划\n- L\n## x\n");
 }
 
 // The in-memory builder must leave exactly what filing line by line leaves.
@@ -157,8 +125,7 @@ TEST(GoalTextBuilderTest, MatchesFilingLineByLine) {
 }
 
 TEST(GoalTextBuilderTest, ReusedLinesAreClaimedOncePerRegion) {
-  const std::string base = "# 学习\n## 英语\n- L\r\n## 算法\n- M\n";
-  goals::GoalTextBuilder builder(base, true);
+  goals::GoalTextBuilder builder("# 学习\n## 英语\n- L\r\n## 算法\n- M\n", true);
   EXPECT_FALSE(builder.file("- L", "英语"));  // claims the existing line
   EXPECT_TRUE(builder.file("- L", "英语"));   // a second equal record still lands
   EXPECT_TRUE(builder.file("- M", "英语"));   // - M lies outside the 英语 region
