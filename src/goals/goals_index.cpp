@@ -1,0 +1,64 @@
+#include "goals/goals_index.hpp"
+
+#include <algorithm>
+
+#include "store/atomic.hpp"
+#include "store/layout.hpp"
+#include "util/fs.hpp"
+
+namespace goals {
+
+namespace {
+
+constexpr std::string_view kIndexName = "_index.md";
+constexpr std::string_view kSuffix = ".md";
+
+}  // namespace
+
+std::vector<GoalFile> list_goal_files(const std::filesystem::path& root) {
+  std::vector<GoalFile> goals;
+  const auto listing = fsx::list_dir(store::goals_dir(root));
+  if (!listing) return goals;
+  for (const auto& entry : *listing) {
+    const std::string_view name = entry.name;
+    if (name == kIndexName || name.size() < 3 || !name.ends_with(kSuffix)) continue;
+    // Subdirectories made by goal names with a "/" fail here and drop out.
+    const auto text = fsx::read_text(entry.path);
+    if (!text) continue;
+    goals.push_back(parse_goal_file(name.substr(0, name.size() - kSuffix.size()), *text));
+  }
+  std::ranges::stable_sort(goals, {}, &GoalFile::name);
+  return goals;
+}
+
+std::string goals_index_text(const std::vector<GoalFile>& goals) {
+  std::string out = "# 目标\n\n";
+  for (const auto& goal : goals) {
+    out += goal.name;
+    out += ' ';
+    out += std::to_string(goal.progress);
+    out += "% ";
+    out += goal.note;
+    out += '\n';
+    for (const auto& section : goal.sections) {
+      out += "  ";
+      out += section.name;
+      out += ' ';
+      out += std::to_string(section.progress);
+      out += "%\n";
+    }
+    out += '\n';
+  }
+  return out;
+}
+
+std::expected<void, std::string> write_goals_index(const std::filesystem::path& root) {
+  const auto text = goals_index_text(list_goal_files(root));
+  if (auto written = store::write_atomic(store::goals_dir(root) / std::string(kIndexName), text);
+      !written) {
+    return std::unexpected("写入 goals/_index.md 失败: " + written.error().text());
+  }
+  return {};
+}
+
+}  // namespace goals

@@ -1,0 +1,143 @@
+#include "graph/editor.hpp"
+
+#include <algorithm>
+#include <utility>
+
+#include "graph/ids.hpp"
+
+namespace graph {
+
+std::size_t GraphEditor::EndsHash::operator()(const EndsView& e) const noexcept {
+  const std::size_t a = std::hash<std::string_view>{}(e.from);
+  const std::size_t b = std::hash<std::string_view>{}(e.to);
+  return a ^ (b + 0x9e3779b97f4a7c15ULL + (a << 6) + (a >> 2));
+}
+
+GraphEditor::GraphEditor(Graph graph) : graph_(std::move(graph)) {
+  node_index_.reserve(graph_.nodes.size());
+  for (std::size_t i = 0; i < graph_.nodes.size(); ++i) {
+    node_index_.try_emplace(node_id(graph_.nodes[i]), i);
+  }
+  edge_index_.reserve(graph_.edges.size());
+  ends_index_.reserve(graph_.edges.size());
+  for (std::size_t i = 0; i < graph_.edges.size(); ++i) {
+    edge_index_.try_emplace(graph_.edges[i].id, i);
+    index_edge(i);
+  }
+}
+
+Node* GraphEditor::find_node(std::string_view id) {
+  const auto it = node_index_.find(id);
+  return it == node_index_.end() ? nullptr : &graph_.nodes[it->second];
+}
+
+void GraphEditor::append_node(Node node) {
+  node_index_.try_emplace(node_id(node), graph_.nodes.size());
+  graph_.nodes.push_back(std::move(node));
+}
+
+void GraphEditor::upsert_goal_node(std::string_view name, std::uint8_t progress) {
+  std::string id = goal_node_id(name);
+  if (Node* existing = find_node(id)) {
+    if (auto* goal = std::get_if<Goal>(existing)) goal->progress = progress;
+    return;
+  }
+  const Position at = default_position(id, graph_.nodes.size());
+  append_node(Goal{std::move(id), std::string(name), progress, at.x, at.y});
+}
+
+std::string GraphEditor::upsert_topic_node(std::string_view name) {
+  std::string normalized = normalize_topic_name(name);
+  std::string id = "t_" + slug(normalized);
+  if (find_node(id) == nullptr) {
+    const Position at = default_position(id, graph_.nodes.size());
+    append_node(Topic{id, std::move(normalized), at.x, at.y});
+  }
+  return id;
+}
+
+void GraphEditor::upsert_edge(Edge edge) {
+  if (const auto it = edge_index_.find(edge.id); it != edge_index_.end()) {
+    // The replacement may have other ends than the edge it replaces.
+    unindex_edge(it->second);
+    graph_.edges[it->second] = std::move(edge);
+    index_edge(it->second);
+    return;
+  }
+  if (const auto it = ends_index_.find(EndsView{edge.from, edge.to});
+      it != ends_index_.end() && !it->second.positions.empty()) {
+    const std::size_t position = it->second.positions.front();
+    unindex_edge(position);
+    Edge& kept = graph_.edges[position];
+    kept.weight = edge.weight;
+    kept.source = edge.source;
+    kept.confirmed = edge.confirmed;
+    index_edge(position);
+    return;
+  }
+  append_edge(std::move(edge));
+}
+
+void GraphEditor::append_edge(Edge edge) {
+  const std::size_t position = graph_.edges.size();
+  edge_index_.try_emplace(edge.id, position);
+  graph_.edges.push_back(std::move(edge));
+  index_edge(position);
+}
+
+bool GraphEditor::has_edge_id(std::string_view id) const { return edge_index_.contains(id); }
+
+const GraphEditor::EndsInfo* GraphEditor::ends_info(std::string_view from,
+                                                     std::string_view to) const {
+  const auto it = ends_index_.find(EndsView{from, to});
+  return it == ends_index_.end() ? nullptr : &it->second;
+}
+
+bool GraphEditor::has_confirmed_edge(std::string_view from, std::string_view to) const {
+  const EndsInfo* info = ends_info(from, to);
+  return info != nullptr && info->confirmed > 0;
+}
+
+bool GraphEditor::has_confirmed_user_edge(std::string_view from, std::string_view to) const {
+  const EndsInfo* info = ends_info(from, to);
+  return info != nullptr && info->confirmed_user > 0;
+}
+
+bool GraphEditor::set_first_edge_weight(std::string_view from, std::string_view to,
+                                        float weight) {
+  const EndsInfo* info = ends_info(from, to);
+  if (info == nullptr || info->positions.empty()) return false;
+  graph_.edges[info->positions.front()].weight = weight;
+  return true;
+}
+
+void GraphEditor::index_edge(std::size_t position) {
+  const Edge& edge = graph_.edges[position];
+  auto it = ends_index_.find(EndsView{edge.from, edge.to});
+  if (it == ends_index_.end()) {
+    it = ends_index_.emplace(OwnedEnds{edge.from, edge.to}, EndsInfo{}).first;
+  }
+  EndsInfo& info = it->second;
+  // Appends land at the end; only a replacement by id can land in the middle.
+  info.positions.insert(std::upper_bound(info.positions.begin(), info.positions.end(), position),
+                        position);
+  if (edge.confirmed) {
+    ++info.confirmed;
+    if (edge.source == EdgeSource::User) ++info.confirmed_user;
+  }
+}
+
+void GraphEditor::unindex_edge(std::size_t position) {
+  const Edge& edge = graph_.edges[position];
+  const auto it = ends_index_.find(EndsView{edge.from, edge.to});
+  if (it == ends_index_.end()) return;
+  EndsInfo& info = it->second;
+  const auto at = std::lower_bound(info.positions.begin(), info.positions.end(), position);
+  if (at != info.positions.end() && *at == position) info.positions.erase(at);
+  if (edge.confirmed) {
+    --info.confirmed;
+    if (edge.source == EdgeSource::User) --info.confirmed_user;
+  }
+}
+
+}  // namespace graph

@@ -1,0 +1,158 @@
+#include "topics/topic_files.hpp"
+
+#include <algorithm>
+#include <cstdint>
+#include <unordered_map>
+#include <unordered_set>
+#include <variant>
+
+#include "store/atomic.hpp"
+#include "store/layout.hpp"
+#include "util/fs.hpp"
+
+namespace topics {
+
+namespace {
+
+std::expected<void, std::string> ensure_topics_dir(const std::filesystem::path& root) {
+  if (auto made = fsx::create_directories(store::topics_dir(root)); !made) {
+    return std::unexpected("创建 topics 目录失败: " + made.error());
+  }
+  return {};
+}
+
+struct IndexLine {
+  std::string_view name;
+  std::uint64_t count = 0;
+};
+
+}  // namespace
+
+std::string topics_index_text(const graph::Graph& graph) {
+  std::unordered_set<std::string_view> ids;
+  // Every topic node under an id; a hand-edited file may repeat an id.
+  std::unordered_map<std::string_view, std::vector<std::string_view>> topic_names_by_id;
+  for (const auto& node : graph.nodes) {
+    ids.insert(graph::node_id(node));
+    if (const auto* topic = std::get_if<graph::Topic>(&node)) {
+      topic_names_by_id[topic->id].push_back(topic->name);
+    }
+  }
+
+  std::unordered_map<std::string_view, std::uint64_t> counts;
+  const auto count_end = [&](const std::string& id) {
+    if (const auto found = topic_names_by_id.find(id); found != topic_names_by_id.end()) {
+      for (const auto name : found->second) ++counts[name];
+    }
+  };
+  for (const auto& edge : graph.edges) {
+    if (!ids.contains(edge.from) || !ids.contains(edge.to)) continue;
+    count_end(edge.to);
+    // A topic's link to itself counts once.
+    if (edge.from != edge.to) count_end(edge.from);
+  }
+
+  std::vector<IndexLine> lines;
+  for (const auto& node : graph.nodes) {
+    if (const auto* topic = std::get_if<graph::Topic>(&node)) {
+      const auto found = counts.find(topic->name);
+      lines.push_back({topic->name, found == counts.end() ? 0 : found->second});
+    }
+  }
+  std::ranges::stable_sort(lines, [](const IndexLine& a, const IndexLine& b) {
+    if (a.count != b.count) return a.count > b.count;
+    return a.name < b.name;
+  });
+
+  std::string out = "# 主题\n\n";
+  for (const auto& line : lines) {
+    out += line.name;
+    out += ' ';
+    out += std::to_string(line.count);
+    out += "次\n";
+  }
+  return out;
+}
+
+std::string topic_file_text(std::string_view name, const std::vector<std::string>& entry_lines) {
+  std::string out = "# ";
+  out += name;
+  out += "\n\n> ";
+  out += std::to_string(entry_lines.size());
+  out += "次 | 派生自 graph.json\n\n## 出现记录\n\n";
+  if (entry_lines.empty()) out += "（暂无关联记录）\n";
+  for (const auto& line : entry_lines) {
+    out += line;
+    out += '\n';
+  }
+  return out;
+}
+
+std::expected<void, std::string> write_topics_index(const std::filesystem::path& root) {
+  return write_topics_index(root, graph::load_graph(root));
+}
+
+std::expected<void, std::string> write_topics_index(const std::filesystem::path& root,
+                                                    const graph::Graph& graph) {
+  const auto text = topics_index_text(graph);
+  if (auto made = ensure_topics_dir(root); !made) return made;
+  if (auto written = store::write_atomic(store::topics_dir(root) / "_index.md", text); !written) {
+    return std::unexpected("写入 topics/_index.md 失败: " + written.error().text());
+  }
+  return {};
+}
+
+std::expected<void, std::string> write_topic_files(const std::filesystem::path& root,
+                                                   std::ostream& err) {
+  return write_topic_files(root, graph::load_graph(root), err);
+}
+
+std::expected<void, std::string> write_topic_files(const std::filesystem::path& root,
+                                                   const graph::Graph& graph, std::ostream& err) {
+  if (auto made = ensure_topics_dir(root); !made) return made;
+
+  std::unordered_map<std::string_view, std::size_t> first_node_by_id;
+  std::unordered_map<std::string_view, std::vector<std::size_t>> edges_by_topic_id;
+  for (std::size_t i = 0; i < graph.nodes.size(); ++i) {
+    const auto& node = graph.nodes[i];
+    first_node_by_id.emplace(graph::node_id(node), i);
+    if (std::holds_alternative<graph::Topic>(node)) edges_by_topic_id[graph::node_id(node)];
+  }
+  for (std::size_t i = 0; i < graph.edges.size(); ++i) {
+    const auto& edge = graph.edges[i];
+    if (const auto found = edges_by_topic_id.find(edge.from); found != edges_by_topic_id.end()) {
+      found->second.push_back(i);
+    }
+    if (edge.to == edge.from) continue;
+    if (const auto found = edges_by_topic_id.find(edge.to); found != edges_by_topic_id.end()) {
+      found->second.push_back(i);
+    }
+  }
+
+  for (const auto& node : graph.nodes) {
+    const auto* topic = std::get_if<graph::Topic>(&node);
+    if (topic == nullptr) continue;
+    if (store::is_unsafe_name(topic->name)) {
+      err << "[warn] 跳过不安全的路径名: 「" << topic->name << "」\n";
+      continue;
+    }
+    std::vector<std::string> entry_lines;
+    for (const std::size_t index : edges_by_topic_id.at(topic->id)) {
+      const auto& edge = graph.edges[index];
+      const auto& other = edge.from == topic->id ? edge.to : edge.from;
+      const auto found = first_node_by_id.find(other);
+      if (found == first_node_by_id.end()) continue;
+      if (const auto* record = std::get_if<graph::Record>(&graph.nodes[found->second])) {
+        entry_lines.push_back("- " + record->date + " " + record->title);
+      }
+    }
+    const auto path = store::topics_dir(root) / (topic->name + ".md");
+    if (auto written = store::write_atomic(path, topic_file_text(topic->name, entry_lines));
+        !written) {
+      return std::unexpected("写入主题文件 " + topic->name + " 失败: " + written.error().text());
+    }
+  }
+  return {};
+}
+
+}  // namespace topics
