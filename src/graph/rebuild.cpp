@@ -1,0 +1,184 @@
+#include "graph/rebuild.hpp"
+
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+
+#include "graph/editor.hpp"
+#include "graph/ids.hpp"
+#include "graph/record_topics.hpp"
+
+namespace graph {
+
+namespace {
+
+// Counts of (goal id, topic id) pairs, walked in the order each pair first
+// occurred so that new goal-topic edges are appended in a stable order.
+class Cooccurrences {
+ public:
+  struct Pair {
+    std::string goal_id;
+    std::string topic_id;
+    std::uint32_t count = 0;
+  };
+
+  void add(const std::string& goal_id, const std::string& topic_id) {
+    // A length prefix keeps ("ab","c") and ("a","bc") apart.
+    std::string key = std::to_string(goal_id.size());
+    key.push_back(':');
+    key.append(goal_id).append(topic_id);
+    const auto [it, inserted] = index_.try_emplace(std::move(key), pairs_.size());
+    if (inserted) pairs_.push_back({goal_id, topic_id, 0});
+    ++pairs_[it->second].count;
+  }
+
+  const std::vector<Pair>& in_first_order() const { return pairs_; }
+
+ private:
+  std::unordered_map<std::string, std::size_t> index_;
+  std::vector<Pair> pairs_;
+};
+
+// Only topic nodes and the links touching them survive from the loaded file.
+Graph keep_topics(Graph loaded) {
+  std::unordered_set<std::string> topic_ids;
+  for (const auto& node : loaded.nodes) {
+    if (const auto* topic = std::get_if<Topic>(&node)) topic_ids.insert(topic->id);
+  }
+  std::erase_if(loaded.edges, [&](const Edge& e) {
+    return !topic_ids.contains(e.from) && !topic_ids.contains(e.to);
+  });
+  std::erase_if(loaded.nodes, [](const Node& n) { return !std::holds_alternative<Topic>(n); });
+  return loaded;
+}
+
+void place_record(GraphEditor& editor, const std::string& rid, const journal::JournalEntry& record) {
+  std::string title = node_title_from_file_name(record.file_name).value_or(record.title);
+  if (Node* existing = editor.find_node(rid)) {
+    // An earlier record of the run shares the minute: the later one names it.
+    if (auto* node = std::get_if<Record>(existing)) {
+      node->date = record.date;
+      node->time = record.time;
+      node->title = std::move(title);
+      if (node->x == 0.0f && node->y == 0.0f) {
+        const Position at = default_position(rid, editor.graph().nodes.size());
+        node->x = at.x;
+        node->y = at.y;
+      }
+    }
+    return;
+  }
+  const Position at = default_position(rid, editor.graph().nodes.size());
+  editor.append_node(Record{rid, record.date, record.time, std::move(title), at.x, at.y});
+}
+
+// The record's topic names: its map entry first, then its own names, each
+// distinct name once.
+std::vector<std::string_view> topic_names(const RecordTopics& map,
+                                          const journal::JournalEntry& record) {
+  std::vector<std::string_view> names;
+  std::unordered_set<std::string_view> seen;
+  const auto add = [&](std::string_view name) {
+    // Lists are short; a set only pays off for long ones.
+    if (names.size() < 16) {
+      for (const auto n : names) {
+        if (n == name) return;
+      }
+    } else {
+      if (seen.empty()) seen.insert(names.begin(), names.end());
+      if (!seen.insert(name).second) return;
+    }
+    names.push_back(name);
+  };
+  if (const auto it = map.find(record.file_name); it != map.end()) {
+    for (const auto& name : it->second) add(name);
+  }
+  for (const auto& name : record.topics) add(name);
+  return names;
+}
+
+}  // namespace
+
+std::expected<Graph, std::string> rebuild_graph(const std::filesystem::path& root,
+                                                const std::vector<journal::JournalEntry>& records,
+                                                const std::vector<GoalSeed>& goals) {
+  GraphEditor editor(keep_topics(load_graph(root)));
+  for (const auto& goal : goals) editor.upsert_goal_node(goal.name, goal.progress);
+
+  const RecordTopics map = load_record_topics(root);
+  Cooccurrences cooccurrences;
+  for (const auto& record : records) {
+    const std::string rid = record_node_id(record.date, record.time);
+    place_record(editor, rid, record);
+
+    std::string gid;
+    if (record.goal) {
+      const std::string_view goal = *record.goal;
+      std::string candidate = goal_node_id(goal.substr(0, goal.find('/')));
+      if (editor.find_node(candidate) != nullptr) {
+        editor.upsert_edge(
+            Edge{record_edge_id(rid, candidate), rid, candidate, 1.0f, EdgeSource::User, true});
+        gid = std::move(candidate);
+      }
+    }
+
+    for (const auto name : topic_names(map, record)) {
+      const std::string tid = editor.upsert_topic_node(name);
+      if (tid == rid) continue;
+      if (!gid.empty()) cooccurrences.add(gid, tid);
+      // A link the user confirmed, under whatever id, is theirs to keep.
+      if (!editor.has_confirmed_edge(rid, tid)) {
+        editor.upsert_edge(Edge{record_edge_id(rid, tid), rid, tid, 1.0f, EdgeSource::Llm, false});
+      }
+    }
+  }
+
+  for (const auto& pair : cooccurrences.in_first_order()) {
+    if (editor.has_confirmed_user_edge(pair.goal_id, pair.topic_id)) continue;
+    const auto weight = static_cast<float>(pair.count);
+    if (editor.set_first_edge_weight(pair.goal_id, pair.topic_id, weight)) continue;
+    editor.append_edge(Edge{goal_topic_edge_id(pair.goal_id, pair.topic_id), pair.goal_id,
+                            pair.topic_id, weight, EdgeSource::Llm, false});
+  }
+  return save_graph(root, editor.take());
+}
+
+std::expected<Graph, std::string> complete_record_topic_edges(
+    const std::filesystem::path& root, const std::vector<journal::JournalEntry>& records) {
+  return complete_record_topic_edges(root, load_graph(root), records);
+}
+
+std::expected<Graph, std::string> complete_record_topic_edges(
+    const std::filesystem::path& root, Graph saved,
+    const std::vector<journal::JournalEntry>& records) {
+  GraphEditor editor(std::move(saved));
+  for (const auto& record : records) {
+    const std::string rid = record_node_id(record.date, record.time);
+    // The record's own names only, not the map's: the pass fills in the
+    // standard link where a user-confirmed link under another id made the
+    // rebuild leave it out.
+    for (const auto& name : record.topics) {
+      const std::string tid = editor.upsert_topic_node(name);
+      std::string eid = record_edge_id(rid, tid);
+      if (!editor.has_edge_id(eid)) {
+        editor.append_edge(Edge{std::move(eid), rid, tid, 0.8f, EdgeSource::Llm, false});
+      }
+    }
+  }
+  return save_graph(root, editor.take());
+}
+
+GraphCounts count_graph(const Graph& graph) {
+  GraphCounts counts;
+  counts.nodes = graph.nodes.size();
+  counts.edges = graph.edges.size();
+  for (const auto& node : graph.nodes) {
+    if (std::holds_alternative<Record>(node)) ++counts.records;
+    if (std::holds_alternative<Goal>(node)) ++counts.goals;
+    if (std::holds_alternative<Topic>(node)) ++counts.topics;
+  }
+  return counts;
+}
+
+}  // namespace graph

@@ -1,0 +1,140 @@
+#include "graph/record_topics.hpp"
+
+#include <algorithm>
+#include <optional>
+#include <string_view>
+#include <utility>
+
+#include <nlohmann/json.hpp>
+
+#include "store/atomic.hpp"
+#include "store/json_text.hpp"
+#include "store/layout.hpp"
+#include "util/fs.hpp"
+#include "util/text.hpp"
+
+namespace graph {
+
+namespace {
+
+using nlohmann::json;
+
+// Reads the file event by event: one object whose values are all arrays of
+// strings. Anything else ends the parse.
+class RecordTopicsReader final : public nlohmann::json_sax<json> {
+ public:
+  RecordTopics take() { return std::move(map_); }
+
+  bool null() override { return false; }
+  bool boolean(bool) override { return false; }
+  bool number_integer(number_integer_t) override { return false; }
+  bool number_unsigned(number_unsigned_t) override { return false; }
+  bool number_float(number_float_t, const string_t&) override { return false; }
+  bool binary(binary_t&) override { return false; }
+
+  bool string(string_t& value) override {
+    if (state_ != State::List) return false;
+    list_.push_back(std::move(value));
+    return true;
+  }
+  bool start_object(std::size_t) override {
+    if (state_ != State::Start) return false;
+    state_ = State::Map;
+    return true;
+  }
+  bool key(string_t& name) override {
+    key_ = std::move(name);
+    return true;
+  }
+  bool end_object() override {
+    state_ = State::Done;
+    return true;
+  }
+  bool start_array(std::size_t) override {
+    if (state_ != State::Map) return false;
+    state_ = State::List;
+    list_.clear();
+    return true;
+  }
+  bool end_array() override {
+    map_.insert_or_assign(std::move(key_), std::move(list_));
+    list_ = {};
+    state_ = State::Map;
+    return true;
+  }
+  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override {
+    return false;
+  }
+
+ private:
+  enum class State { Start, Map, List, Done };
+  State state_ = State::Start;
+  std::string key_;
+  std::vector<std::string> list_;
+  RecordTopics map_;
+};
+
+}  // namespace
+
+RecordTopics load_record_topics(const std::filesystem::path& root) {
+  auto bytes = fsx::read_bytes(store::record_topics_path(root));
+  if (!bytes) return {};
+  // The parser would skip a byte-order mark silently; the file form has none.
+  if (bytes->starts_with("\xEF\xBB\xBF") || !text::is_valid_utf8(*bytes)) return {};
+  RecordTopicsReader reader;
+  try {
+    if (!json::sax_parse(*bytes, &reader)) return {};
+  } catch (...) {
+    return {};
+  }
+  return reader.take();
+}
+
+std::string record_topics_to_json(const RecordTopics& map) {
+  store::JsonWriter w(store::JsonStyle::Pretty);
+  w.begin_object();
+  for (const auto& [file_name, topics] : map) w.member_strings(file_name, topics);
+  w.end_object();
+  return w.take();
+}
+
+// Rewriting the file after every changed record would leave the same bytes as
+// one write at the end, because each write stores the whole map and the next
+// record reads it back; so the map is loaded and written once. Records that
+// share a file name can change an entry and change it back: the file is only
+// written when its content really differs, so a second run never touches it.
+std::expected<void, std::string> write_record_topics(
+    const std::filesystem::path& root, const std::vector<journal::JournalEntry>& records) {
+  bool loaded = false;
+  RecordTopics map;
+  // The entries as loaded, for each key a record changed (nothing when absent).
+  std::map<std::string_view, std::optional<std::vector<std::string>>> originals;
+  for (const auto& record : records) {
+    if (record.topics.empty()) continue;
+    if (!loaded) {
+      map = load_record_topics(root);
+      loaded = true;
+    }
+    const auto it = map.find(record.file_name);
+    if (it == map.end()) {
+      const auto added = map.emplace(record.file_name, record.topics).first;
+      originals.try_emplace(added->first, std::nullopt);
+    } else if (it->second != record.topics) {
+      originals.try_emplace(it->first, std::move(it->second));
+      it->second = record.topics;
+    }
+  }
+  const bool changed = std::any_of(originals.begin(), originals.end(), [&](const auto& entry) {
+    return entry.second != map.at(std::string(entry.first));
+  });
+  if (!changed) return {};
+  if (auto dirs = store::ensure_system_dirs(root); !dirs) return std::unexpected(dirs.error());
+  if (auto written = store::write_atomic(store::record_topics_path(root),
+                                         record_topics_to_json(map));
+      !written) {
+    return std::unexpected("写入 record_topics.json 失败: " + written.error().text());
+  }
+  return {};
+}
+
+}  // namespace graph

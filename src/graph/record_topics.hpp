@@ -1,0 +1,32 @@
+#pragma once
+
+// The record-topics map kept in .system/record_topics.json: for each journal
+// file name, the topic names assigned to it, as the next rebuild reads them.
+
+#include <expected>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "journal/entry.hpp"
+
+namespace graph {
+
+// File name to topic names; std::map orders the keys by their bytes.
+using RecordTopics = std::map<std::string, std::vector<std::string>>;
+
+// The map in the workspace; any problem with the file gives the empty map.
+// Of two equal keys the later one wins.
+RecordTopics load_record_topics(const std::filesystem::path& root);
+
+// The exact pretty JSON text of `map` as write_record_topics stores it.
+std::string record_topics_to_json(const RecordTopics& map);
+
+// Sets the entry of every record that has topics to its topic list and
+// rewrites the file when any entry changed; other entries stay. Leaves the
+// file untouched when nothing changed.
+std::expected<void, std::string> write_record_topics(
+    const std::filesystem::path& root, const std::vector<journal::JournalEntry>& records);
+
+}  // namespace graph
