@@ -5,9 +5,17 @@
 
 #include "cli/golden.hpp"
 #include "cli/scan.hpp"
+#include "cli/self_check.hpp"
+#include "goals/goal_store.hpp"
+#include "goals/goals_index.hpp"
+#include "graph/rebuild.hpp"
+#include "graph/record_topics.hpp"
 #include "journal/periods.hpp"
+#include "stats/snapshot.hpp"
 #include "store/layout.hpp"
 #include "store/metrics.hpp"
+#include "summary/writer.hpp"
+#include "topics/topic_files.hpp"
 
 namespace cli {
 namespace {
@@ -32,6 +40,12 @@ void print_plan(const ScanResult& scan, std::ostream& out) {
   fmt::print(out, "  - summary/daily/*.md × {} (2026-07 有记录日)\n", days.size());
   fmt::print(out, "  - .system/stats/snapshots/<月末>.json × {}\n", months.size());
   fmt::print(out, "  - .system/metrics.json: records={}\n", n);
+}
+
+// Wraps a stage's failure text so the run ends with it.
+template <typename T>
+std::unexpected<RunFailure> stage_failed(const std::expected<T, std::string>& result) {
+  return std::unexpected(failed(result.error()));
 }
 
 Outcome write_metrics(const std::filesystem::path& root, std::size_t n, std::ostream& out) {
@@ -67,7 +81,60 @@ std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std
     return {};
   }
 
+  const auto& records_list = scan.records;
+
+  // Goal files, with the goal nodes in graph.json.
+  if (auto done = goals::write_goal_files(root, scan.goals, records_list, err); !done) {
+    return stage_failed(done);
+  }
+  fmt::print(out, "  ✓ goals/ 已生成 ({} 个目标 + _index.md)\n", scan.goals.size());
+
+  // Graph: rebuilt from the records, then completed. The saved graph is what a
+  // reload would give, so it is kept instead of reading the file once more.
+  std::vector<graph::GoalSeed> seeds;
+  seeds.reserve(scan.goals.size());
+  for (const auto& goal : scan.goals) seeds.push_back({goal, 0});
+  auto rebuilt = graph::rebuild_graph(root, records_list, seeds);
+  if (!rebuilt) return stage_failed(rebuilt);
+  auto completed = graph::complete_record_topic_edges(root, std::move(*rebuilt), records_list);
+  if (!completed) return stage_failed(completed);
+  const graph::Graph& saved = *completed;
+  const auto counts = graph::count_graph(saved);
+  fmt::print(out, "  ✓ graph.json 已重建: {} 节点 ({} record / {} goal / {} topic), {} 边\n",
+             counts.nodes, counts.records, counts.goals, counts.topics, counts.edges);
+
+  if (auto done = topics::write_topics_index(root, saved); !done) return stage_failed(done);
+  if (auto done = topics::write_topic_files(root, saved, err); !done) return stage_failed(done);
+  fmt::print(out, "  ✓ topics/ 已派生 ({} 主题节点 + _index.md)\n", counts.topics);
+
+  if (auto done = graph::write_record_topics(root, records_list); !done) {
+    return stage_failed(done);
+  }
+  fmt::print(out, "  ✓ record_topics.json 已写入（保持图谱自洽）\n");
+
+  if (auto done = goals::write_goals_index(root); !done) return stage_failed(done);
+  fmt::print(out, "  ✓ goals/_index.md 已派生\n");
+
+  if (auto done = stats::write_month_end_snapshots(root, records_list, scan.goals); !done) {
+    return stage_failed(done);
+  }
+  fmt::print(out, "  ✓ stats/snapshots/ 月末快照已写入\n");
+
+  const auto reports = summary::write_reports(root, records_list);
+  if (!reports) return stage_failed(reports);
+  fmt::print(out, "  ✓ summary/ 已生成: 月报 {} + 周报 {} + 日报 {}\n", reports->monthly,
+             reports->weekly, reports->daily);
+
   if (auto done = write_metrics(root, n, out); !done) return done;
+
+  if (auto done = self_check(root, records_list, out); !done) return done;
+
+  if (options.emit_golden) {
+    if (auto done = export_golden(*options.emit_golden, records_list, scan.goals, saved); !done) {
+      return stage_failed(done);
+    }
+    fmt::print(out, "  ✓ golden 期望集已导出到 {}\n", options.emit_golden->string());
+  }
 
   fmt::print(out, "\n✅ 补全完成。\n");
   return {};

@@ -85,7 +85,7 @@ std::vector<FixtureCase> all_cases() {
   if (root.empty()) return cases;
   for (const auto& fixture : fs::directory_iterator(root)) {
     if (!fixture.is_directory()) continue;
-    for (const char* mode : {"dry"}) {
+    for (const char* mode : {"dry", "real", "rerun", "golden"}) {
       if (fs::is_directory(fixture.path() / mode)) {
         cases.push_back({fixture.path().filename().string(), mode});
       }

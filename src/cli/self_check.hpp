@@ -1,0 +1,26 @@
+#pragma once
+
+// The closing check of a real run: the first record reads back the same through
+// the journal's own layout, and graph.json is consistent with the records.
+
+#include <expected>
+#include <filesystem>
+#include <ostream>
+#include <vector>
+
+#include "cli/backfill.hpp"
+#include "journal/entry.hpp"
+
+namespace cli {
+
+// Runs the checks in order and prints the success line on `out`. A failed
+// reload is a plain failure; an inconsistency is a hard stop.
+std::expected<void, RunFailure> self_check(const std::filesystem::path& root,
+                                           const std::vector<journal::JournalEntry>& records,
+                                           std::ostream& out);
+
+// `s` in double quotes with quotes, backslashes and control characters escaped,
+// the way the check messages show texts.
+std::string debug_quoted(std::string_view s);
+
+}  // namespace cli
