@@ -1,0 +1,118 @@
+// Whole runs of the built command on small workspaces: the failure paths of the
+// closing stages and what stays written when a stage fails.
+
+#include <gtest/gtest.h>
+
+#include "support/run_binary.hpp"
+#include "support/temp_dir.hpp"
+
+using testing_support::run_backfill_binary;
+using testing_support::TempDir;
+
+namespace {
+
+constexpr const char* kScanLines =
+    "▶ 工作区: ws\n  · 扫描到 2 条记录\n"
+    "  · 推断: 目标 1 个（2/2 记录有目标）, 主题 1 个候选（2/2 记录有主题）\n";
+
+constexpr const char* kStageLines =
+    "  ✓ goals/ 已生成 (1 个目标 + _index.md)\n"
+    "  ✓ graph.json 已重建: 4 节点 (2 record / 1 goal / 1 topic), 5 边\n"
+    "  ✓ topics/ 已派生 (1 主题节点 + _index.md)\n"
+    "  ✓ record_topics.json 已写入（保持图谱自洽）\n"
+    "  ✓ goals/_index.md 已派生\n";
+
+std::string inventory(std::string_view time) {
+  return "# 记录\n\n## " + std::string(time) + "\n原始文件：a.docx\n相对路径：资料\\项目A\\a.docx\n分类：工作\n";
+}
+
+class RunTest : public ::testing::Test {
+ protected:
+  void add(const std::string& relative, std::string_view content) { dir.write("ws/" + relative, content); }
+  testing_support::CommandResult run(std::vector<std::string> args = {"--root", "ws"}) {
+    return run_backfill_binary(args, dir.path());
+  }
+  TempDir dir;
+};
+
+TEST_F(RunTest, FirstRecordFiledUnderTheWrongMonthFailsTheRoundTrip) {
+  add("2025/01/2026-07-03-a.md", inventory("09:00"));
+  add("2026/07/2026-07-04-b.md", inventory("09:00"));
+  const auto result = run();
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, "补全失败: 读取日记文件失败: No such file or directory\n");
+  EXPECT_TRUE(result.out.ends_with("  ✓ metrics.json: records=2\n")) << result.out;
+}
+
+TEST_F(RunTest, FirstRecordWithoutADayKeyNameFails) {
+  add("2026/07/2026-07.md", inventory("09:00"));
+  add("2026/08/2026-08-04-b.md", inventory("09:00"));
+  const auto result = run();
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, "补全失败: 非法日记文件名: 2026-07.md\n");
+  // The day "2026-07.md" is not a day key: no daily report for it.
+  EXPECT_NE(result.out.find("  ✓ summary/ 已生成: 月报 2 + 周报 5 + 日报 0\n"), std::string::npos)
+      << result.out;
+}
+
+TEST_F(RunTest, FirstRecordNamingAGoalOnItsRatingLineStopsHard) {
+  add("2026/07/2026-07-03-a.md", inventory("09:00") + "动2 → 工作\n");
+  add("2026/07/2026-07-04-b.md", inventory("09:00"));
+  const auto result = run({"--root", "ws", "--emit-golden", "golden"});
+  EXPECT_EQ(result.status, 3);
+  EXPECT_EQ(result.err, "原始记录不应被写入目标行，但读回了 goal=Some(\"工作\")\n");
+  EXPECT_TRUE(result.out.ends_with("  ✓ metrics.json: records=2\n")) << result.out;
+  EXPECT_FALSE(dir.exists("golden"));
+}
+
+TEST_F(RunTest, RecordIdsThatCollideStopHard) {
+  // "2026-070-3" and "2026-07-03" give the same record id.
+  add("2026/07/2026-07-03-a.md", inventory("09:00"));
+  add("2026/07/2026-070-3-b.md", inventory("09:00"));
+  const auto result = run();
+  EXPECT_EQ(result.status, 3);
+  EXPECT_EQ(result.err,
+            "record 节点数 1 ≠ 去重 date+time 键数 2 (2 条记录中 0 条因时间戳碰撞合并)\n"
+            "  left: 1\n right: 2\n");
+}
+
+TEST_F(RunTest, UnparsableMonthStopsAtTheSnapshotsAndKeepsEarlierStages) {
+  add("2026/07/2026-07-03-a.md", inventory("09:00"));
+  add("2026/10/2026-1x-03-b.md", inventory("10:00"));
+  const auto result = run();
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.out, std::string(kScanLines) +
+                            "  ✓ goals/ 已生成 (1 个目标 + _index.md)\n"
+                            "  ✓ graph.json 已重建: 4 节点 (2 record / 1 goal / 1 topic), 5 边\n"
+                            "  ✓ topics/ 已派生 (1 主题节点 + _index.md)\n"
+                            "  ✓ record_topics.json 已写入（保持图谱自洽）\n"
+                            "  ✓ goals/_index.md 已派生\n");
+  EXPECT_EQ(result.err, "补全失败: 非法月份: 2026-1x\n");
+  for (const char* kept : {"ws/.system/goals/工作.md", "ws/.system/goals/_index.md",
+                           "ws/.system/graph.json", "ws/.system/topics/项目A.md",
+                           "ws/.system/record_topics.json"}) {
+    EXPECT_TRUE(dir.exists(kept)) << kept;
+  }
+  EXPECT_FALSE(dir.exists("ws/summary"));
+  EXPECT_FALSE(dir.exists("ws/.system/metrics.json"));
+}
+
+TEST_F(RunTest, SuccessfulRunPrintsEveryStageAndTheGoldenDirectoryAsGiven) {
+  add("2026/07/2026-07-03-a.md", inventory("09:00"));
+  add("2026/07/2026-07-03-b.md", inventory("10:00"));
+  const auto result = run({"--root", "ws", "--emit-golden", "out/../gold"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.out,
+            std::string(kScanLines) + kStageLines +
+                "  ✓ stats/snapshots/ 月末快照已写入\n"
+                "  ✓ summary/ 已生成: 月报 1 + 周报 5 + 日报 1\n"
+                "  ✓ metrics.json: records=2\n"
+                "  ✓ 自检通过: 图谱无悬空边, record 节点 2 = 去重 date+time 键 (2 条记录, 0 "
+                "条因同分钟 mtime 合并)\n"
+                "  ✓ golden 期望集已导出到 out/../gold\n"
+                "\n✅ 补全完成。\n");
+  EXPECT_TRUE(dir.exists("gold/workspace/README.md"));
+}
+
+}  // namespace
