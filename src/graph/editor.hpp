@@ -20,6 +20,7 @@ class GraphEditor {
   // Takes the graph over and indexes its nodes and edges.
   explicit GraphEditor(Graph graph);
 
+  // The graph as edited so far.
   const Graph& graph() const { return graph_; }
   // Hands the graph back; the editor must not be used afterwards.
   Graph take() { return std::move(graph_); }
