@@ -18,6 +18,11 @@ GraphEditor::GraphEditor(Graph graph) : graph_(std::move(graph)) {
   for (std::size_t i = 0; i < graph_.nodes.size(); ++i) {
     node_index_.try_emplace(node_id(graph_.nodes[i]), i);
   }
+}
+
+void GraphEditor::ensure_edge_index() {
+  if (edges_indexed_) return;
+  edges_indexed_ = true;
   edge_index_.reserve(graph_.edges.size());
   ends_index_.reserve(graph_.edges.size());
   for (std::size_t i = 0; i < graph_.edges.size(); ++i) {
@@ -57,6 +62,7 @@ std::string GraphEditor::upsert_topic_node(std::string_view name) {
 }
 
 void GraphEditor::upsert_edge(Edge edge) {
+  ensure_edge_index();
   if (const auto it = edge_index_.find(edge.id); it != edge_index_.end()) {
     // The replacement may have other ends than the edge it replaces.
     unindex_edge(it->second);
@@ -79,26 +85,30 @@ void GraphEditor::upsert_edge(Edge edge) {
 }
 
 void GraphEditor::append_edge(Edge edge) {
+  ensure_edge_index();
   const std::size_t position = graph_.edges.size();
   edge_index_.try_emplace(edge.id, position);
   graph_.edges.push_back(std::move(edge));
   index_edge(position);
 }
 
-bool GraphEditor::has_edge_id(std::string_view id) const { return edge_index_.contains(id); }
+bool GraphEditor::has_edge_id(std::string_view id) {
+  ensure_edge_index();
+  return edge_index_.contains(id);
+}
 
-const GraphEditor::EndsInfo* GraphEditor::ends_info(std::string_view from,
-                                                     std::string_view to) const {
+const GraphEditor::EndsInfo* GraphEditor::ends_info(std::string_view from, std::string_view to) {
+  ensure_edge_index();
   const auto it = ends_index_.find(EndsView{from, to});
   return it == ends_index_.end() ? nullptr : &it->second;
 }
 
-bool GraphEditor::has_confirmed_edge(std::string_view from, std::string_view to) const {
+bool GraphEditor::has_confirmed_edge(std::string_view from, std::string_view to) {
   const EndsInfo* info = ends_info(from, to);
   return info != nullptr && info->confirmed > 0;
 }
 
-bool GraphEditor::has_confirmed_user_edge(std::string_view from, std::string_view to) const {
+bool GraphEditor::has_confirmed_user_edge(std::string_view from, std::string_view to) {
   const EndsInfo* info = ends_info(from, to);
   return info != nullptr && info->confirmed_user > 0;
 }

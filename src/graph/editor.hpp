@@ -17,9 +17,11 @@ namespace graph {
 
 class GraphEditor {
  public:
-  // Takes the graph over and indexes its nodes and edges.
+  // Takes the graph over and indexes its nodes; the edges are indexed at the
+  // first edge operation, so node-only edits stay cheap on large graphs.
   explicit GraphEditor(Graph graph);
 
+  // The graph as edited so far.
   const Graph& graph() const { return graph_; }
   // Hands the graph back; the editor must not be used afterwards.
   Graph take() { return std::move(graph_); }
@@ -36,13 +38,13 @@ class GraphEditor {
   void upsert_edge(Edge edge);
 
   // True when some edge carries `id`.
-  bool has_edge_id(std::string_view id) const;
+  bool has_edge_id(std::string_view id);
 
   // True when some edge goes from `from` to `to` with confirmed set.
-  bool has_confirmed_edge(std::string_view from, std::string_view to) const;
+  bool has_confirmed_edge(std::string_view from, std::string_view to);
 
   // True when some edge goes from `from` to `to`, confirmed and made by the user.
-  bool has_confirmed_user_edge(std::string_view from, std::string_view to) const;
+  bool has_confirmed_user_edge(std::string_view from, std::string_view to);
 
   // Sets the weight of the first edge from `from` to `to`; false when none exists.
   bool set_first_edge_weight(std::string_view from, std::string_view to, float weight);
@@ -89,7 +91,8 @@ class GraphEditor {
   };
 
   static EndsView view(const OwnedEnds& e) { return {e.from, e.to}; }
-  const EndsInfo* ends_info(std::string_view from, std::string_view to) const;
+  const EndsInfo* ends_info(std::string_view from, std::string_view to);
+  void ensure_edge_index();
   void index_edge(std::size_t position);
   void unindex_edge(std::size_t position);
 
@@ -97,6 +100,7 @@ class GraphEditor {
   std::unordered_map<std::string, std::size_t, StringHash, std::equal_to<>> node_index_;
   std::unordered_map<std::string, std::size_t, StringHash, std::equal_to<>> edge_index_;
   std::unordered_map<OwnedEnds, EndsInfo, EndsHash, EndsEqual> ends_index_;
+  bool edges_indexed_ = false;
 };
 
 }  // namespace graph

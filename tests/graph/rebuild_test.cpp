@@ -1,0 +1,188 @@
+#include "graph/rebuild.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "graph/ids.hpp"
+#include "support/temp_dir.hpp"
+
+using namespace graph;
+using journal::JournalEntry;
+using testing_support::TempDir;
+
+namespace {
+
+JournalEntry record(std::string time, std::string file_name, std::vector<std::string> topics,
+                    std::optional<std::string> goal = {}) {
+  JournalEntry e;
+  e.date = "2026-07-03";
+  e.time = std::move(time);
+  e.title = "own title";
+  e.file_name = std::move(file_name);
+  e.topics = std::move(topics);
+  e.goal = std::move(goal);
+  return e;
+}
+
+std::optional<Edge> find_edge(const Graph& g, std::string_view id) {
+  for (const auto& e : g.edges) {
+    if (e.id == id) return e;
+  }
+  return std::nullopt;
+}
+
+std::size_t count_edges(const Graph& g, std::string_view from, std::string_view to) {
+  std::size_t n = 0;
+  for (const auto& e : g.edges) n += e.from == from && e.to == to;
+  return n;
+}
+
+const std::string kRid = "r_20260703_0930";
+
+class RebuildTest : public ::testing::Test {
+ protected:
+  // Stores `g` as the previous run's file; every edge must survive the save.
+  void seed(const Graph& g) {
+    auto saved = save_graph(dir.path(), g);
+    ASSERT_TRUE(saved);
+    ASSERT_EQ(saved->edges, g.edges);
+  }
+
+  Graph rebuild(const std::vector<JournalEntry>& records, const std::vector<GoalSeed>& goals) {
+    auto rebuilt = rebuild_graph(dir.path(), records, goals);
+    EXPECT_TRUE(rebuilt) << rebuilt.error();
+    return rebuilt ? *rebuilt : Graph{};
+  }
+
+  Graph complete(const std::vector<JournalEntry>& records) {
+    auto completed = complete_record_topic_edges(dir.path(), records);
+    EXPECT_TRUE(completed) << completed.error();
+    return completed ? *completed : Graph{};
+  }
+
+  TempDir dir;
+};
+
+}  // namespace
+
+TEST_F(RebuildTest, KeepsTopicNodesAndTheirLinksAndRegeneratesTheRest) {
+  Graph old;
+  old.layout.algorithm = "force";
+  old.nodes.push_back(Record{"r_20260101_0000", "2026-01-01", "00:00", "gone", 5, 5});
+  old.nodes.push_back(Topic{"t_旧", "旧 名", 1.5f, 2.5f});
+  old.nodes.push_back(Goal{"g_工作", "工作", 40, 7, 7});
+  old.nodes.push_back(Topic{"t_新", "新", 3, 4});
+  old.edges.push_back(Edge{"r2g", "r_20260101_0000", "g_工作", 1, EdgeSource::User, true});
+  old.edges.push_back(Edge{"t2t", "t_旧", "t_新", 0.5f, EdgeSource::Llm, false});
+  old.edges.push_back(Edge{"r2t", "r_20260101_0000", "t_新", 1, EdgeSource::User, true});
+  seed(old);
+
+  const Graph g = rebuild({record("09:30", "2026-07-03-周会纪要.md", {"新"}, "工作")}, {{"工作", 0}});
+  // Topics first, as they were; the goal returns at a fresh place, progress 0.
+  ASSERT_EQ(g.nodes.size(), 4u);
+  EXPECT_EQ(g.nodes[0], Node(Topic{"t_旧", "旧 名", 1.5f, 2.5f}));
+  EXPECT_EQ(g.nodes[1], Node(Topic{"t_新", "新", 3, 4}));
+  EXPECT_EQ(g.nodes[2], Node(Goal{"g_工作", "工作", 0, 168.0f, 220.0f}));
+  EXPECT_EQ(std::get<Record>(g.nodes[3]).title, "周会纪要");
+  EXPECT_EQ(g.layout.algorithm, "force");
+  // r2g goes with the node list, r2t at the save (its record is gone).
+  std::vector<std::string> ids;
+  for (const auto& e : g.edges) ids.push_back(e.id);
+  EXPECT_EQ(ids, (std::vector<std::string>{"t2t", "e_r_20260703_0930_g_工作",
+                                           "e_r_20260703_0930_t_新", "g2t_g_工作_t_新"}));
+}
+
+TEST_F(RebuildTest, RecordsSharingAMinuteShareOneNode) {
+  const Graph g =
+      rebuild({record("09:30", "2026-07-03-周会.md", {}), record("09:30", "note.md", {})}, {});
+  // Named by the later record, placed where the first was put.
+  const Position first = default_position(kRid, 0);
+  ASSERT_EQ(g.nodes.size(), 1u);
+  EXPECT_EQ(g.nodes[0], Node(Record{kRid, "2026-07-03", "09:30", "own title", first.x, first.y}));
+}
+
+TEST_F(RebuildTest, GoalLinkNeedsTheGoalNodeOfTheTextBeforeTheSlash) {
+  const Graph g = rebuild({record("09:30", "a.md", {"项目 A"}, "工作/日报"),
+                           record("10:30", "b.md", {"项目 A"}, "学习/英语")},
+                          {{"工作", 0}, {"学习/英语", 0}});
+  EXPECT_TRUE(find_edge(g, "e_r_20260703_0930_g_工作"));
+  // No node g_学习: no goal link and no count for the second record.
+  EXPECT_EQ(count_edges(g, "r_20260703_1030", "g_学习_英语"), 0u);
+  EXPECT_EQ(count_edges(g, "g_学习_英语", "t_项目_A"), 0u);
+  EXPECT_EQ(find_edge(g, "g2t_g_工作_t_项目_A"),
+            (Edge{"g2t_g_工作_t_项目_A", "g_工作", "t_项目_A", 1, EdgeSource::Llm, false}));
+}
+
+TEST_F(RebuildTest, GoalTopicWeightsCountCooccurrencesUnlessTheUserConfirmed) {
+  Graph old;
+  old.nodes.push_back(Goal{"g_工作", "工作", 0, 0, 0});
+  for (const char* name : {"甲", "乙", "丙"}) {
+    old.nodes.push_back(Topic{std::string("t_") + name, name, 0, 0});
+  }
+  old.edges.push_back(Edge{"mine", "g_工作", "t_甲", 9, EdgeSource::User, true});
+  old.edges.push_back(Edge{"other-id", "g_工作", "t_乙", 9, EdgeSource::User, false});
+  old.edges.push_back(Edge{"llm-confirmed", "g_工作", "t_丙", 9, EdgeSource::Llm, true});
+  seed(old);
+
+  std::vector<JournalEntry> records;
+  for (const char* time : {"09:00", "10:00", "11:00"}) {
+    records.push_back(record(time, "x.md", {"丁", "甲", "乙", "丙"}, "工作"));
+  }
+  records.push_back(record("12:00", "y.md", {"戊"}, "工作"));
+  const Graph g = rebuild(records, {{"工作", 0}});
+
+  EXPECT_EQ(find_edge(g, "mine"), old.edges[0]);
+  EXPECT_EQ(find_edge(g, "other-id"),
+            (Edge{"other-id", "g_工作", "t_乙", 3, EdgeSource::User, false}));
+  EXPECT_EQ(find_edge(g, "llm-confirmed"),
+            (Edge{"llm-confirmed", "g_工作", "t_丙", 3, EdgeSource::Llm, true}));
+  EXPECT_EQ(count_edges(g, "g_工作", "t_乙"), 1u);
+  // New goal-topic edges follow the order in which the pairs first met.
+  ASSERT_GE(g.edges.size(), 2u);
+  EXPECT_EQ(g.edges[g.edges.size() - 2],
+            (Edge{"g2t_g_工作_t_丁", "g_工作", "t_丁", 3, EdgeSource::Llm, false}));
+  EXPECT_EQ(g.edges.back(), (Edge{"g2t_g_工作_t_戊", "g_工作", "t_戊", 1, EdgeSource::Llm, false}));
+}
+
+TEST_F(RebuildTest, ConfirmedRecordTopicLinksSurviveUnderEitherId) {
+  Graph old;
+  old.nodes.push_back(Record{kRid, "2026-07-03", "09:30", "", 0, 0});
+  for (const char* name : {"甲", "乙", "丙"}) {
+    old.nodes.push_back(Topic{std::string("t_") + name, name, 0, 0});
+  }
+  old.edges.push_back(Edge{"e_r_20260703_0930_t_甲", kRid, "t_甲", 2, EdgeSource::User, true});
+  old.edges.push_back(Edge{"user-link", kRid, "t_乙", 2, EdgeSource::User, true});
+  old.edges.push_back(Edge{"e_r_20260703_0930_t_丙", kRid, "t_丙", 0.3f, EdgeSource::User, false});
+  seed(old);
+
+  const std::vector<JournalEntry> records = {record("09:30", "a.md", {"甲", "乙", "丙"})};
+  const Graph rebuilt = rebuild(records, {});
+  EXPECT_EQ(count_edges(rebuilt, kRid, "t_乙"), 1u);
+  // An unconfirmed link is regenerated.
+  EXPECT_EQ(find_edge(rebuilt, "e_r_20260703_0930_t_丙"),
+            (Edge{"e_r_20260703_0930_t_丙", kRid, "t_丙", 1, EdgeSource::Llm, false}));
+
+  const Graph g = complete(records);
+  EXPECT_EQ(find_edge(g, "e_r_20260703_0930_t_甲"), old.edges[0]);
+  EXPECT_EQ(count_edges(g, kRid, "t_甲"), 1u);
+  EXPECT_EQ(find_edge(g, "user-link"), old.edges[1]);
+  // The standard id was missing for 乙: the completion adds it, unconfirmed.
+  EXPECT_EQ(g.edges.size(), rebuilt.edges.size() + 1);
+  EXPECT_EQ(g.edges.back(),
+            (Edge{"e_r_20260703_0930_t_乙", kRid, "t_乙", 0.8f, EdgeSource::Llm, false}));
+}
+
+TEST_F(RebuildTest, MapNamesComeFirstButOnlyTheRebuildReadsTheMap) {
+  dir.write(".system/record_topics.json", R"({"a.md": ["乙", "甲", "乙"], "gone.md": ["丙"]})");
+  const std::vector<JournalEntry> records = {record("09:30", "a.md", {"甲", "丁"})};
+  rebuild(records, {});
+  const Graph g = complete(records);
+  std::vector<std::string> names;
+  for (const auto& n : g.nodes) {
+    if (const auto* t = std::get_if<Topic>(&n)) names.push_back(t->name);
+  }
+  EXPECT_EQ(names, (std::vector<std::string>{"乙", "甲", "丁"}));
+  EXPECT_EQ(g.edges.size(), 3u);
+}

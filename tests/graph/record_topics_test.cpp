@@ -1,0 +1,95 @@
+#include "graph/record_topics.hpp"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "support/temp_dir.hpp"
+
+using namespace graph;
+using journal::JournalEntry;
+using testing_support::TempDir;
+
+namespace {
+
+JournalEntry record(std::string file_name, std::vector<std::string> topics) {
+  JournalEntry e;
+  e.file_name = std::move(file_name);
+  e.topics = std::move(topics);
+  return e;
+}
+
+class RecordTopicsTest : public ::testing::Test {
+ protected:
+  std::filesystem::path file() const { return dir / ".system/record_topics.json"; }
+  void write(const std::string& text) const { dir.write(".system/record_topics.json", text); }
+  std::string content() const { return dir.read(".system/record_topics.json"); }
+
+  // Runs the writer on a file dated a day back and tells whether it rewrote it.
+  bool rewrites(const std::vector<JournalEntry>& records) const {
+    const auto old = std::filesystem::file_time_type::clock::now() - std::chrono::hours(24);
+    std::filesystem::last_write_time(file(), old);
+    EXPECT_TRUE(write_record_topics(dir.path(), records));
+    return std::filesystem::last_write_time(file()) != old;
+  }
+
+  TempDir dir;
+};
+
+}  // namespace
+
+TEST_F(RecordTopicsTest, LoadTakesTheLaterOfTwoEqualKeysAndRefusesAnyFlaw) {
+  write(" {\"b.md\": [\"x\"], \"a.md\": [], \"b.md\": [\"y\", \"z\"]}\r\n");
+  EXPECT_EQ(load_record_topics(dir.path()), (RecordTopics{{"a.md", {}}, {"b.md", {"y", "z"}}}));
+
+  for (const std::string& text :
+       {std::string("\xEF\xBB\xBF{}"), std::string("{\"a.md\": [\"\xC3\"]}"), std::string("[]"),
+        std::string("{\"a.md\": []} {}"), std::string("{\"a.md\": \"x\"}"),
+        std::string("{\"a.md\": [1]}"), std::string("{\"a.md\": [[\"x\"]]}"),
+        std::string("{\"a.md\": [\"x\"], \"a.md\": null}"), std::string(100000, '[')}) {
+    write(text);
+    EXPECT_TRUE(load_record_topics(dir.path()).empty()) << text.substr(0, 40);
+  }
+}
+
+TEST_F(RecordTopicsTest, WritesEntriesInByteOrderKeepingOtherEntries) {
+  // No record with topics: no file at all.
+  ASSERT_TRUE(write_record_topics(dir.path(), {record("a.md", {})}));
+  EXPECT_FALSE(dir.exists(".system/record_topics.json"));
+
+  write(R"({"old.md": ["旧"], "2026-07-10-b.md": ["x"]})");
+  ASSERT_TRUE(write_record_topics(dir.path(), {record("2026-07-10-b.md", {"乙", "甲"}),
+                                               record("2026-07-03-a.md", {"项目 A"}),
+                                               record("2026-07-04-c.md", {})}));
+  EXPECT_EQ(content(),
+            "{\n  \"2026-07-03-a.md\": [\n    \"项目 A\"\n  ],\n"
+            "  \"2026-07-10-b.md\": [\n    \"乙\",\n    \"甲\"\n  ],\n"
+            "  \"old.md\": [\n    \"旧\"\n  ]\n}");
+}
+
+TEST_F(RecordTopicsTest, RewritesOnlyWhenTheContentChanges) {
+  const std::vector<JournalEntry> records = {record("a.md", {"甲", "乙"}), record("b.md", {"丙"})};
+  ASSERT_TRUE(write_record_topics(dir.path(), records));
+  EXPECT_FALSE(rewrites(records));
+  // Records sharing a file name flip the entry and back: the later list stays.
+  EXPECT_FALSE(rewrites({record("b.md", {"丁"}), record("b.md", {"丙"})}));
+  // Order matters.
+  EXPECT_TRUE(rewrites({record("a.md", {"乙", "甲"})}));
+  EXPECT_EQ(load_record_topics(dir.path()),
+            (RecordTopics{{"a.md", {"乙", "甲"}}, {"b.md", {"丙"}}}));
+}
+
+TEST_F(RecordTopicsTest, CorruptFileIsReplacedAndWriteFailureReported) {
+  write("{\"old.md\": [\"旧\"]");
+  ASSERT_TRUE(write_record_topics(dir.path(), {record("a.md", {"甲"})}));
+  EXPECT_EQ(load_record_topics(dir.path()), (RecordTopics{{"a.md", {"甲"}}}));
+
+  std::filesystem::remove(file());
+  std::filesystem::create_directories(file());
+  auto written = write_record_topics(dir.path(), {record("a.md", {"甲"})});
+  ASSERT_FALSE(written);
+  EXPECT_TRUE(written.error().starts_with("写入 record_topics.json 失败: IO 错误: "))
+      << written.error();
+}
