@@ -1,7 +1,6 @@
 #include "graph/record_topics.hpp"
 
 #include <algorithm>
-#include <optional>
 #include <string_view>
 #include <utility>
 
@@ -100,33 +99,25 @@ std::string record_topics_to_json(const RecordTopics& map) {
 
 // Rewriting the file after every changed record would leave the same bytes as
 // one write at the end, because each write stores the whole map and the next
-// record reads it back; so the map is loaded and written once. Records that
-// share a file name can change an entry and change it back: the file is only
-// written when its content really differs, so a second run never touches it.
+// record reads it back; so the map is loaded and written once, and written
+// exactly when some record's entry differed at its turn.
 std::expected<void, std::string> write_record_topics(
     const std::filesystem::path& root, const std::vector<journal::JournalEntry>& records) {
   bool loaded = false;
+  bool changed = false;
   RecordTopics map;
-  // The entries as loaded, for each key a record changed (nothing when absent).
-  std::map<std::string_view, std::optional<std::vector<std::string>>> originals;
   for (const auto& record : records) {
     if (record.topics.empty()) continue;
     if (!loaded) {
       map = load_record_topics(root);
       loaded = true;
     }
-    const auto it = map.find(record.file_name);
-    if (it == map.end()) {
-      const auto added = map.emplace(record.file_name, record.topics).first;
-      originals.try_emplace(added->first, std::nullopt);
-    } else if (it->second != record.topics) {
-      originals.try_emplace(it->first, std::move(it->second));
+    const auto [it, added] = map.try_emplace(record.file_name);
+    if (added || it->second != record.topics) {
       it->second = record.topics;
+      changed = true;
     }
   }
-  const bool changed = std::any_of(originals.begin(), originals.end(), [&](const auto& entry) {
-    return entry.second != map.at(std::string(entry.first));
-  });
   if (!changed) return {};
   if (auto dirs = store::ensure_system_dirs(root); !dirs) return std::unexpected(dirs.error());
   if (auto written = store::write_atomic(store::record_topics_path(root),
