@@ -8,6 +8,7 @@
 
 #include "graph/model.hpp"
 #include "journal/files.hpp"
+#include "store/json_text.hpp"
 
 namespace cli {
 namespace {
@@ -19,29 +20,15 @@ std::string with_compared_values(std::string_view message, std::string_view left
   return fmt::format("{}\n  left: {}\n right: {}", message, left, right);
 }
 
-}  // namespace
-
+// `s` in double quotes, escaped as in every JSON file, so that a text holding a
+// quote or a line break still reads unambiguously in the message.
 std::string debug_quoted(std::string_view s) {
-  std::string out = "\"";
-  for (const char ch : s) {
-    const auto c = static_cast<unsigned char>(ch);
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (c < 0x20 || c == 0x7F) {
-          out += fmt::format("\\u{{{:x}}}", c);
-        } else {
-          out.push_back(ch);
-        }
-    }
-  }
-  out.push_back('"');
+  std::string out;
+  store::append_json_string(out, s);
   return out;
 }
+
+}  // namespace
 
 std::expected<void, RunFailure> self_check(const std::filesystem::path& root,
                                            const std::vector<journal::JournalEntry>& records,

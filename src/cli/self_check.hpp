@@ -19,8 +19,4 @@ std::expected<void, RunFailure> self_check(const std::filesystem::path& root,
                                            const std::vector<journal::JournalEntry>& records,
                                            std::ostream& out);
 
-// `s` in double quotes with quotes, backslashes and control characters escaped,
-// the way the check messages show texts.
-std::string debug_quoted(std::string_view s);
-
 }  // namespace cli
