@@ -473,19 +473,22 @@ void write_node(store::JsonWriter& w, const Node& node) {
 
 }  // namespace
 
+std::optional<Graph> parse_graph(std::string_view text) {
+  // The parser would skip a byte-order mark silently; the file form has none.
+  if (text.starts_with("\xEF\xBB\xBF") || !text::is_valid_utf8(text)) return std::nullopt;
+  GraphReader reader;
+  try {
+    if (!json::sax_parse(text, &reader)) return std::nullopt;
+  } catch (...) {
+    return std::nullopt;
+  }
+  return reader.take();
+}
+
 Graph load_graph(const std::filesystem::path& root) {
   auto bytes = fsx::read_bytes(store::graph_path(root));
   if (!bytes) return {};
-  const std::string& text = *bytes;
-  // The parser would skip a byte-order mark silently; the file form has none.
-  if (text.starts_with("\xEF\xBB\xBF") || !text::is_valid_utf8(text)) return {};
-  GraphReader reader;
-  try {
-    if (!json::sax_parse(text, &reader)) return {};
-  } catch (...) {
-    return {};
-  }
-  return reader.take();
+  return parse_graph(*bytes).value_or(Graph{});
 }
 
 void prune_dangling_edges(Graph& graph) {

@@ -6,7 +6,9 @@
 #include <cstdint>
 #include <expected>
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -69,6 +71,11 @@ struct Graph {
   Layout layout;
   bool operator==(const Graph&) const = default;
 };
+
+// The graph held in the text of a graph.json file; nothing when the text is not
+// exactly such a file (not UTF-8, a byte-order mark, bad JSON, a missing or
+// mistyped field, a repeated key).
+std::optional<Graph> parse_graph(std::string_view text);
 
 // Loads graph.json of the workspace; any problem gives the empty graph.
 Graph load_graph(const std::filesystem::path& root);

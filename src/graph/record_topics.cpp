@@ -75,18 +75,22 @@ class RecordTopicsReader final : public nlohmann::json_sax<json> {
 
 }  // namespace
 
+std::optional<RecordTopics> parse_record_topics(std::string_view text) {
+  // The parser would skip a byte-order mark silently; the file form has none.
+  if (text.starts_with("\xEF\xBB\xBF") || !text::is_valid_utf8(text)) return std::nullopt;
+  RecordTopicsReader reader;
+  try {
+    if (!json::sax_parse(text, &reader)) return std::nullopt;
+  } catch (...) {
+    return std::nullopt;
+  }
+  return reader.take();
+}
+
 RecordTopics load_record_topics(const std::filesystem::path& root) {
   auto bytes = fsx::read_bytes(store::record_topics_path(root));
   if (!bytes) return {};
-  // The parser would skip a byte-order mark silently; the file form has none.
-  if (bytes->starts_with("\xEF\xBB\xBF") || !text::is_valid_utf8(*bytes)) return {};
-  RecordTopicsReader reader;
-  try {
-    if (!json::sax_parse(*bytes, &reader)) return {};
-  } catch (...) {
-    return {};
-  }
-  return reader.take();
+  return parse_record_topics(*bytes).value_or(RecordTopics{});
 }
 
 std::string record_topics_to_json(const RecordTopics& map) {

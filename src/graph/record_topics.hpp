@@ -6,7 +6,9 @@
 #include <expected>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "journal/entry.hpp"
@@ -15,6 +17,10 @@ namespace graph {
 
 // File name to topic names; std::map orders the keys by their bytes.
 using RecordTopics = std::map<std::string, std::vector<std::string>>;
+
+// The map held in the text of a record_topics.json file; nothing when the text
+// is not such a file.
+std::optional<RecordTopics> parse_record_topics(std::string_view text);
 
 // The map in the workspace; any problem with the file gives the empty map.
 // Of two equal keys the later one wins.

@@ -32,6 +32,14 @@ std::optional<Snapshot> snapshot_from(const json& date, const json& goals) {
   return Snapshot{date.get<std::string>(), std::move(*goal_map)};
 }
 
+std::string previous_day(std::string_view date) {
+  using namespace std::chrono;
+  const auto parsed = parse_date(date).value_or(year_month_day{year{1970}, January, day{1}});
+  return format_date(add_days(parsed, -1));
+}
+
+}  // namespace
+
 std::optional<Snapshot> parse_snapshot(std::string_view text) {
   // The parser keeps only the last of repeated keys; a repeated "date" or
   // "goals" must make the file invalid, so they are counted while parsing.
@@ -54,14 +62,6 @@ std::optional<Snapshot> parse_snapshot(std::string_view text) {
   if (value.is_array() && value.size() == 2) return snapshot_from(value.at(0), value.at(1));
   return std::nullopt;
 }
-
-std::string previous_day(std::string_view date) {
-  using namespace std::chrono;
-  const auto parsed = parse_date(date).value_or(year_month_day{year{1970}, January, day{1}});
-  return format_date(add_days(parsed, -1));
-}
-
-}  // namespace
 
 std::filesystem::path snapshot_path(const std::filesystem::path& root, std::string_view date) {
   return store::snapshots_dir(root) / (std::string(date) + ".json");

@@ -33,6 +33,10 @@ std::filesystem::path snapshot_path(const std::filesystem::path& root, std::stri
 // The pretty JSON text of a snapshot file.
 std::string snapshot_json(const Snapshot& snapshot);
 
+// The snapshot held in the text of a snapshot file, as an object {date, goals}
+// or a two-element array [date, goals]; nothing when malformed.
+std::optional<Snapshot> parse_snapshot(std::string_view text);
+
 // The snapshot stored for `date`, read as an object {date, goals} or a
 // two-element array [date, goals]; nothing when absent, unreadable or malformed.
 std::optional<Snapshot> load_snapshot(const std::filesystem::path& root, std::string_view date);

@@ -97,15 +97,20 @@ class MetricsReader : public nlohmann::json_sax<nlohmann::json> {
 
 }  // namespace
 
-Metrics load_metrics(const std::filesystem::path& root) {
-  const auto content = fsx::read_text(metrics_path(root));
-  if (!content || content->starts_with("\xEF\xBB\xBF")) return {};
+std::optional<Metrics> parse_metrics(std::string_view text) {
+  if (text.starts_with("\xEF\xBB\xBF") || !text::is_valid_utf8(text)) return std::nullopt;
   Metrics metrics;
   MetricsReader reader(metrics);
-  const bool parsed = nlohmann::json::sax_parse(*content, &reader,
-                                                nlohmann::json::input_format_t::json, true);
-  if (!parsed || !reader.ok()) return {};
+  const bool parsed =
+      nlohmann::json::sax_parse(text, &reader, nlohmann::json::input_format_t::json, true);
+  if (!parsed || !reader.ok()) return std::nullopt;
   return metrics;
+}
+
+Metrics load_metrics(const std::filesystem::path& root) {
+  const auto content = fsx::read_bytes(metrics_path(root));
+  if (!content) return {};
+  return parse_metrics(*content).value_or(Metrics{});
 }
 
 std::string metrics_to_json(const Metrics& metrics) {

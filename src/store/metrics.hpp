@@ -6,7 +6,9 @@
 #include <cstdint>
 #include <expected>
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace store {
 
@@ -17,6 +19,10 @@ struct Metrics {
   std::uint64_t graph_edits = 0;
   bool operator==(const Metrics&) const = default;
 };
+
+// The counters held in the text of a metrics.json file; nothing when the text
+// is not such a file.
+std::optional<Metrics> parse_metrics(std::string_view text);
 
 // Reads metrics.json; any problem (missing, not UTF-8, not a strict object of
 // unsigned integers, a repeated counter) gives all counters 0.
