@@ -48,10 +48,11 @@ std::unexpected<RunFailure> stage_failed(const std::expected<T, std::string>& re
   return std::unexpected(failed(result.error()));
 }
 
-Outcome write_metrics(const std::filesystem::path& root, std::size_t n, std::ostream& out) {
-  auto metrics = store::load_metrics(root);
-  metrics.records = n;
-  if (auto saved = store::save_metrics(root, metrics); !saved) {
+Outcome write_metrics(const std::filesystem::path& root, std::size_t n, std::ostream& out,
+                      std::ostream& err) {
+  auto metrics = store::load_metrics_file(root);
+  metrics.value.records = n;
+  if (auto saved = store::save_metrics(root, metrics.value, metrics.found, err); !saved) {
     return std::unexpected(failed(saved.error()));
   }
   fmt::print(out, "  ✓ metrics.json: records={}\n", n);
@@ -94,9 +95,9 @@ std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std
   std::vector<graph::GoalSeed> seeds;
   seeds.reserve(scan.goals.size());
   for (const auto& goal : scan.goals) seeds.push_back({goal, 0});
-  auto rebuilt = graph::rebuild_graph(root, records_list, seeds);
+  auto rebuilt = graph::rebuild_graph(root, records_list, seeds, err);
   if (!rebuilt) return stage_failed(rebuilt);
-  auto completed = graph::complete_record_topic_edges(root, std::move(*rebuilt), records_list);
+  auto completed = graph::complete_record_topic_edges(root, std::move(*rebuilt), records_list, err);
   if (!completed) return stage_failed(completed);
   const graph::Graph& saved = *completed;
   const auto counts = graph::count_graph(saved);
@@ -107,7 +108,7 @@ std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std
   if (auto done = topics::write_topic_files(root, saved, err); !done) return stage_failed(done);
   fmt::print(out, "  ✓ topics/ 已派生 ({} 主题节点 + _index.md)\n", counts.topics);
 
-  if (auto done = graph::write_record_topics(root, records_list); !done) {
+  if (auto done = graph::write_record_topics(root, records_list, err); !done) {
     return stage_failed(done);
   }
   fmt::print(out, "  ✓ record_topics.json 已写入（保持图谱自洽）\n");
@@ -125,7 +126,7 @@ std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std
   fmt::print(out, "  ✓ summary/ 已生成: 月报 {} + 周报 {} + 日报 {}\n", reports->monthly,
              reports->weekly, reports->daily);
 
-  if (auto done = write_metrics(root, n, out); !done) return done;
+  if (auto done = write_metrics(root, n, out, err); !done) return done;
 
   if (auto done = self_check(root, records_list, out); !done) return done;
 

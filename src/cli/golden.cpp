@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include "store/json_text.hpp"
+#include "store/tree.hpp"
 #include "util/fs.hpp"
 #include "util/text.hpp"
 
@@ -137,11 +138,12 @@ json graph_expected(const graph::Graph& graph) {
 
 }  // namespace
 
-std::expected<void, std::string> write_json_pretty(const std::filesystem::path& path,
+std::expected<void, std::string> write_json_pretty(const store::Tree& tree,
+                                                   const std::filesystem::path& relative,
                                                    const json& value) {
   const std::string text = store::to_json_text(value, store::JsonStyle::Pretty);
-  if (auto written = fsx::write_plain(path, text); !written) {
-    return std::unexpected("写入 " + path.string() + " 失败: " + written.error());
+  if (auto written = tree.write_plain(relative, text); !written) {
+    return std::unexpected("写入 " + tree.shown(relative).string() + " 失败: " + written.error());
   }
   return {};
 }
@@ -150,8 +152,14 @@ std::expected<void, std::string> export_golden(const std::filesystem::path& dir,
                                                const std::vector<journal::JournalEntry>& records,
                                                const std::vector<std::string>& goals,
                                                const graph::Graph& graph) {
-  const auto out = dir / "workspace";
-  if (auto made = fsx::create_directories(out); !made) {
+  // The directory itself is used as given, a link included; below it nothing
+  // is written through a link.
+  const store::Tree tree(dir);
+  const std::filesystem::path out = "workspace";
+  if (auto made = fsx::create_directories(dir); !made) {
+    return std::unexpected("创建 golden 目录失败: " + made.error());
+  }
+  if (auto made = tree.create_directories(out); !made) {
     return std::unexpected("创建 golden 目录失败: " + made.error());
   }
   const std::pair<const char*, json> files[] = {
@@ -161,9 +169,9 @@ std::expected<void, std::string> export_golden(const std::filesystem::path& dir,
       {"graph_expected.json", graph_expected(graph)},
   };
   for (const auto& [name, value] : files) {
-    if (auto written = write_json_pretty(out / name, value); !written) return written;
+    if (auto written = write_json_pretty(tree, out / name, value); !written) return written;
   }
-  if (auto written = fsx::write_plain(out / "README.md", kReadme); !written) {
+  if (auto written = tree.write_plain(out / "README.md", kReadme); !written) {
     return std::unexpected("写入 golden README 失败: " + written.error());
   }
   return {};

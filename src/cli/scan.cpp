@@ -1,6 +1,7 @@
 #include "cli/scan.hpp"
 
 #include <algorithm>
+#include <optional>
 #include <fmt/format.h>
 #include <fmt/ostream.h>
 
@@ -40,6 +41,20 @@ std::vector<T> sorted_unique(std::vector<T> values) {
   return values;
 }
 
+// The entries of a year or month directory. One that cannot be listed is
+// skipped, with a warning when it is a directory: its records would otherwise
+// vanish from every derived file without a trace.
+std::optional<std::vector<fsx::DirEntry>> list_level(const fsx::DirEntry& dir,
+                                                     const std::filesystem::path& shown,
+                                                     std::ostream& err) {
+  auto listed = fsx::list_dir(dir.path);
+  if (listed) return std::move(*listed);
+  if (fsx::is_directory(dir.path)) {
+    fmt::print(err, "[warn] 跳过无法读取的目录: {}: {}\n", shown.string(), listed.error());
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 void add_inventory_fields(journal::JournalEntry& entry, std::string_view file_text) {
@@ -69,18 +84,18 @@ std::expected<std::vector<journal::JournalEntry>, std::string> scan_records(
   std::vector<journal::JournalEntry> records;
   for (const auto& year : *years) {
     if (year.name.size() != 4 || !all_ascii_digits(year.name)) continue;
-    const auto months = fsx::list_dir(year.path);
+    const auto months = list_level(year, root / year.name, err);
     if (!months) continue;
     for (const auto& month : *months) {
       if (month.name.size() != 2 || !all_ascii_digits(month.name)) continue;
-      const auto files = fsx::list_dir(month.path);
+      const auto files = list_level(month, root / year.name / month.name, err);
       if (!files) continue;
       for (const auto& file : *files) {
         if (!is_record_file_name(file.name)) continue;
         const auto content = fsx::read_text(file.path);
         if (!content) {
-          // A record in another encoding would otherwise vanish from every
-          // derived file without a trace.
+          // A record in another encoding, or a FIFO or device under a record's
+          // name, would otherwise vanish from every derived file without a trace.
           const auto shown = root / year.name / month.name / file.name;
           fmt::print(err, "[warn] 跳过无法读取的记录文件: {}: {}\n", shown.string(),
                      content.error());

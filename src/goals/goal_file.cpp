@@ -106,8 +106,8 @@ std::optional<GoalEntry> read_entry(std::string_view after_marker) {
 
 }  // namespace
 
-std::filesystem::path goal_file_path(const std::filesystem::path& root, std::string_view name) {
-  return store::goals_dir(root) / (std::string(name) + ".md");
+std::filesystem::path goal_file_path(std::string_view name) {
+  return std::filesystem::path(store::kGoalsDir) / (std::string(name) + ".md");
 }
 
 std::string new_goal_text(std::string_view name) {

@@ -43,9 +43,10 @@ struct GoalFile {
   bool operator==(const GoalFile&) const = default;
 };
 
-// Where the file of goal `name` lives: the goals directory joined with `name`
-// + ".md", unescaped, so a "/" in the name makes a subdirectory.
-std::filesystem::path goal_file_path(const std::filesystem::path& root, std::string_view name);
+// Where the file of goal `name` lives, relative to the root: the goals
+// directory joined with `name` + ".md", unescaped, so a "/" in the name makes a
+// subdirectory.
+std::filesystem::path goal_file_path(std::string_view name);
 
 // The text of a new or reset goal file: title, empty line, "> 0% | —".
 std::string new_goal_text(std::string_view name);

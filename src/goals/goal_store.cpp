@@ -2,13 +2,15 @@
 
 #include <map>
 #include <optional>
+#include <sstream>
 
 #include "goals/goal_text.hpp"
 #include "graph/ids.hpp"
 #include "graph/model.hpp"
 #include "store/atomic.hpp"
 #include "store/layout.hpp"
-#include "util/fs.hpp"
+#include "store/tree.hpp"
+#include "util/text.hpp"
 
 namespace goals {
 
@@ -24,13 +26,24 @@ void warn_graph_save(std::ostream& err, std::string_view name, std::string_view 
 
 std::string read_failure(const std::string& message) { return "读取目标文件失败: " + message; }
 
+// The bytes of a goal file the run resets. A file that is not UTF-8 (torn by
+// an editor or another tool) holds only lines the reset discards anyway, so it
+// is read as a new goal's text rather than blocking every later run.
+std::expected<std::string, std::string> read_reset_goal(const store::Tree& tree,
+                                                        const std::filesystem::path& path,
+                                                        std::string_view name) {
+  auto bytes = tree.read(path);
+  if (bytes && !text::is_valid_utf8(*bytes)) return new_goal_text(name);
+  return bytes;
+}
+
 // One goal file the stage writes: a goal file of the run (reset to its header
 // and then filled) or another goal file that only receives lines.
 struct StageFile {
   std::filesystem::path path;
   bool reset = false;
-  // A regular file stood at the path before the run touched it: its reset is a
-  // plain overwrite; a missing one is created by atomic write.
+  // A regular file stood at the path before the run touched it: a failed write
+  // is its reset's failure; for a missing one, its creation's.
   bool existed = false;
   GoalTextBuilder text;
   bool written = false;
@@ -43,7 +56,7 @@ class GoalStage {
  public:
   GoalStage(const std::filesystem::path& root, const std::vector<std::string>& goal_list,
             std::ostream& err)
-      : root_(root), goals_(goal_list), err_(err), goal_file_(goal_list.size()),
+      : root_(root), tree_(root), goals_(goal_list), err_(err), goal_file_(goal_list.size()),
         unsafe_(goal_list.size(), false) {}
 
   std::expected<void, std::string> run(const std::vector<journal::JournalEntry>& records) {
@@ -73,7 +86,7 @@ class GoalStage {
         covered_ = k + 1;
         continue;
       }
-      auto path = goal_file_path(root_, name);
+      auto path = goal_file_path(name);
       auto key = key_of(path);
       if (const auto found = file_by_key_.find(key); found != file_by_key_.end()) {
         // Written earlier in this run, so it exists and reads back fine.
@@ -82,10 +95,10 @@ class GoalStage {
         covered_ = k + 1;
         continue;
       }
-      const bool existed = fsx::is_regular_file(path);
+      const bool existed = tree_.kind(path) == store::EntryKind::Regular;
       if (existed) {
         // The goal is read back after its node is saved and before its reset.
-        if (auto read = fsx::read_text(path); !read) {
+        if (auto read = read_reset_goal(tree_, path, name); !read) {
           covered_ = k + 1;
           failure_ = read_failure(read.error());
           return;
@@ -121,13 +134,14 @@ class GoalStage {
   // The file that lines of goal `name` go to; nothing when they are dropped.
   std::expected<std::optional<std::size_t>, std::string> resolve_target(std::string_view name) {
     if (store::is_unsafe_name(name)) return std::nullopt;
-    auto path = goal_file_path(root_, name);
+    auto path = goal_file_path(name);
     auto key = key_of(path);
     if (const auto found = file_by_key_.find(key); found != file_by_key_.end()) {
       return found->second;
     }
-    if (!fsx::is_regular_file(path)) return std::nullopt;
-    auto read = fsx::read_text(path);
+    if (tree_.kind(path) != store::EntryKind::Regular) return std::nullopt;
+    // The run does not reset this file, so it must not rewrite one it cannot read.
+    auto read = store::read_text(tree_, path);
     if (!read) return std::unexpected(read_failure(read.error()));
     // Not reset by this run: lines left by an earlier run are reused.
     const std::size_t index = files_.size();
@@ -142,15 +156,16 @@ class GoalStage {
       auto& file = files_[*goal_file_[k]];
       if (file.written) continue;
       file.written = true;
-      const auto text = file.text.text();
-      if (file.existed) {
-        if (auto written = fsx::write_plain(file.path, text); !written) {
-          fail_goal_write(k, k + 1, "重置目标文件失败: " + written.error());
-          return;
-        }
-      } else if (auto written = store::write_atomic(file.path, text); !written) {
+      // Written whole by atomic replace, even where the step-by-step order
+      // resets in place: a crash or a full disk must not leave a torn goal file.
+      auto written = tree_.write_atomic(file.path, file.text.text());
+      if (!written && file.existed) {
+        fail_goal_write(k, k + 1, "重置目标文件失败: " + written.error());
+        return;
+      }
+      if (!written) {
         // A failed creation comes before the goal's node is saved.
-        fail_goal_write(k, k, "创建目标文件失败: " + written.error().text());
+        fail_goal_write(k, k, "创建目标文件失败: " + store::StoreError::io(written.error()).text());
         return;
       }
     }
@@ -167,22 +182,26 @@ class GoalStage {
       if (goal_file_[k]) headers[*goal_file_[k]] = new_goal_text(goals_[k]);
     }
     for (const auto& [index, header] : headers) {
-      if (files_[index].written) (void)fsx::write_plain(files_[index].path, header);
+      if (files_[index].written) (void)tree_.write_atomic(files_[index].path, header);
     }
   }
 
   void save_goal_nodes() {
     if (covered_ == 0) return;
-    auto graph = graph::load_graph(root_);
+    auto [graph, found] = graph::load_graph_file(root_);
     for (std::size_t k = 0; k < covered_; ++k) {
       graph::upsert_goal_node(graph, goals_[k], 0);
       // Saving after the first goal drops the edges dangling then; an edge to a
       // goal node added later must not survive by waiting for it.
       if (k == 0) graph::prune_dangling_edges(graph);
     }
-    const auto saved = graph::save_graph(root_, std::move(graph));
+    // The first goal's save is where a kept copy of an unreadable graph is
+    // reported, after that goal's own warning.
+    std::ostringstream save_warnings;
+    const auto saved = graph::save_graph(root_, std::move(graph), found, save_warnings);
     for (std::size_t k = 0; k < covered_; ++k) {
       if (unsafe_[k]) warn_unsafe(err_, goals_[k]);
+      if (k == 0) err_ << save_warnings.str();
       if (!saved) warn_graph_save(err_, goals_[k], saved.error());
     }
   }
@@ -190,7 +209,7 @@ class GoalStage {
   void write_other_files() {
     for (auto& file : files_) {
       if (file.reset || !file.text.changed()) continue;
-      if (auto written = store::write_atomic(file.path, file.text.text()); !written) {
+      if (auto written = store::write_atomic(tree_, file.path, file.text.text()); !written) {
         failure_ = "写入目标文件失败: " + written.error().text();
         return;
       }
@@ -198,6 +217,7 @@ class GoalStage {
   }
 
   const std::filesystem::path& root_;
+  const store::Tree tree_;
   const std::vector<std::string>& goals_;
   std::ostream& err_;
   std::vector<StageFile> files_;
@@ -215,24 +235,25 @@ class GoalStage {
 std::expected<GoalFile, std::string> create_goal(const std::filesystem::path& root,
                                                  std::string_view name, std::ostream& err) {
   if (auto made = store::ensure_system_dirs(root); !made) return std::unexpected(made.error());
+  const store::Tree tree(root);
   const bool unsafe = store::is_unsafe_name(name);
-  const auto path = goal_file_path(root, name);
+  const auto path = goal_file_path(name);
   if (unsafe) {
     warn_unsafe(err, name);
-  } else if (!fsx::is_regular_file(path)) {
-    if (auto written = store::write_atomic(path, new_goal_text(name)); !written) {
+  } else if (tree.kind(path) != store::EntryKind::Regular) {
+    if (auto written = store::write_atomic(tree, path, new_goal_text(name)); !written) {
       return std::unexpected("创建目标文件失败: " + written.error().text());
     }
   }
 
-  auto graph = graph::load_graph(root);
+  auto [graph, found] = graph::load_graph_file(root);
   graph::upsert_goal_node(graph, name, 0);
-  if (auto saved = graph::save_graph(root, std::move(graph)); !saved) {
+  if (auto saved = graph::save_graph(root, std::move(graph), found, err); !saved) {
     warn_graph_save(err, name, saved.error());
   }
 
   if (unsafe) return parse_goal_file(name, new_goal_text(name));
-  auto text = fsx::read_text(path);
+  auto text = read_reset_goal(tree, path, name);
   if (!text) return std::unexpected(read_failure(text.error()));
   return parse_goal_file(name, *text);
 }
@@ -240,7 +261,8 @@ std::expected<GoalFile, std::string> create_goal(const std::filesystem::path& ro
 std::expected<void, std::string> reset_goal_file(const std::filesystem::path& root,
                                                  std::string_view name) {
   if (store::is_unsafe_name(name)) return {};
-  if (auto written = fsx::write_plain(goal_file_path(root, name), new_goal_text(name));
+  // An atomic replace: a crash or a full disk must not leave a torn goal file.
+  if (auto written = store::Tree(root).write_atomic(goal_file_path(name), new_goal_text(name));
       !written) {
     return std::unexpected("重置目标文件失败: " + written.error());
   }
@@ -252,12 +274,13 @@ std::expected<void, std::string> append_entry_to_goal(const std::filesystem::pat
   if (!entry.goal) return {};
   const auto target = split_goal(*entry.goal);
   if (store::is_unsafe_name(target.name)) return {};
-  const auto path = goal_file_path(root, target.name);
-  if (!fsx::is_regular_file(path)) return {};
-  const auto text = fsx::read_text(path);
+  const store::Tree tree(root);
+  const auto path = goal_file_path(target.name);
+  if (tree.kind(path) != store::EntryKind::Regular) return {};
+  const auto text = store::read_text(tree, path);
   if (!text) return std::unexpected(read_failure(text.error()));
   const auto updated = insert_entry_line(*text, entry_line(entry), target.section);
-  if (auto written = store::write_atomic(path, updated); !written) {
+  if (auto written = store::write_atomic(tree, path, updated); !written) {
     return std::unexpected("写入目标文件失败: " + written.error().text());
   }
   return {};

@@ -4,7 +4,6 @@
 
 #include "store/atomic.hpp"
 #include "store/layout.hpp"
-#include "util/fs.hpp"
 
 namespace goals {
 
@@ -17,13 +16,14 @@ constexpr std::string_view kSuffix = ".md";
 
 std::vector<GoalFile> list_goal_files(const std::filesystem::path& root) {
   std::vector<GoalFile> goals;
-  const auto listing = fsx::list_dir(store::goals_dir(root));
+  const store::Tree tree(root);
+  const auto listing = tree.list(store::kGoalsDir);
   if (!listing) return goals;
   for (const auto& entry : *listing) {
     const std::string_view name = entry.name;
     if (name == kIndexName || name.size() < 3 || !name.ends_with(kSuffix)) continue;
     // Subdirectories made by goal names with a "/" fail here and drop out.
-    const auto text = fsx::read_text(entry.path);
+    const auto text = store::read_text(tree, entry.path);
     if (!text) continue;
     goals.push_back(parse_goal_file(name.substr(0, name.size() - kSuffix.size()), *text));
   }
@@ -54,8 +54,8 @@ std::string goals_index_text(const std::vector<GoalFile>& goals) {
 
 std::expected<void, std::string> write_goals_index(const std::filesystem::path& root) {
   const auto text = goals_index_text(list_goal_files(root));
-  if (auto written = store::write_atomic(store::goals_dir(root) / std::string(kIndexName), text);
-      !written) {
+  const auto index = std::filesystem::path(store::kGoalsDir) / kIndexName;
+  if (auto written = store::write_atomic(store::Tree(root), index, text); !written) {
     return std::unexpected("写入 goals/_index.md 失败: " + written.error().text());
   }
   return {};

@@ -13,10 +13,9 @@
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
 
-#include "store/atomic.hpp"
 #include "store/json_text.hpp"
 #include "store/layout.hpp"
-#include "util/fs.hpp"
+#include "store/state_file.hpp"
 #include "util/text.hpp"
 
 namespace graph {
@@ -485,11 +484,11 @@ std::optional<Graph> parse_graph(std::string_view text) {
   return reader.take();
 }
 
-Graph load_graph(const std::filesystem::path& root) {
-  auto bytes = fsx::read_bytes(store::graph_path(root));
-  if (!bytes) return {};
-  return parse_graph(*bytes).value_or(Graph{});
+store::Loaded<Graph> load_graph_file(const std::filesystem::path& root) {
+  return store::load_state<Graph>(store::Tree(root), store::kGraphFile, parse_graph);
 }
+
+Graph load_graph(const std::filesystem::path& root) { return load_graph_file(root).value; }
 
 void prune_dangling_edges(Graph& graph) {
   std::unordered_set<std::string_view> ids;
@@ -524,7 +523,8 @@ std::string graph_to_json(const Graph& graph) {
   return w.take();
 }
 
-std::expected<Graph, std::string> save_graph(const std::filesystem::path& root, Graph graph) {
+std::expected<Graph, std::string> save_graph(const std::filesystem::path& root, Graph graph,
+                                             store::Found found, std::ostream& err) {
   if (auto dirs = store::ensure_system_dirs(root); !dirs) return std::unexpected(dirs.error());
   prune_dangling_edges(graph);
   graph.version = utc_stamp();
@@ -532,8 +532,10 @@ std::expected<Graph, std::string> save_graph(const std::filesystem::path& root, 
   // The writer streams plain values and cannot fail, so the serialisation
   // failure text has no path to it here.
   const std::string text = graph_to_json(graph);
-  if (auto written = store::write_atomic(store::graph_path(root), text); !written) {
-    return std::unexpected("写入 graph.json 失败: " + written.error().text());
+  if (auto saved = store::save_state(store::Tree(root), store::kGraphFile, text, found,
+                                     "写入 graph.json 失败: ", err);
+      !saved) {
+    return std::unexpected(std::move(saved.error()));
   }
   return graph;
 }

@@ -98,12 +98,37 @@ std::vector<std::string_view> topic_names(const RecordTopics& map,
   return names;
 }
 
+// The completion pass on `graph`, whose load found `found`.
+std::expected<Graph, std::string> complete_pass(const std::filesystem::path& root, Graph graph,
+                                                store::Found found,
+                                                const std::vector<journal::JournalEntry>& records,
+                                                std::ostream& err) {
+  GraphEditor editor(std::move(graph));
+  for (const auto& record : records) {
+    const std::string rid = record_node_id(record.date, record.time);
+    // The record's own names only, not the map's: the pass fills in the
+    // standard link where a user-confirmed link under another id made the
+    // rebuild leave it out.
+    for (const auto& name : record.topics) {
+      const std::string tid = editor.upsert_topic_node(name);
+      std::string eid = record_edge_id(rid, tid);
+      if (!editor.has_edge_id(eid)) {
+        editor.append_edge(Edge{std::move(eid), rid, tid, 0.8f, EdgeSource::Llm, false});
+      }
+    }
+  }
+  return save_graph(root, editor.take(), found, err);
+}
+
 }  // namespace
 
 std::expected<Graph, std::string> rebuild_graph(const std::filesystem::path& root,
                                                 const std::vector<journal::JournalEntry>& records,
-                                                const std::vector<GoalSeed>& goals) {
-  GraphEditor editor(keep_topics(load_graph(root)));
+                                                const std::vector<GoalSeed>& goals,
+                                                std::ostream& err) {
+  auto loaded = load_graph_file(root);
+  const store::Found found = loaded.found;
+  GraphEditor editor(keep_topics(std::move(loaded.value)));
   for (const auto& goal : goals) editor.upsert_goal_node(goal.name, goal.progress);
 
   const RecordTopics map = load_record_topics(root);
@@ -141,33 +166,22 @@ std::expected<Graph, std::string> rebuild_graph(const std::filesystem::path& roo
     editor.append_edge(Edge{goal_topic_edge_id(pair.goal_id, pair.topic_id), pair.goal_id,
                             pair.topic_id, weight, EdgeSource::Llm, false});
   }
-  return save_graph(root, editor.take());
+  return save_graph(root, editor.take(), found, err);
 }
 
 std::expected<Graph, std::string> complete_record_topic_edges(
-    const std::filesystem::path& root, const std::vector<journal::JournalEntry>& records) {
-  return complete_record_topic_edges(root, load_graph(root), records);
+    const std::filesystem::path& root, const std::vector<journal::JournalEntry>& records,
+    std::ostream& err) {
+  auto loaded = load_graph_file(root);
+  return complete_pass(root, std::move(loaded.value), loaded.found, records, err);
 }
 
 std::expected<Graph, std::string> complete_record_topic_edges(
     const std::filesystem::path& root, Graph saved,
-    const std::vector<journal::JournalEntry>& records) {
-  GraphEditor editor(std::move(saved));
-  for (const auto& record : records) {
-    const std::string rid = record_node_id(record.date, record.time);
-    // The record's own names only, not the map's: the pass fills in the
-    // standard link where a user-confirmed link under another id made the
-    // rebuild leave it out.
-    for (const auto& name : record.topics) {
-      const std::string tid = editor.upsert_topic_node(name);
-      std::string eid = record_edge_id(rid, tid);
-      if (!editor.has_edge_id(eid)) {
-        editor.append_edge(Edge{std::move(eid), rid, tid, 0.8f, EdgeSource::Llm, false});
-      }
-    }
-  }
-  return save_graph(root, editor.take());
+    const std::vector<journal::JournalEntry>& records, std::ostream& err) {
+  return complete_pass(root, std::move(saved), store::Found::Valid, records, err);
 }
+
 
 GraphCounts count_graph(const Graph& graph) {
   GraphCounts counts;

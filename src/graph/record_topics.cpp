@@ -6,10 +6,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "store/atomic.hpp"
 #include "store/json_text.hpp"
 #include "store/layout.hpp"
-#include "util/fs.hpp"
+#include "store/state_file.hpp"
 #include "util/text.hpp"
 
 namespace graph {
@@ -87,10 +86,13 @@ std::optional<RecordTopics> parse_record_topics(std::string_view text) {
   return reader.take();
 }
 
+store::Loaded<RecordTopics> load_record_topics_file(const std::filesystem::path& root) {
+  return store::load_state<RecordTopics>(store::Tree(root), store::kRecordTopicsFile,
+                                         parse_record_topics);
+}
+
 RecordTopics load_record_topics(const std::filesystem::path& root) {
-  auto bytes = fsx::read_bytes(store::record_topics_path(root));
-  if (!bytes) return {};
-  return parse_record_topics(*bytes).value_or(RecordTopics{});
+  return load_record_topics_file(root).value;
 }
 
 std::string record_topics_to_json(const RecordTopics& map) {
@@ -106,14 +108,16 @@ std::string record_topics_to_json(const RecordTopics& map) {
 // record reads it back; so the map is loaded and written once, and written
 // exactly when some record's entry differed at its turn.
 std::expected<void, std::string> write_record_topics(
-    const std::filesystem::path& root, const std::vector<journal::JournalEntry>& records) {
+    const std::filesystem::path& root, const std::vector<journal::JournalEntry>& records,
+    std::ostream& err) {
   bool loaded = false;
   bool changed = false;
-  RecordTopics map;
+  store::Loaded<RecordTopics> file;
+  RecordTopics& map = file.value;
   for (const auto& record : records) {
     if (record.topics.empty()) continue;
     if (!loaded) {
-      map = load_record_topics(root);
+      file = load_record_topics_file(root);
       loaded = true;
     }
     const auto [it, added] = map.try_emplace(record.file_name);
@@ -124,12 +128,8 @@ std::expected<void, std::string> write_record_topics(
   }
   if (!changed) return {};
   if (auto dirs = store::ensure_system_dirs(root); !dirs) return std::unexpected(dirs.error());
-  if (auto written = store::write_atomic(store::record_topics_path(root),
-                                         record_topics_to_json(map));
-      !written) {
-    return std::unexpected("写入 record_topics.json 失败: " + written.error().text());
-  }
-  return {};
+  return store::save_state(store::Tree(root), store::kRecordTopicsFile, record_topics_to_json(map),
+                           file.found, "写入 record_topics.json 失败: ", err);
 }
 
 }  // namespace graph

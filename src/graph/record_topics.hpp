@@ -7,11 +7,13 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "journal/entry.hpp"
+#include "store/state_file.hpp"
 
 namespace graph {
 
@@ -21,6 +23,9 @@ using RecordTopics = std::map<std::string, std::vector<std::string>>;
 // The map held in the text of a record_topics.json file; nothing when the text
 // is not such a file.
 std::optional<RecordTopics> parse_record_topics(std::string_view text);
+
+// The map in the workspace and what stood at its path.
+store::Loaded<RecordTopics> load_record_topics_file(const std::filesystem::path& root);
 
 // The map in the workspace; any problem with the file gives the empty map.
 // Of two equal keys the later one wins.
@@ -32,7 +37,10 @@ std::string record_topics_to_json(const RecordTopics& map);
 // Sets the entry of every record that has topics to its topic list and
 // rewrites the file when any entry changed; other entries stay. Leaves the
 // file untouched when nothing changed.
+// The file is saved durably; an unreadable one is kept as a copy first
+// (warning on `err`).
 std::expected<void, std::string> write_record_topics(
-    const std::filesystem::path& root, const std::vector<journal::JournalEntry>& records);
+    const std::filesystem::path& root, const std::vector<journal::JournalEntry>& records,
+    std::ostream& err);
 
 }  // namespace graph

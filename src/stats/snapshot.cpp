@@ -8,7 +8,7 @@
 #include "store/atomic.hpp"
 #include "store/json_text.hpp"
 #include "store/layout.hpp"
-#include "util/fs.hpp"
+#include "store/tree.hpp"
 
 namespace stats {
 namespace {
@@ -63,8 +63,8 @@ std::optional<Snapshot> parse_snapshot(std::string_view text) {
   return std::nullopt;
 }
 
-std::filesystem::path snapshot_path(const std::filesystem::path& root, std::string_view date) {
-  return store::snapshots_dir(root) / (std::string(date) + ".json");
+std::filesystem::path snapshot_path(std::string_view date) {
+  return std::filesystem::path(store::kSnapshotsDir) / (std::string(date) + ".json");
 }
 
 std::string snapshot_json(const Snapshot& snapshot) {
@@ -76,7 +76,7 @@ std::string snapshot_json(const Snapshot& snapshot) {
 }
 
 std::optional<Snapshot> load_snapshot(const std::filesystem::path& root, std::string_view date) {
-  const auto text = fsx::read_text(snapshot_path(root, date));
+  const auto text = store::read_text(store::Tree(root), snapshot_path(date));
   if (!text) return std::nullopt;
   return parse_snapshot(*text);
 }
@@ -94,6 +94,7 @@ std::optional<Snapshot> find_snapshot_at_or_before(const std::filesystem::path& 
 std::expected<void, std::string> write_month_end_snapshots(
     const std::filesystem::path& root, const std::vector<journal::JournalEntry>& records,
     const std::vector<std::string>& goal_names) {
+  const store::Tree tree(root);
   Snapshot snapshot;
   for (const auto& goal : goal_names) snapshot.goals[goal] = 0;
   for (const auto& month_text : journal::month_list(records)) {
@@ -101,10 +102,7 @@ std::expected<void, std::string> write_month_end_snapshots(
     if (!month) return std::unexpected("非法月份: " + month_text);
     const unsigned last_day = last_day_of_month(month->year, month->month).value_or(28);
     snapshot.date = fmt::format("{:04}-{:02}-{:02}", month->year, month->month, last_day);
-    // A directory that cannot be made shows up as the write's own failure.
-    (void)fsx::create_directories(store::snapshots_dir(root));
-    if (auto written =
-            store::write_atomic(snapshot_path(root, snapshot.date), snapshot_json(snapshot));
+    if (auto written = store::write_atomic(tree, snapshot_path(snapshot.date), snapshot_json(snapshot));
         !written) {
       return std::unexpected("写入快照失败: " + written.error().text());
     }

@@ -27,8 +27,8 @@ struct Snapshot {
 // How many days before a date a snapshot lookup goes back at most.
 inline constexpr int kSnapshotLookBackDays = 60;
 
-// root/.system/stats/snapshots/{date}.json.
-std::filesystem::path snapshot_path(const std::filesystem::path& root, std::string_view date);
+// .system/stats/snapshots/{date}.json, relative to the root.
+std::filesystem::path snapshot_path(std::string_view date);
 
 // The pretty JSON text of a snapshot file.
 std::string snapshot_json(const Snapshot& snapshot);

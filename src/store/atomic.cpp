@@ -1,8 +1,5 @@
 #include "store/atomic.hpp"
 
-#include <system_error>
-
-#include "util/fs.hpp"
 
 namespace store {
 
@@ -20,23 +17,12 @@ std::string StoreError::text() const {
   return subject;
 }
 
-std::expected<void, StoreError> write_atomic(const std::filesystem::path& path,
-                                             std::string_view bytes) {
-  if (path.has_parent_path()) {
-    if (auto made = fsx::create_directories(path.parent_path()); !made) {
-      return std::unexpected(StoreError::io(made.error()));
-    }
+std::expected<void, StoreError> write_atomic(const Tree& tree,
+                                             const std::filesystem::path& relative,
+                                             std::string_view bytes, Durability durability) {
+  if (auto written = tree.write_atomic(relative, bytes, durability); !written) {
+    return std::unexpected(StoreError::io(std::move(written.error())));
   }
-  // Fixed temporary name: a leftover from an interrupted run is simply
-  // overwritten and renamed by the next write of the same target.
-  std::filesystem::path temporary = path;
-  temporary += ".tmp";
-  if (auto written = fsx::write_plain(temporary, bytes); !written) {
-    return std::unexpected(StoreError::io(written.error()));
-  }
-  std::error_code ec;
-  std::filesystem::rename(temporary, path, ec);
-  if (ec) return std::unexpected(StoreError::io(ec.message()));
   return {};
 }
 

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "store/tree.hpp"
+
 namespace store {
 
 struct StoreError {
@@ -32,10 +34,12 @@ struct StoreError {
   std::string text() const;
 };
 
-// Writes `bytes` to `path` by writing `path`.tmp beside it and renaming it over
-// the target, creating missing parent directories first. Readers see either the
-// old file or the new one, never a half-written one.
-std::expected<void, StoreError> write_atomic(const std::filesystem::path& path,
-                                             std::string_view bytes);
+// Writes `bytes` to `relative` below `tree` by writing `relative`.tmp beside it
+// and renaming it over the target, creating missing parent directories first.
+// Readers see either the old file or the new one, never a half-written one.
+std::expected<void, StoreError> write_atomic(const Tree& tree,
+                                             const std::filesystem::path& relative,
+                                             std::string_view bytes,
+                                             Durability durability = Durability::Volatile);
 
 }  // namespace store

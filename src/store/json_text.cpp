@@ -218,9 +218,10 @@ std::string to_json_text(const nlohmann::ordered_json& value, JsonStyle style) {
   return writer.take();
 }
 
-std::expected<void, StoreError> write_json_atomic(const std::filesystem::path& path,
+std::expected<void, StoreError> write_json_atomic(const Tree& tree,
+                                                  const std::filesystem::path& relative,
                                                   const nlohmann::ordered_json& value) {
-  return write_atomic(path, to_json_text(value, JsonStyle::Pretty));
+  return write_atomic(tree, relative, to_json_text(value, JsonStyle::Pretty));
 }
 
 }  // namespace store

@@ -77,7 +77,8 @@ std::string to_json_text(const nlohmann::json& value, JsonStyle style = JsonStyl
 std::string to_json_text(const nlohmann::ordered_json& value, JsonStyle style = JsonStyle::Pretty);
 
 // Encodes `value` in the pretty form and writes it with write_atomic.
-std::expected<void, StoreError> write_json_atomic(const std::filesystem::path& path,
+std::expected<void, StoreError> write_json_atomic(const Tree& tree,
+                                                  const std::filesystem::path& relative,
                                                   const nlohmann::ordered_json& value);
 
 }  // namespace store

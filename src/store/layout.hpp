@@ -9,6 +9,18 @@
 
 namespace store {
 
+// The layout relative to the root, as the file layer takes it.
+inline constexpr std::string_view kSystemDir = ".system";
+inline constexpr std::string_view kGoalsDir = ".system/goals";
+inline constexpr std::string_view kTopicsDir = ".system/topics";
+inline constexpr std::string_view kStatsDir = ".system/stats";
+inline constexpr std::string_view kSnapshotsDir = ".system/stats/snapshots";
+inline constexpr std::string_view kGraphFile = ".system/graph.json";
+inline constexpr std::string_view kRecordTopicsFile = ".system/record_topics.json";
+inline constexpr std::string_view kMetricsFile = ".system/metrics.json";
+inline constexpr std::string_view kSummaryDir = "summary";
+
+// The same places joined with a root.
 std::filesystem::path system_dir(const std::filesystem::path& root);
 std::filesystem::path goals_dir(const std::filesystem::path& root);
 std::filesystem::path topics_dir(const std::filesystem::path& root);
@@ -23,13 +35,11 @@ std::filesystem::path summary_dir(const std::filesystem::path& root);
 // fails with "创建 .system 目录失败: " and the system's text at the first failure.
 std::expected<void, std::string> ensure_system_dirs(const std::filesystem::path& root);
 
-}  // namespace store
-
-namespace store {
-
 // True when a goal or topic name must not become a file path: `name` + ".md"
-// would be absolute or climb out through a ".." segment, or would replace the
-// directory's "_index.md".
+// would be absolute or climb out through a ".." segment, would replace the
+// directory's "_index.md", holds a NUL (which would cut the path short), or
+// has a segment the file system cannot name (longer than 255 bytes with the
+// temporary file's ".md.tmp").
 bool is_unsafe_name(std::string_view name);
 
 }  // namespace store

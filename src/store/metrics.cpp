@@ -3,10 +3,8 @@
 #include <array>
 #include <nlohmann/json.hpp>
 
-#include "store/atomic.hpp"
 #include "store/json_text.hpp"
 #include "store/layout.hpp"
-#include "util/fs.hpp"
 #include "util/text.hpp"
 
 namespace store {
@@ -107,11 +105,11 @@ std::optional<Metrics> parse_metrics(std::string_view text) {
   return metrics;
 }
 
-Metrics load_metrics(const std::filesystem::path& root) {
-  const auto content = fsx::read_bytes(metrics_path(root));
-  if (!content) return {};
-  return parse_metrics(*content).value_or(Metrics{});
+Loaded<Metrics> load_metrics_file(const std::filesystem::path& root) {
+  return load_state<Metrics>(Tree(root), kMetricsFile, parse_metrics);
 }
+
+Metrics load_metrics(const std::filesystem::path& root) { return load_metrics_file(root).value; }
 
 std::string metrics_to_json(const Metrics& metrics) {
   JsonWriter writer;
@@ -125,12 +123,11 @@ std::string metrics_to_json(const Metrics& metrics) {
 }
 
 std::expected<void, std::string> save_metrics(const std::filesystem::path& root,
-                                              const Metrics& metrics) {
+                                              const Metrics& metrics, Found found,
+                                              std::ostream& err) {
   if (auto dirs = ensure_system_dirs(root); !dirs) return dirs;
-  if (auto written = write_atomic(metrics_path(root), metrics_to_json(metrics)); !written) {
-    return std::unexpected("写入 metrics 失败: " + written.error().text());
-  }
-  return {};
+  return save_state(Tree(root), kMetricsFile, metrics_to_json(metrics), found,
+                    "写入 metrics 失败: ", err);
 }
 
 }  // namespace store

@@ -9,7 +9,6 @@
 #include "journal/periods.hpp"
 #include "store/atomic.hpp"
 #include "store/layout.hpp"
-#include "util/fs.hpp"
 #include "util/text.hpp"
 
 namespace summary {
@@ -31,9 +30,9 @@ KindInfo kind_info(std::string_view kind) {
 
 }  // namespace
 
-std::filesystem::path summary_path(const std::filesystem::path& root, std::string_view kind,
-                                   std::string_view period) {
-  return store::summary_dir(root) / kind_info(kind).folder / (std::string(period) + ".md");
+std::filesystem::path summary_path(std::string_view kind, std::string_view period) {
+  return std::filesystem::path(store::kSummaryDir) / kind_info(kind).folder /
+         (std::string(period) + ".md");
 }
 
 std::string utc_stamp(std::chrono::system_clock::time_point time) {
@@ -79,13 +78,14 @@ std::expected<void, std::string> write_summary(const std::filesystem::path& root
                                                std::string_view kind, std::string_view period,
                                                std::string_view stats_json,
                                                const PeriodReport& report) {
-  const auto path = summary_path(root, kind, period);
-  if (auto made = fsx::create_directories(path.parent_path()); !made) {
+  const store::Tree tree(root);
+  const auto path = summary_path(kind, period);
+  if (auto made = tree.create_directories(path.parent_path()); !made) {
     return std::unexpected("创建 summary 目录失败: " + made.error());
   }
   const auto content =
       summary_text(kind, period, stats_json, report, utc_stamp(std::chrono::system_clock::now()));
-  if (auto written = store::write_atomic(path, content); !written) {
+  if (auto written = store::write_atomic(tree, path, content); !written) {
     return std::unexpected("写入 summary 缓存失败: " + written.error().text());
   }
   return {};

@@ -16,10 +16,9 @@
 
 namespace summary {
 
-// root/summary/{folder of kind}/{period}.md; a kind without a table row uses its
-// own name as folder.
-std::filesystem::path summary_path(const std::filesystem::path& root, std::string_view kind,
-                                   std::string_view period);
+// summary/{folder of kind}/{period}.md, relative to the root; a kind without a
+// table row uses its own name as folder.
+std::filesystem::path summary_path(std::string_view kind, std::string_view period);
 
 // `time` in UTC as "%Y-%m-%dT%H:%M:%SZ".
 std::string utc_stamp(std::chrono::system_clock::time_point time);

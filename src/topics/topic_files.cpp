@@ -8,14 +8,14 @@
 
 #include "store/atomic.hpp"
 #include "store/layout.hpp"
-#include "util/fs.hpp"
+#include "store/tree.hpp"
 
 namespace topics {
 
 namespace {
 
-std::expected<void, std::string> ensure_topics_dir(const std::filesystem::path& root) {
-  if (auto made = fsx::create_directories(store::topics_dir(root)); !made) {
+std::expected<void, std::string> ensure_topics_dir(const store::Tree& tree) {
+  if (auto made = tree.create_directories(store::kTopicsDir); !made) {
     return std::unexpected("创建 topics 目录失败: " + made.error());
   }
   return {};
@@ -95,8 +95,11 @@ std::expected<void, std::string> write_topics_index(const std::filesystem::path&
 std::expected<void, std::string> write_topics_index(const std::filesystem::path& root,
                                                     const graph::Graph& graph) {
   const auto text = topics_index_text(graph);
-  if (auto made = ensure_topics_dir(root); !made) return made;
-  if (auto written = store::write_atomic(store::topics_dir(root) / "_index.md", text); !written) {
+  const store::Tree tree(root);
+  if (auto made = ensure_topics_dir(tree); !made) return made;
+  if (auto written =
+          store::write_atomic(tree, std::filesystem::path(store::kTopicsDir) / "_index.md", text);
+      !written) {
     return std::unexpected("写入 topics/_index.md 失败: " + written.error().text());
   }
   return {};
@@ -109,7 +112,8 @@ std::expected<void, std::string> write_topic_files(const std::filesystem::path& 
 
 std::expected<void, std::string> write_topic_files(const std::filesystem::path& root,
                                                    const graph::Graph& graph, std::ostream& err) {
-  if (auto made = ensure_topics_dir(root); !made) return made;
+  const store::Tree tree(root);
+  if (auto made = ensure_topics_dir(tree); !made) return made;
 
   std::unordered_map<std::string_view, std::size_t> first_node_by_id;
   std::unordered_map<std::string_view, std::vector<std::size_t>> edges_by_topic_id;
@@ -146,8 +150,8 @@ std::expected<void, std::string> write_topic_files(const std::filesystem::path& 
         entry_lines.push_back("- " + record->date + " " + record->title);
       }
     }
-    const auto path = store::topics_dir(root) / (topic->name + ".md");
-    if (auto written = store::write_atomic(path, topic_file_text(topic->name, entry_lines));
+    const auto path = std::filesystem::path(store::kTopicsDir) / (topic->name + ".md");
+    if (auto written = store::write_atomic(tree, path, topic_file_text(topic->name, entry_lines));
         !written) {
       return std::unexpected("写入主题文件 " + topic->name + " 失败: " + written.error().text());
     }

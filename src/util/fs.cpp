@@ -11,44 +11,30 @@
 #include "util/text.hpp"
 
 namespace fsx {
-namespace {
+std::string errno_text(int error) {
+  return std::error_code(error, std::system_category()).message();
+}
 
-std::string errno_text(int error) { return std::error_code(error, std::system_category()).message(); }
+int UniqueFd::close() {
+  const int result = ::close(fd_);
+  fd_ = -1;
+  return result;
+}
 
-// Closes the descriptor on every path out of a function.
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int get() const { return fd_; }
-  // Closes now so that a failing close (delayed write error) can be reported.
-  int release_and_close() {
-    const int result = ::close(fd_);
-    fd_ = -1;
-    return result;
-  }
+void UniqueFd::reset() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
 
- private:
-  int fd_;
-};
-
-}  // namespace
-
-std::expected<std::string, std::string> read_bytes(const std::filesystem::path& path) {
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.get() < 0) return std::unexpected(errno_text(errno));
+std::expected<std::string, std::string> read_all(int fd) {
   std::string content;
   struct stat info {};
-  if (::fstat(fd.get(), &info) == 0 && info.st_size > 0) {
+  if (::fstat(fd, &info) == 0 && info.st_size > 0) {
     content.reserve(static_cast<std::size_t>(info.st_size));
   }
   char buffer[1 << 16];
   for (;;) {
-    const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
+    const ssize_t got = ::read(fd, buffer, sizeof buffer);
     if (got < 0) {
       if (errno == EINTR) continue;
       return std::unexpected(errno_text(errno));
@@ -57,6 +43,30 @@ std::expected<std::string, std::string> read_bytes(const std::filesystem::path& 
     content.append(buffer, static_cast<std::size_t>(got));
   }
   return content;
+}
+
+std::expected<void, std::string> write_all(int fd, std::string_view bytes) {
+  std::size_t written = 0;
+  while (written < bytes.size()) {
+    const ssize_t put = ::write(fd, bytes.data() + written, bytes.size() - written);
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      return std::unexpected(errno_text(errno));
+    }
+    written += static_cast<std::size_t>(put);
+  }
+  return {};
+}
+
+std::expected<std::string, std::string> read_bytes(const std::filesystem::path& path) {
+  // Without O_NONBLOCK a FIFO would hold the open until a writer came.
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (!fd) return std::unexpected(errno_text(errno));
+  struct stat info {};
+  if (::fstat(fd.get(), &info) != 0) return std::unexpected(errno_text(errno));
+  // A device such as /dev/zero would never end.
+  if (!S_ISREG(info.st_mode)) return std::unexpected(std::string(kNotRegular));
+  return read_all(fd.get());
 }
 
 std::expected<std::string, std::string> read_text(const std::filesystem::path& path) {
@@ -68,18 +78,10 @@ std::expected<std::string, std::string> read_text(const std::filesystem::path& p
 
 std::expected<void, std::string> write_plain(const std::filesystem::path& path,
                                              std::string_view bytes) {
-  Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-  if (fd.get() < 0) return std::unexpected(errno_text(errno));
-  std::size_t written = 0;
-  while (written < bytes.size()) {
-    const ssize_t put = ::write(fd.get(), bytes.data() + written, bytes.size() - written);
-    if (put < 0) {
-      if (errno == EINTR) continue;
-      return std::unexpected(errno_text(errno));
-    }
-    written += static_cast<std::size_t>(put);
-  }
-  if (fd.release_and_close() != 0) return std::unexpected(errno_text(errno));
+  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  if (!fd) return std::unexpected(errno_text(errno));
+  if (auto written = write_all(fd.get(), bytes); !written) return written;
+  if (fd.close() != 0) return std::unexpected(errno_text(errno));
   return {};
 }
 

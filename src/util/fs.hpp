@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace fsx {
@@ -14,7 +15,52 @@ namespace fsx {
 // The text shown when a file's bytes are not UTF-8.
 inline constexpr std::string_view kNotUtf8 = "不是有效的 UTF-8 文本";
 
-// The whole content of the file at `path`, or the system's error text.
+// The text shown when a path that must be a regular file is a FIFO, a device,
+// a socket or a directory.
+inline constexpr std::string_view kNotRegular = "不是普通文件";
+
+// The system's text for the error number `error`.
+std::string errno_text(int error);
+
+// Owns a file descriptor and closes it on every path out of a scope.
+class UniqueFd {
+ public:
+  UniqueFd() = default;
+  explicit UniqueFd(int fd) : fd_(fd) {}
+  UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept {
+    if (this != &other) {
+      reset();
+      fd_ = std::exchange(other.fd_, -1);
+    }
+    return *this;
+  }
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  ~UniqueFd() { reset(); }
+
+  int get() const { return fd_; }
+  explicit operator bool() const { return fd_ >= 0; }
+  // Gives up ownership without closing.
+  int release() { return std::exchange(fd_, -1); }
+  // Closes now, so that a failing close (a delayed write error) can be seen:
+  // 0, or -1 with errno set.
+  int close();
+
+ private:
+  void reset();
+  int fd_ = -1;
+};
+
+// The rest of the open file `fd`, read to its end.
+std::expected<std::string, std::string> read_all(int fd);
+
+// Writes all of `bytes` to `fd`.
+std::expected<void, std::string> write_all(int fd, std::string_view bytes);
+
+// The whole content of the regular file at `path` (links followed), or the
+// system's error text; a FIFO, device or other non-regular file gives
+// `kNotRegular` without blocking or reading it.
 std::expected<std::string, std::string> read_bytes(const std::filesystem::path& path);
 
 // The whole content of the file at `path` when it is UTF-8 text, else the

@@ -87,7 +87,7 @@ TEST_F(ScanTest, UnreadableRecordFilesAreReportedAndSkipped) {
   const auto root = dir.path().string();
   EXPECT_EQ(err.str(),
             "[warn] 跳过无法读取的记录文件: " + root + "/2026/07/2026-07-03-gbk.md: 不是有效的 UTF-8 文本\n"
-            "[warn] 跳过无法读取的记录文件: " + root + "/2026/07/2026-07-04-dir.md: Is a directory\n");
+            "[warn] 跳过无法读取的记录文件: " + root + "/2026/07/2026-07-04-dir.md: 不是普通文件\n");
 }
 
 TEST_F(ScanTest, OrdersByDateThenTimeAndKeepsFileNameOrderForTies) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <iostream>
 #include <limits>
 #include <regex>
 #include <string>
@@ -46,7 +47,7 @@ TEST_F(GraphFileTest, SavedTextMatchesTheFileFormByteForByte) {
   g.edges.push_back(Edge{"dangling", "g_工作", "t_gone", 1.0f, EdgeSource::User, true});
   g.edges.push_back(Edge{"e_x", "r_20260702_0900", "t_晨会", 0.8f, EdgeSource::Llm, false});
 
-  auto saved = save_graph(dir.path(), g);
+  auto saved = save_graph(dir.path(), g, store::Found::Missing, std::cerr);
   ASSERT_TRUE(saved) << saved.error();
   const std::string text = dir.read(".system/graph.json");
   EXPECT_EQ(mask_stamps(text), R"({
@@ -105,7 +106,7 @@ TEST_F(GraphFileTest, SavedTextMatchesTheFileFormByteForByte) {
 }
 
 TEST_F(GraphFileTest, MissingFileSavesAsEmptyGraphWithTwoEqualUtcStamps) {
-  auto saved = save_graph(dir.path(), load_graph(dir.path()));
+  auto saved = save_graph(dir.path(), load_graph(dir.path()), store::Found::Missing, std::cerr);
   ASSERT_TRUE(saved) << saved.error();
   EXPECT_EQ(mask_stamps(dir.read(".system/graph.json")),
             "{\n  \"version\": \"<STAMP>\",\n  \"nodes\": [],\n  \"edges\": [],\n"
@@ -119,12 +120,12 @@ TEST_F(GraphFileTest, MissingFileSavesAsEmptyGraphWithTwoEqualUtcStamps) {
 
 TEST_F(GraphFileTest, SaveFailuresCarryTheirTexts) {
   dir.write("file-root", "");
-  auto no_dirs = save_graph(dir / "file-root", Graph{});
+  auto no_dirs = save_graph(dir / "file-root", Graph{}, store::Found::Missing, std::cerr);
   ASSERT_FALSE(no_dirs);
   EXPECT_TRUE(no_dirs.error().starts_with("创建 .system 目录失败: ")) << no_dirs.error();
 
   std::filesystem::create_directories(dir / ".system/graph.json");
-  auto no_write = save_graph(dir.path(), Graph{});
+  auto no_write = save_graph(dir.path(), Graph{}, store::Found::Missing, std::cerr);
   ASSERT_FALSE(no_write);
   EXPECT_TRUE(no_write.error().starts_with("写入 graph.json 失败: IO 错误: ")) << no_write.error();
 }

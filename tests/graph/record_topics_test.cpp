@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include <chrono>
 #include <string>
 #include <vector>
@@ -31,11 +33,12 @@ class RecordTopicsTest : public ::testing::Test {
   bool rewrites(const std::vector<JournalEntry>& records) const {
     const auto old = std::filesystem::file_time_type::clock::now() - std::chrono::hours(24);
     std::filesystem::last_write_time(file(), old);
-    EXPECT_TRUE(write_record_topics(dir.path(), records));
+    EXPECT_TRUE(write_record_topics(dir.path(), records, warnings));
     return std::filesystem::last_write_time(file()) != old;
   }
 
   TempDir dir;
+  mutable std::ostringstream warnings;
 };
 
 }  // namespace
@@ -56,13 +59,13 @@ TEST_F(RecordTopicsTest, LoadTakesTheLaterOfTwoEqualKeysAndRefusesAnyFlaw) {
 
 TEST_F(RecordTopicsTest, WritesEntriesInByteOrderKeepingOtherEntries) {
   // No record with topics: no file at all.
-  ASSERT_TRUE(write_record_topics(dir.path(), {record("a.md", {})}));
+  ASSERT_TRUE(write_record_topics(dir.path(), {record("a.md", {})}, warnings));
   EXPECT_FALSE(dir.exists(".system/record_topics.json"));
 
   write(R"({"old.md": ["旧"], "2026-07-10-b.md": ["x"]})");
   ASSERT_TRUE(write_record_topics(dir.path(), {record("2026-07-10-b.md", {"乙", "甲"}),
                                                record("2026-07-03-a.md", {"项目 A"}),
-                                               record("2026-07-04-c.md", {})}));
+                                               record("2026-07-04-c.md", {})}, warnings));
   EXPECT_EQ(content(),
             "{\n  \"2026-07-03-a.md\": [\n    \"项目 A\"\n  ],\n"
             "  \"2026-07-10-b.md\": [\n    \"乙\",\n    \"甲\"\n  ],\n"
@@ -71,7 +74,7 @@ TEST_F(RecordTopicsTest, WritesEntriesInByteOrderKeepingOtherEntries) {
 
 TEST_F(RecordTopicsTest, RewritesOnlyWhenTheContentChanges) {
   const std::vector<JournalEntry> records = {record("a.md", {"甲", "乙"}), record("b.md", {"丙"})};
-  ASSERT_TRUE(write_record_topics(dir.path(), records));
+  ASSERT_TRUE(write_record_topics(dir.path(), records, warnings));
   EXPECT_FALSE(rewrites(records));
   // Records sharing a file name flip the entry and back: the file is written as
   // record by record would, and the later list stays.
@@ -85,12 +88,12 @@ TEST_F(RecordTopicsTest, RewritesOnlyWhenTheContentChanges) {
 
 TEST_F(RecordTopicsTest, CorruptFileIsReplacedAndWriteFailureReported) {
   write("{\"old.md\": [\"旧\"]");
-  ASSERT_TRUE(write_record_topics(dir.path(), {record("a.md", {"甲"})}));
+  ASSERT_TRUE(write_record_topics(dir.path(), {record("a.md", {"甲"})}, warnings));
   EXPECT_EQ(load_record_topics(dir.path()), (RecordTopics{{"a.md", {"甲"}}}));
 
   std::filesystem::remove(file());
   std::filesystem::create_directories(file());
-  auto written = write_record_topics(dir.path(), {record("a.md", {"甲"})});
+  auto written = write_record_topics(dir.path(), {record("a.md", {"甲"})}, warnings);
   ASSERT_FALSE(written);
   EXPECT_TRUE(written.error().starts_with("写入 record_topics.json 失败: IO 错误: "))
       << written.error();

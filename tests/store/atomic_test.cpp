@@ -10,11 +10,11 @@ using testing_support::TempDir;
 class WriteAtomicTest : public ::testing::Test {
  protected:
   TempDir dir;
+  store::Tree tree{dir.path()};
 };
 
 TEST_F(WriteAtomicTest, CreatesMissingParentDirectories) {
-  const auto target = dir / ".system/goals/工作/日报.md";
-  ASSERT_TRUE(store::write_atomic(target, "# 日报\n"));
+  ASSERT_TRUE(store::write_atomic(tree, ".system/goals/工作/日报.md", "# 日报\n"));
   EXPECT_EQ(dir.read(".system/goals/工作/日报.md"), "# 日报\n");
   EXPECT_FALSE(dir.exists(".system/goals/工作/日报.md.tmp"));
 }
@@ -22,7 +22,7 @@ TEST_F(WriteAtomicTest, CreatesMissingParentDirectories) {
 TEST_F(WriteAtomicTest, ReplacesTheTargetAndIgnoresALeftoverTemporary) {
   dir.write("graph.json", "old");
   dir.write("graph.json.tmp", "half-written garbage from a crash");
-  ASSERT_TRUE(store::write_atomic(dir / "graph.json", "new"));
+  ASSERT_TRUE(store::write_atomic(tree, "graph.json", "new"));
   EXPECT_EQ(dir.read("graph.json"), "new");
   EXPECT_FALSE(dir.exists("graph.json.tmp"));
 }
@@ -31,7 +31,7 @@ TEST_F(WriteAtomicTest, FailureLeavesTheTargetUnchangedAndReportsIo) {
   dir.write("a/target.json", "old");
   // A directory where the temporary file must go makes the write fail.
   std::filesystem::create_directories(dir / "a/target.json.tmp");
-  const auto result = store::write_atomic(dir / "a/target.json", "new");
+  const auto result = store::write_atomic(tree, "a/target.json", "new");
   ASSERT_FALSE(result);
   EXPECT_EQ(result.error().kind, store::StoreError::Kind::Io);
   EXPECT_EQ(result.error().text(), "IO 错误: Is a directory");

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <iostream>
+
 #include "support/temp_dir.hpp"
 
 using store::Metrics;
@@ -41,7 +43,7 @@ TEST_F(MetricsTest, SavesThePrettyFormAndKeepsApplicationCounters) {
   load(R"({"records": 1, "organizeCalls": 7, "organizeAdopted": 3, "graphEdits": 2})");
   auto metrics = store::load_metrics(dir.path());
   metrics.records = 12;
-  ASSERT_TRUE(store::save_metrics(dir.path(), metrics));
+  ASSERT_TRUE(store::save_metrics(dir.path(), metrics, store::Found::Valid, std::cerr));
   EXPECT_EQ(dir.read(".system/metrics.json"),
             "{\n  \"records\": 12,\n  \"organizeCalls\": 7,\n  \"organizeAdopted\": 3,\n"
             "  \"graphEdits\": 2\n}");
@@ -49,7 +51,7 @@ TEST_F(MetricsTest, SavesThePrettyFormAndKeepsApplicationCounters) {
 
 TEST_F(MetricsTest, SaveFailureNamesTheFile) {
   std::filesystem::create_directories(dir / ".system/metrics.json.tmp");
-  const auto saved = store::save_metrics(dir.path(), Metrics{});
+  const auto saved = store::save_metrics(dir.path(), Metrics{}, store::Found::Missing, std::cerr);
   ASSERT_FALSE(saved);
   EXPECT_EQ(saved.error(), "写入 metrics 失败: IO 错误: Is a directory");
 }

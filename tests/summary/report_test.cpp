@@ -79,8 +79,7 @@ TEST(SummaryFileTest, TextOfEachKind) {
   EXPECT_EQ(summary::summary_text("daily", "2026-07-05", "{}", {"W", "N", " \u3000", {}}, "S"),
             "# 日报 2026-07-05" + head + tail);
   EXPECT_TRUE(summary::summary_text("other", "p", "{}", report, "S").starts_with("# 报告 p\n"));
-  EXPECT_EQ(summary::summary_path("r", "yearly", "2026"),
-            std::filesystem::path("r/summary/yearly/2026.md"));
+  EXPECT_EQ(summary::summary_path("yearly", "2026"), std::filesystem::path("summary/yearly/2026.md"));
 
   using namespace std::chrono;
   EXPECT_EQ(summary::utc_stamp(sys_days{year{2026} / 7 / 5} + hours{23} + minutes{4} + seconds{9}),

@@ -1,0 +1,268 @@
+#include "store/tree.hpp"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <system_error>
+
+#include "util/text.hpp"
+
+namespace store {
+namespace {
+
+FileHook* g_hook = nullptr;
+
+using Failure = std::unexpected<std::string>;
+
+Failure failure(int error) { return std::unexpected(fsx::errno_text(error)); }
+
+// Runs the installed hook before a step; an error number it returns fails the
+// step as if the system had reported it.
+std::optional<int> hook(FileStep step, const std::filesystem::path& path) {
+  if (g_hook == nullptr) return std::nullopt;
+  return g_hook->before(step, path);
+}
+
+// The components of a path below the base, without "." and empty ones. A
+// path that is absolute or climbs with ".." is refused: nothing below the base
+// may name something outside it.
+std::expected<std::vector<std::string>, int> components(const std::filesystem::path& relative) {
+  std::vector<std::string> parts;
+  if (relative.has_root_path()) return std::unexpected(EINVAL);
+  for (const auto& part : relative) {
+    const auto& name = part.native();
+    if (name.empty() || name == ".") continue;
+    if (name == "..") return std::unexpected(EINVAL);
+    parts.push_back(name);
+  }
+  return parts;
+}
+
+// An error number for a directory open that failed: a link standing at the
+// name is reported as one, where the kernel says "not a directory".
+int directory_open_error(int dir, const std::string& name, int error) {
+  struct stat info {};
+  if (error == ENOTDIR && ::fstatat(dir, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+      S_ISLNK(info.st_mode)) {
+    return ELOOP;
+  }
+  return error;
+}
+
+// Opens the directory made of the first `count` components below the base,
+// one component at a time without following links; with `create`, missing
+// ones are made on the way.
+std::expected<fsx::UniqueFd, int> open_directory(const std::filesystem::path& base,
+                                                 const std::vector<std::string>& parts,
+                                                 std::size_t count, bool create) {
+  // The base itself is used as given and may be a link; a missing one is made
+  // like any directory a caller asks for.
+  fsx::UniqueFd dir(::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!dir && errno == ENOENT && create) {
+    if (const auto injected = hook(FileStep::MakeDirectory, base)) return std::unexpected(*injected);
+    std::error_code ec;
+    std::filesystem::create_directories(base, ec);
+    dir = fsx::UniqueFd(::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  }
+  if (!dir) return std::unexpected(errno);
+  std::filesystem::path shown = base;
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::string& name = parts[i];
+    shown /= name;
+    constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+    int next = ::openat(dir.get(), name.c_str(), kFlags);
+    if (next < 0 && errno == ENOENT && create) {
+      if (const auto injected = hook(FileStep::MakeDirectory, shown)) {
+        return std::unexpected(*injected);
+      }
+      if (::mkdirat(dir.get(), name.c_str(), 0777) != 0 && errno != EEXIST) {
+        return std::unexpected(errno);
+      }
+      next = ::openat(dir.get(), name.c_str(), kFlags);
+    }
+    if (next < 0) return std::unexpected(directory_open_error(dir.get(), name, errno));
+    dir = fsx::UniqueFd(next);
+  }
+  return dir;
+}
+
+// The directory that holds the last component, and that component's name.
+struct Parent {
+  fsx::UniqueFd dir;
+  std::string name;
+};
+
+std::expected<Parent, int> open_parent(const std::filesystem::path& base,
+                                       const std::filesystem::path& relative, bool create) {
+  auto parts = components(relative);
+  if (!parts) return std::unexpected(parts.error());
+  if (parts->empty()) return std::unexpected(EINVAL);
+  auto dir = open_directory(base, *parts, parts->size() - 1, create);
+  if (!dir) return std::unexpected(dir.error());
+  return Parent{std::move(*dir), std::move(parts->back())};
+}
+
+EntryKind kind_of(mode_t mode) {
+  if (S_ISREG(mode)) return EntryKind::Regular;
+  if (S_ISDIR(mode)) return EntryKind::Directory;
+  if (S_ISLNK(mode)) return EntryKind::Link;
+  return EntryKind::Other;
+}
+
+EntryKind kind_at(int dir, const std::string& name) {
+  struct stat info {};
+  if (::fstatat(dir, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) return EntryKind::Missing;
+  return kind_of(info.st_mode);
+}
+
+// A file about to be opened for writing must not be a link (it would be
+// followed) nor a FIFO, device or socket (opening could block or reach a
+// device). A directory is left to the open, which names it.
+std::expected<void, std::string> check_writable_name(int dir, const std::string& name) {
+  switch (kind_at(dir, name)) {
+    case EntryKind::Link:
+      return failure(ELOOP);
+    case EntryKind::Other:
+      return std::unexpected(std::string(fsx::kNotRegular));
+    default:
+      return {};
+  }
+}
+
+// Writes `bytes` into the new file `fd`, calling the hook half way.
+std::expected<void, std::string> write_halves(int fd, std::string_view bytes,
+                                              const std::filesystem::path& shown) {
+  const std::size_t half = bytes.size() / 2;
+  if (auto written = fsx::write_all(fd, bytes.substr(0, half)); !written) return written;
+  if (const auto injected = hook(FileStep::WriteHalf, shown)) return failure(*injected);
+  return fsx::write_all(fd, bytes.substr(half));
+}
+
+std::expected<fsx::UniqueFd, std::string> create_file(int dir, const std::string& name,
+                                                      FileStep step,
+                                                      const std::filesystem::path& shown) {
+  if (auto checked = check_writable_name(dir, name); !checked) {
+    return std::unexpected(checked.error());
+  }
+  if (const auto injected = hook(step, shown)) return failure(*injected);
+  fsx::UniqueFd fd(::openat(dir, name.c_str(),
+                            O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                            0666));
+  if (!fd) return failure(errno);
+  return fd;
+}
+
+}  // namespace
+
+void set_file_hook(FileHook* hook) { g_hook = hook; }
+
+std::expected<void, std::string> Tree::create_directories(
+    const std::filesystem::path& relative) const {
+  const auto parts = components(relative);
+  if (!parts) return failure(parts.error());
+  const auto dir = open_directory(base_, *parts, parts->size(), true);
+  if (!dir) return failure(dir.error());
+  return {};
+}
+
+EntryKind Tree::kind(const std::filesystem::path& relative) const {
+  const auto parent = open_parent(base_, relative, false);
+  if (!parent) return parent.error() == ELOOP ? EntryKind::Link : EntryKind::Missing;
+  return kind_at(parent->dir.get(), parent->name);
+}
+
+std::expected<std::string, std::string> Tree::read(const std::filesystem::path& relative) const {
+  const auto parent = open_parent(base_, relative, false);
+  if (!parent) return failure(parent.error());
+  fsx::UniqueFd fd(::openat(parent->dir.get(), parent->name.c_str(),
+                            O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (!fd) return failure(errno);
+  struct stat info {};
+  if (::fstat(fd.get(), &info) != 0) return failure(errno);
+  if (!S_ISREG(info.st_mode)) return std::unexpected(std::string(fsx::kNotRegular));
+  return fsx::read_all(fd.get());
+}
+
+std::expected<std::string, std::string> read_text(const Tree& tree,
+                                                  const std::filesystem::path& relative) {
+  auto bytes = tree.read(relative);
+  if (bytes && !text::is_valid_utf8(*bytes)) return std::unexpected(std::string(fsx::kNotUtf8));
+  return bytes;
+}
+
+std::expected<std::vector<fsx::DirEntry>, std::string> Tree::list(
+    const std::filesystem::path& relative) const {
+  const auto parts = components(relative);
+  if (!parts) return failure(parts.error());
+  auto dir = open_directory(base_, *parts, parts->size(), false);
+  if (!dir) return failure(dir.error());
+  DIR* stream = ::fdopendir(dir->get());
+  if (stream == nullptr) return failure(errno);
+  (void)dir->release();
+  std::vector<fsx::DirEntry> entries;
+  errno = 0;
+  while (const dirent* entry = ::readdir(stream)) {
+    const std::string_view name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    entries.push_back({text::to_valid_utf8(name), relative / name});
+  }
+  const int error = errno;
+  ::closedir(stream);
+  if (error != 0) return failure(error);
+  std::ranges::sort(entries, [](const fsx::DirEntry& a, const fsx::DirEntry& b) {
+    if (a.name != b.name) return a.name < b.name;
+    return a.path.native() < b.path.native();
+  });
+  return entries;
+}
+
+std::expected<void, std::string> Tree::write_plain(const std::filesystem::path& relative,
+                                                   std::string_view bytes) const {
+  const auto parent = open_parent(base_, relative, false);
+  if (!parent) return failure(parent.error());
+  const auto path = shown(relative);
+  auto fd = create_file(parent->dir.get(), parent->name, FileStep::WritePlain, path);
+  if (!fd) return std::unexpected(fd.error());
+  if (auto written = write_halves(fd->get(), bytes, path); !written) return written;
+  if (fd->close() != 0) return failure(errno);
+  return {};
+}
+
+std::expected<void, std::string> Tree::write_atomic(const std::filesystem::path& relative,
+                                                    std::string_view bytes,
+                                                    Durability durability) const {
+  const auto parent = open_parent(base_, relative, true);
+  if (!parent) return failure(parent.error());
+  const int dir = parent->dir.get();
+  const std::string& name = parent->name;
+  // Fixed temporary name: a leftover from an interrupted run is simply
+  // overwritten and renamed by the next write of the same target.
+  const std::string temporary = name + ".tmp";
+  const auto path = shown(relative);
+  const bool durable = durability == Durability::Durable;
+
+  auto fd = create_file(dir, temporary, FileStep::CreateTemporary, path);
+  if (!fd) return std::unexpected(fd.error());
+  if (auto written = write_halves(fd->get(), bytes, path); !written) return written;
+  if (durable) {
+    if (const auto injected = hook(FileStep::SyncFile, path)) return failure(*injected);
+    if (::fsync(fd->get()) != 0) return failure(errno);
+  }
+  if (fd->close() != 0) return failure(errno);
+
+  // rename() would replace a link standing at the target instead of refusing it.
+  if (kind_at(dir, name) == EntryKind::Link) return failure(ELOOP);
+  if (const auto injected = hook(FileStep::Rename, path)) return failure(*injected);
+  if (::renameat(dir, temporary.c_str(), dir, name.c_str()) != 0) return failure(errno);
+  if (durable) {
+    if (const auto injected = hook(FileStep::SyncDirectory, path)) return failure(*injected);
+    if (::fsync(dir) != 0) return failure(errno);
+  }
+  return {};
+}
+
+}  // namespace store
