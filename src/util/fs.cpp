@@ -76,15 +76,6 @@ std::expected<std::string, std::string> read_text(const std::filesystem::path& p
   return bytes;
 }
 
-std::expected<void, std::string> write_plain(const std::filesystem::path& path,
-                                             std::string_view bytes) {
-  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-  if (!fd) return std::unexpected(errno_text(errno));
-  if (auto written = write_all(fd.get(), bytes); !written) return written;
-  if (fd.close() != 0) return std::unexpected(errno_text(errno));
-  return {};
-}
-
 std::expected<std::vector<DirEntry>, std::string> list_dir(const std::filesystem::path& dir) {
   std::error_code ec;
   std::filesystem::directory_iterator it(dir, ec);
@@ -101,11 +92,6 @@ std::expected<std::vector<DirEntry>, std::string> list_dir(const std::filesystem
     return a.path.native() < b.path.native();
   });
   return entries;
-}
-
-bool is_regular_file(const std::filesystem::path& path) {
-  std::error_code ec;
-  return std::filesystem::is_regular_file(path, ec);
 }
 
 bool is_directory(const std::filesystem::path& path) {

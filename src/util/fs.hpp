@@ -67,10 +67,6 @@ std::expected<std::string, std::string> read_bytes(const std::filesystem::path& 
 // system's error text or `kNotUtf8`.
 std::expected<std::string, std::string> read_text(const std::filesystem::path& path);
 
-// Creates or truncates the file at `path` and writes `bytes` (no atomic replace).
-std::expected<void, std::string> write_plain(const std::filesystem::path& path,
-                                             std::string_view bytes);
-
 // One directory entry: its name as text (ill-formed UTF-8 replaced by U+FFFD)
 // and the real path to open it by.
 struct DirEntry {
@@ -81,9 +77,6 @@ struct DirEntry {
 // The entries of the directory `dir`, sorted by name bytes so that every run
 // walks them in the same order; the system's error text when it cannot be listed.
 std::expected<std::vector<DirEntry>, std::string> list_dir(const std::filesystem::path& dir);
-
-// True when `path` names an existing regular file (links followed).
-bool is_regular_file(const std::filesystem::path& path);
 
 // True when `path` names an existing directory (links followed).
 bool is_directory(const std::filesystem::path& path);

@@ -4,25 +4,20 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
-#include <regex>
 #include <set>
 #include <sstream>
 
 #include "support/run_binary.hpp"
 #include "support/temp_dir.hpp"
+#include "support/workspace_tree.hpp"
 
 namespace fs = std::filesystem;
+using testing_support::listing;
+using testing_support::masked;
+using testing_support::slurp;
 using testing_support::TempDir;
 
 namespace {
-
-std::string slurp(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
 
 std::vector<std::string> words(const std::string& line) {
   std::istringstream in(line);
@@ -31,46 +26,11 @@ std::vector<std::string> words(const std::string& line) {
   return out;
 }
 
-// Every directory (with a trailing "/") and file below `dir`, sorted by bytes.
-std::vector<std::string> listing(const fs::path& dir) {
-  std::vector<std::string> paths;
-  for (const auto& entry : fs::recursive_directory_iterator(dir)) {
-    auto relative = fs::relative(entry.path(), dir).string();
-    if (entry.is_directory()) relative += "/";
-    paths.push_back(relative);
-  }
-  std::ranges::sort(paths);
-  return paths;
-}
-
 std::vector<std::string> lines_of(const std::string& text) {
   std::vector<std::string> out;
   std::istringstream in(text);
   for (std::string line; std::getline(in, line);) out.push_back(line);
   return out;
-}
-
-// Masks what legitimately differs between runs: save stamps and generation times.
-std::string masked(const std::string& relative, std::string content) {
-  if (relative.ends_with(".system/graph.json")) {
-    static const std::regex stamp(R"re("(version|timestamp)": "[^"]*")re");
-    return std::regex_replace(content, stamp, "\"$1\": \"<STAMP>\"");
-  }
-  if (relative.find("summary/") != std::string::npos && relative.ends_with(".md")) {
-    static const std::regex stamp("> AI 回看 · 生成于 [^\n]*");
-    return std::regex_replace(content, stamp, "> AI 回看 · 生成于 <STAMP>");
-  }
-  if (relative.ends_with("golden/workspace/README.md")) {
-    // Lines 4, 9, 10 and 12 are free wording.
-    auto lines = lines_of(content);
-    for (std::size_t number : {4u, 9u, 10u, 12u}) {
-      if (number <= lines.size()) lines[number - 1] = "<FREE>";
-    }
-    std::string out;
-    for (const auto& line : lines) out += line + "\n";
-    return out;
-  }
-  return content;
 }
 
 struct FixtureCase {
@@ -103,10 +63,7 @@ TEST_P(FixtureTest, MatchesRecordedOutputAndFiles) {
   const auto& [fixture, mode] = GetParam();
   const auto base = testing_support::fixtures_dir() / fixture;
   TempDir work;
-  fs::copy(base / "input", work.path(), fs::copy_options::recursive);
-  for (const auto& entry : fs::recursive_directory_iterator(work.path())) {
-    fs::permissions(entry.path(), fs::perms::owner_write, fs::perm_options::add);
-  }
+  testing_support::copy_tree(base / "input", work.path());
 
   std::vector<fs::path> runs;
   for (const auto& entry : fs::directory_iterator(base / mode)) {

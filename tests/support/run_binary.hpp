@@ -9,14 +9,31 @@
 namespace testing_support {
 
 struct CommandResult {
+  // The exit status, or -1 when a signal ended the process.
   int status = -1;
+  // The signal that ended the process, or 0.
+  int signal = 0;
   std::string out;
   std::string err;
 };
 
+struct RunOptions {
+  // The command, or the command built with the steerable file-layer hook.
+  std::filesystem::path program = BACKFILL_BINARY;
+  // Extra environment entries, "NAME=value".
+  std::vector<std::string> env;
+  // Run as the unprivileged user 65534 when the tests run as root, who
+  // ignores file permissions; the caller makes the files it needs writable.
+  bool unprivileged = false;
+};
+
+// True when permission tests must switch user to mean anything.
+bool running_as_root();
+
 // Runs the backfill-workspace binary with `args` in the working directory `cwd`.
 CommandResult run_backfill_binary(const std::vector<std::string>& args,
-                                  const std::filesystem::path& cwd);
+                                  const std::filesystem::path& cwd,
+                                  const RunOptions& options = {});
 
 // The shared example fixtures beside the project checkout, or an empty path
 // when they are not there.

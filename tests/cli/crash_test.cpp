@@ -1,0 +1,225 @@
+// Kills real runs at many write steps and checks that nothing is torn, that
+// clean runs afterwards settle to what they settle to without the kill, and
+// that the user's decisions in the state files survive.
+//
+// BACKFILL_CRASH_SWEEP=all kills at every step instead of a sample.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdlib>
+#include <deque>
+#include <set>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+
+#include "graph/model.hpp"
+#include "support/run_binary.hpp"
+#include "support/temp_dir.hpp"
+#include "support/workspace_tree.hpp"
+
+namespace fs = std::filesystem;
+using testing_support::masked_files;
+using testing_support::RunOptions;
+using testing_support::run_backfill_binary;
+using testing_support::slurp;
+using testing_support::TempDir;
+
+namespace {
+
+using Files = std::map<std::string, std::string>;
+
+constexpr int kRecords = 120;
+// Kill moments per workspace state in the sampled sweep.
+constexpr std::size_t kSampledKills = 45;
+
+struct Step {
+  long index = 0;
+  std::string kind;
+  std::string path;
+};
+
+std::vector<Step> read_steps(const fs::path& log) {
+  std::vector<Step> steps;
+  std::istringstream in(slurp(log));
+  for (Step step; in >> step.index >> step.kind && std::getline(in >> std::ws, step.path);) {
+    steps.push_back(step);
+  }
+  return steps;
+}
+
+bool is_state_or_goal_file(const std::string& path) {
+  return path.ends_with("graph.json") || path.ends_with("record_topics.json") ||
+         path.ends_with("metrics.json") || path.find("/goals/") != std::string::npos;
+}
+
+// Every step that touches a state or goal file, and an even spread of the rest.
+std::vector<long> kill_moments(const std::vector<Step>& steps) {
+  std::vector<long> moments;
+  const bool all = std::getenv("BACKFILL_CRASH_SWEEP") != nullptr;
+  std::vector<long> others;
+  for (const auto& step : steps) {
+    if (all || is_state_or_goal_file(step.path)) {
+      moments.push_back(step.index);
+    } else {
+      others.push_back(step.index);
+    }
+  }
+  if (!all && moments.size() > kSampledKills / 2) {
+    std::vector<long> thinned;
+    for (std::size_t i = 0; i < moments.size(); i += moments.size() / (kSampledKills / 2) + 1) {
+      thinned.push_back(moments[i]);
+    }
+    moments = std::move(thinned);
+  }
+  const std::size_t wanted = kSampledKills > moments.size() ? kSampledKills - moments.size() : 0;
+  for (std::size_t i = 0; !all && wanted > 0 && i < others.size(); i += others.size() / wanted + 1) {
+    moments.push_back(others[i]);
+  }
+  return moments;
+}
+
+class CrashTest : public ::testing::Test {
+ protected:
+  // A copy of the prepared state in a fresh directory; the root is "ws" in it.
+  fs::path fresh_copy() {
+    copies_.emplace_back();
+    testing_support::copy_tree(state_.path(), copies_.back().path());
+    return copies_.back().path();
+  }
+
+  testing_support::CommandResult run_clean(const fs::path& dir) {
+    return run_backfill_binary({"--root", "ws"}, dir);
+  }
+
+  testing_support::CommandResult run_with_faults(const fs::path& dir,
+                                                 std::vector<std::string> env) {
+    return run_backfill_binary({"--root", "ws"}, dir,
+                               RunOptions{BACKFILL_FAULT_BINARY, std::move(env), false});
+  }
+
+  // The files after clean runs, once a run no longer changes any of them.
+  Files settle(const fs::path& dir) {
+    Files previous = masked_files(dir / "ws");
+    for (int run = 0; run < 4; ++run) {
+      const auto result = run_clean(dir);
+      EXPECT_EQ(result.status, 0) << result.err;
+      Files now = masked_files(dir / "ws");
+      if (run > 0 && now == previous) return now;
+      previous = std::move(now);
+    }
+    ADD_FAILURE() << "clean runs do not settle";
+    return previous;
+  }
+
+  void write_edited_state() {
+    testing_support::write_inventory_workspace(state_ / "ws", kRecords);
+    ASSERT_EQ(run_clean(state_.path()).status, 0);
+    auto graph = *graph::parse_graph(state_.read("ws/.system/graph.json"));
+    for (auto& node : graph.nodes) {
+      if (auto* topic = std::get_if<graph::Topic>(&node); topic && topic->id == "t_项目A") {
+        topic->x = 12.5f;
+        topic->y = 34.25f;
+      }
+    }
+    graph.edges.push_back({"e_用户", "t_项目A", "t_项目B", 2.0f, graph::EdgeSource::User, true});
+    graph.layout.algorithm = "force";
+    state_.write("ws/.system/graph.json", graph::graph_to_json(graph));
+    state_.write("ws/.system/metrics.json",
+                 R"({"records": 1, "organizeCalls": 7, "organizeAdopted": 3, "graphEdits": 11})");
+  }
+
+  static void expect_edits_survive(const Files& files) {
+    const auto graph = graph::parse_graph(files.at(".system/graph.json"));
+    ASSERT_TRUE(graph);
+    EXPECT_EQ(graph->layout.algorithm, "force");
+    bool moved = false;
+    for (const auto& node : graph->nodes) {
+      if (const auto* topic = std::get_if<graph::Topic>(&node); topic && topic->id == "t_项目A") {
+        moved = topic->x == 12.5f && topic->y == 34.25f;
+      }
+    }
+    EXPECT_TRUE(moved);
+    EXPECT_TRUE(std::ranges::any_of(graph->edges, [](const graph::Edge& e) {
+      return e.id == "e_用户" && e.confirmed && e.source == graph::EdgeSource::User;
+    }));
+    EXPECT_NE(files.at(".system/metrics.json").find("\"organizeCalls\": 7,\n  \"organizeAdopted\": "
+                                                    "3,\n  \"graphEdits\": 11"),
+              std::string::npos);
+  }
+
+  // Kills runs of the prepared state and checks each. Returns the number of
+  // kill moments tried.
+  std::size_t sweep(bool edited) {
+    const Files old = masked_files(state_ / "ws");
+
+    const auto reference = fresh_copy();
+    const auto log = reference / "steps.log";
+    const auto logged = run_with_faults(reference, {"BACKFILL_FAULT_LOG=" + log.string()});
+    EXPECT_EQ(logged.status, 0) << logged.err;
+    const auto steps = read_steps(log);
+    const Files first_run = masked_files(reference / "ws");
+    const Files settled = settle(reference);
+    if (edited) expect_edits_survive(settled);
+
+    // graph.json is replaced several times in a run; each version is whole.
+    std::set<std::string> graph_versions;
+    for (const auto& step : steps) {
+      if (step.kind != "rename" || !step.path.ends_with(".system/graph.json")) continue;
+      const auto dir = fresh_copy();
+      run_with_faults(dir, {"BACKFILL_FAULT_AT=" + std::to_string(step.index + 1)});
+      graph_versions.insert(masked_files(dir / "ws").at(".system/graph.json"));
+    }
+
+    const auto moments = kill_moments(steps);
+    for (const long moment : moments) {
+      SCOPED_TRACE("killed at step " + std::to_string(moment) + " of " +
+                   std::to_string(steps.size()));
+      const auto dir = fresh_copy();
+      const auto killed = run_with_faults(dir, {"BACKFILL_FAULT_AT=" + std::to_string(moment)});
+      EXPECT_EQ(killed.signal, SIGKILL) << killed.err;
+
+      const Files after_kill = masked_files(dir / "ws");
+      for (const auto& [path, content] : old) {
+        EXPECT_TRUE(after_kill.contains(path)) << "lost " << path;
+      }
+      for (const auto& [path, content] : after_kill) {
+        if (path.ends_with(".json")) {
+          EXPECT_TRUE(nlohmann::json::accept(content)) << "unparsable " << path;
+        }
+        const bool is_old = old.contains(path) && old.at(path) == content;
+        const bool is_new = first_run.contains(path) && first_run.at(path) == content;
+        const bool is_graph_version =
+            path == ".system/graph.json" && graph_versions.contains(content);
+        EXPECT_TRUE(is_old || is_new || is_graph_version) << "torn " << path;
+      }
+      const Files recovered = settle(dir);
+      EXPECT_TRUE(recovered == settled) << "clean runs settle elsewhere";
+      if (edited) expect_edits_survive(recovered);
+      if (HasFailure()) break;
+    }
+    copies_.clear();
+    return moments.size();
+  }
+
+  TempDir state_;
+  std::deque<TempDir> copies_;
+};
+
+}  // namespace
+
+TEST_F(CrashTest, KilledRunsOfAFreshWorkspaceTearNothingAndSettle) {
+  testing_support::write_inventory_workspace(state_ / "ws", kRecords);
+  const auto moments = sweep(false);
+  EXPECT_GT(moments, 30u);
+  RecordProperty("kill_moments", static_cast<int>(moments));
+}
+
+TEST_F(CrashTest, KilledRunsKeepTheUsersEditsAndSettle) {
+  write_edited_state();
+  const auto moments = sweep(true);
+  EXPECT_GT(moments, 30u);
+  RecordProperty("kill_moments", static_cast<int>(moments));
+}
