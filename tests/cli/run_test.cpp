@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <regex>
+
 #include "support/run_binary.hpp"
 #include "support/temp_dir.hpp"
 
@@ -113,6 +116,54 @@ TEST_F(RunTest, SuccessfulRunPrintsEveryStageAndTheGoldenDirectoryAsGiven) {
                 "  ✓ golden 期望集已导出到 out/../gold\n"
                 "\n✅ 补全完成。\n");
   EXPECT_TRUE(dir.exists("gold/workspace/README.md"));
+}
+
+// One stray byte in a state file must not cost the user its content: each
+// unreadable file is copied beside itself once, then replaced.
+TEST_F(RunTest, UnreadableStateFilesAreKeptBesideThemselvesOnce) {
+  add("2026/07/2026-07-03-a.md", inventory("09:00"));
+  add("2026/07/2026-07-03-b.md", inventory("10:00"));
+  const std::map<std::string, std::string> broken = {
+      {"graph.json", "\xEF\xBB\xBF{\"nodes\": [], \"edges\": []}"},
+      {"record_topics.json", "{\"a.md\": [\"x\""},
+      {"metrics.json", "{\"records\": 3, \"organizeCalls\": \"7\"}"},
+  };
+  for (const auto& [name, content] : broken) add(".system/" + name, content);
+  const auto result = run();
+  EXPECT_EQ(result.status, 0) << result.err;
+
+  std::string expected_warnings;
+  for (const auto& [name, content] : broken) {
+    std::vector<std::filesystem::path> copies;
+    for (const auto& entry : std::filesystem::directory_iterator(dir / "ws/.system")) {
+      if (entry.path().filename().string().starts_with(name + ".bad-")) copies.push_back(entry.path());
+    }
+    ASSERT_EQ(copies.size(), 1u) << name;
+    EXPECT_EQ(dir.read("ws/.system/" + copies[0].filename().string()), content);
+    EXPECT_NE(dir.read("ws/.system/" + name), content);
+    const auto line = "[warn] 无法读取 ws/.system/" + name + "，已保留副本: ws/.system/" +
+                      copies[0].filename().string() + "\n";
+    EXPECT_NE(result.err.find(line), std::string::npos) << result.err;
+    expected_warnings += line;
+  }
+  EXPECT_EQ(result.err.size(), expected_warnings.size()) << result.err;
+  EXPECT_EQ(run().err, "");
+}
+
+// A copy that cannot be made stops the save: the goal stage only warns, and
+// the rebuild keeps the copy once it can be made.
+TEST_F(RunTest, AFailedCopyBlocksTheSaveThatWouldReplaceTheFile) {
+  add("2026/07/2026-07-03-a.md", inventory("09:00"));
+  add(".system/graph.json", "");
+  const auto result = run_backfill_binary(
+      {"--root", "ws"}, dir.path(),
+      {BACKFILL_FAULT_BINARY, {"BACKFILL_FAULT_MATCH=create-tmp:.bad-", "BACKFILL_FAULT_DO=28"}, false});
+  EXPECT_EQ(result.status, 0) << result.err;
+  const std::regex expected(
+      "\\[warn\\] create_goal: graph node save failed for 「工作」: 保留副本失败: "
+      "ws/\\.system/graph\\.json\\.bad-\\d{8}T\\d{6}Z: No space left on device\n"
+      "\\[warn\\] 无法读取 ws/\\.system/graph\\.json，已保留副本: ws/\\.system/graph\\.json\\.bad-\\d{8}T\\d{6}Z\n");
+  EXPECT_TRUE(std::regex_match(result.err, expected)) << result.err;
 }
 
 }  // namespace

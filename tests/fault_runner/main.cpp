@@ -4,7 +4,7 @@
 //
 //   BACKFILL_FAULT_LOG=FILE    append "INDEX STEP PATH" for every step
 //   BACKFILL_FAULT_AT=N        act at step number N (counted from 0)
-//   BACKFILL_FAULT_MATCH=S:P   act at the first step S whose path ends with P
+//   BACKFILL_FAULT_MATCH=S:P   act at the first step S whose path contains P
 //   BACKFILL_FAULT_DO=kill|E   end the process with SIGKILL, or fail with errno E
 
 #include <csignal>
@@ -67,7 +67,7 @@ class EnvironmentHook final : public store::FileHook {
     if (!match_) return false;
     const auto colon = match_->find(':');
     return match_->substr(0, colon) == step_name(step) &&
-           path.native().ends_with(match_->substr(colon + 1));
+           path.native().find(match_->substr(colon + 1)) != std::string::npos;
   }
 
   std::optional<std::string> log_;
