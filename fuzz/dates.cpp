@@ -3,9 +3,9 @@
 
 #include <charconv>
 #include <chrono>
-#include <cstdlib>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 
 #include "fuzz_input.hpp"
 #include "journal/files.hpp"

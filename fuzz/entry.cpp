@@ -15,7 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto input = fuzz::as_text(data, size);
   const std::size_t newline = input.find('\n');
   const auto file_name = input.substr(0, newline);
-  const auto text = newline == std::string_view::npos ? std::string_view{} : input.substr(newline + 1);
+  const auto text =
+      newline == std::string_view::npos ? std::string_view{} : input.substr(newline + 1);
 
   // Whatever a record yields ends up in JSON files whose loaders refuse
   // ill-formed UTF-8, so well-formed input must give well-formed fields.
@@ -24,7 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (title && valid_input) fuzz::check(text::is_valid_utf8(*title), "file name title is UTF-8");
 
   // The scan reads only such names, and takes the date from their first bytes.
-  if (!file_name.ends_with(".md") || file_name.size() < 10 || !text::is_char_boundary(file_name, 10)) {
+  if (!file_name.ends_with(".md") || file_name.size() < 10 ||
+      !text::is_char_boundary(file_name, 10)) {
     return 0;
   }
   auto entry = journal::parse_entry(text, file_name.substr(0, 10), file_name);

@@ -22,8 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto parsed = goals::parse_goal_file("目标", base);
   for (const auto& section : parsed.sections) {
     for (const auto& entry : section.entries) {
-      for (const auto rating : {entry.initiative, entry.focus, entry.persistence, entry.affect,
-                                entry.reflection}) {
+      for (const auto rating :
+           {entry.initiative, entry.focus, entry.persistence, entry.affect, entry.reflection}) {
         fuzz::check(rating <= 3, "rating is 0 to 3");
       }
     }

@@ -100,10 +100,18 @@ void float_round_trip(fuzz::Bytes& in) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   fuzz::Bytes in(fuzz::as_text(data, size));
   switch (in.u8() % 4) {
-    case 0: graph_round_trip(in); break;
-    case 1: record_topics_round_trip(in); break;
-    case 2: metrics_round_trip(in); break;
-    default: float_round_trip(in); break;
+    case 0:
+      graph_round_trip(in);
+      break;
+    case 1:
+      record_topics_round_trip(in);
+      break;
+    case 2:
+      metrics_round_trip(in);
+      break;
+    default:
+      float_round_trip(in);
+      break;
   }
   return 0;
 }
