@@ -2,7 +2,10 @@
 # Installs the Debian packages the build needs, only those that are missing.
 set -euo pipefail
 
-packages=(g++ cmake ninja-build pkg-config nlohmann-json3-dev libfmt-dev libicu-dev libgtest-dev)
+# clang 19 with its sanitizer and libFuzzer runtimes builds the sanitizer and fuzz builds;
+# llvm-19 brings the symbolizer that puts function names and lines into their reports.
+packages=(g++ cmake ninja-build pkg-config nlohmann-json3-dev libfmt-dev libicu-dev libgtest-dev
+  clang-19 libclang-rt-19-dev llvm-19)
 missing=()
 for package in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then

@@ -61,7 +61,10 @@ std::optional<unsigned> last_day_of_month(int year, int month) {
 }
 
 std::string iso_week_key(std::chrono::year_month_day date) {
-  const auto time = std::chrono::system_clock::to_time_t(std::chrono::sys_days{date});
+  // Through seconds rather than system_clock's nanoseconds, whose 64 bits only
+  // reach from 1677 to 2262: a date outside overflowed in the conversion.
+  const std::chrono::sys_seconds midnight{std::chrono::sys_days{date}};
+  const auto time = static_cast<std::time_t>(midnight.time_since_epoch().count());
   return fmt::format("{:%G-w%V}", fmt::gmtime(time));
 }
 
