@@ -48,11 +48,11 @@ std::unexpected<RunFailure> stage_failed(const std::expected<T, std::string>& re
   return std::unexpected(failed(result.error()));
 }
 
-Outcome write_metrics(const std::filesystem::path& root, std::size_t n, std::ostream& out,
+Outcome write_metrics(store::Workspace& workspace, std::size_t n, std::ostream& out,
                       std::ostream& err) {
-  auto metrics = store::load_metrics_file(root);
-  metrics.value.records = n;
-  if (auto saved = store::save_metrics(root, metrics.value, metrics.found, err); !saved) {
+  auto metrics = store::load_metrics(workspace);
+  metrics.records = n;
+  if (auto saved = store::save_metrics(workspace, metrics, err); !saved) {
     return std::unexpected(failed(saved.error()));
   }
   fmt::print(out, "  ✓ metrics.json: records={}\n", n);
@@ -62,10 +62,11 @@ Outcome write_metrics(const std::filesystem::path& root, std::size_t n, std::ost
 }  // namespace
 
 std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std::ostream& out,
-                                             std::ostream& err) {
+                                             std::ostream& err, store::FileHook* hook) {
+  store::Workspace workspace(options.root, hook);
   const auto& root = options.root;
   fmt::print(out, "▶ 工作区: {}{}\n", root.string(), options.dry_run ? "  [DRY-RUN]" : "");
-  if (auto dirs = store::ensure_system_dirs(root); !dirs) {
+  if (auto dirs = workspace.ensure_system_dirs(); !dirs) {
     return std::unexpected(failed(dirs.error()));
   }
   auto records = scan_records(root, err);
@@ -85,7 +86,7 @@ std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std
   const auto& records_list = scan.records;
 
   // Goal files, with the goal nodes in graph.json.
-  if (auto done = goals::write_goal_files(root, scan.goals, records_list, err); !done) {
+  if (auto done = goals::write_goal_files(workspace, scan.goals, records_list, err); !done) {
     return stage_failed(done);
   }
   fmt::print(out, "  ✓ goals/ 已生成 ({} 个目标 + _index.md)\n", scan.goals.size());
@@ -95,43 +96,43 @@ std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std
   std::vector<graph::GoalSeed> seeds;
   seeds.reserve(scan.goals.size());
   for (const auto& goal : scan.goals) seeds.push_back({goal, 0});
-  auto rebuilt = graph::rebuild_graph(root, records_list, seeds, err);
+  auto rebuilt = graph::rebuild_graph(workspace, records_list, seeds, err);
   if (!rebuilt) return stage_failed(rebuilt);
-  auto completed = graph::complete_record_topic_edges(root, std::move(*rebuilt), records_list, err);
+  auto completed = graph::complete_record_topic_edges(workspace, std::move(*rebuilt), records_list, err);
   if (!completed) return stage_failed(completed);
   const graph::Graph& saved = *completed;
   const auto counts = graph::count_graph(saved);
   fmt::print(out, "  ✓ graph.json 已重建: {} 节点 ({} record / {} goal / {} topic), {} 边\n",
              counts.nodes, counts.records, counts.goals, counts.topics, counts.edges);
 
-  if (auto done = topics::write_topics_index(root, saved); !done) return stage_failed(done);
-  if (auto done = topics::write_topic_files(root, saved, err); !done) return stage_failed(done);
+  if (auto done = topics::write_topics_index(workspace, saved); !done) return stage_failed(done);
+  if (auto done = topics::write_topic_files(workspace, saved, err); !done) return stage_failed(done);
   fmt::print(out, "  ✓ topics/ 已派生 ({} 主题节点 + _index.md)\n", counts.topics);
 
-  if (auto done = graph::write_record_topics(root, records_list, err); !done) {
+  if (auto done = graph::write_record_topics(workspace, records_list, err); !done) {
     return stage_failed(done);
   }
   fmt::print(out, "  ✓ record_topics.json 已写入（保持图谱自洽）\n");
 
-  if (auto done = goals::write_goals_index(root); !done) return stage_failed(done);
+  if (auto done = goals::write_goals_index(workspace); !done) return stage_failed(done);
   fmt::print(out, "  ✓ goals/_index.md 已派生\n");
 
-  if (auto done = stats::write_month_end_snapshots(root, records_list, scan.goals); !done) {
+  if (auto done = stats::write_month_end_snapshots(workspace, records_list, scan.goals); !done) {
     return stage_failed(done);
   }
   fmt::print(out, "  ✓ stats/snapshots/ 月末快照已写入\n");
 
-  const auto reports = summary::write_reports(root, records_list);
+  const auto reports = summary::write_reports(workspace, records_list);
   if (!reports) return stage_failed(reports);
   fmt::print(out, "  ✓ summary/ 已生成: 月报 {} + 周报 {} + 日报 {}\n", reports->monthly,
              reports->weekly, reports->daily);
 
-  if (auto done = write_metrics(root, n, out, err); !done) return done;
+  if (auto done = write_metrics(workspace, n, out, err); !done) return done;
 
-  if (auto done = self_check(root, records_list, out); !done) return done;
+  if (auto done = self_check(workspace, records_list, out); !done) return done;
 
   if (options.emit_golden) {
-    if (auto done = export_golden(*options.emit_golden, records_list, scan.goals, saved); !done) {
+    if (auto done = export_golden(workspace.files_at(*options.emit_golden), records_list, scan.goals, saved); !done) {
       return stage_failed(done);
     }
     fmt::print(out, "  ✓ golden 期望集已导出到 {}\n", options.emit_golden->string());

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "cli/options.hpp"
+#include "store/tree.hpp"
 
 namespace cli {
 
@@ -23,8 +24,9 @@ struct RunFailure {
   std::string text;
 };
 
-// Runs the whole backfill; progress goes to `out`, warnings to `err`.
+// Runs the whole backfill; progress goes to `out`, warnings to `err`. `hook`,
+// when given, watches every step of the file layer (tests only).
 std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std::ostream& out,
-                                             std::ostream& err);
+                                             std::ostream& err, store::FileHook* hook = nullptr);
 
 }  // namespace cli

@@ -8,7 +8,7 @@
 
 namespace cli {
 
-int run(int argc, char** argv) {
+int run(int argc, char** argv, store::FileHook* hook) {
   const auto parsed = parse_arguments(argc, argv);
   if (std::holds_alternative<ShowUsage>(parsed)) {
     std::cout << kUsage << std::flush;
@@ -23,7 +23,7 @@ int run(int argc, char** argv) {
     std::cerr << "参数错误: 工作区目录不存在: " << options.root.string() << '\n';
     return 2;
   }
-  const auto result = run_backfill(options, std::cout, std::cerr);
+  const auto result = run_backfill(options, std::cout, std::cerr, hook);
   std::cout.flush();
   if (result) return 0;
   if (result.error().kind == RunFailure::Kind::HardStop) {

@@ -148,15 +148,14 @@ std::expected<void, std::string> write_json_pretty(const store::Tree& tree,
   return {};
 }
 
-std::expected<void, std::string> export_golden(const std::filesystem::path& dir,
+std::expected<void, std::string> export_golden(const store::Tree& tree,
                                                const std::vector<journal::JournalEntry>& records,
                                                const std::vector<std::string>& goals,
                                                const graph::Graph& graph) {
   // The directory itself is used as given, a link included; below it nothing
   // is written through a link.
-  const store::Tree tree(dir);
   const std::filesystem::path out = "workspace";
-  if (auto made = fsx::create_directories(dir); !made) {
+  if (auto made = fsx::create_directories(tree.base()); !made) {
     return std::unexpected("创建 golden 目录失败: " + made.error());
   }
   if (auto made = tree.create_directories(out); !made) {

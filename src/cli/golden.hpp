@@ -24,8 +24,9 @@ std::expected<void, std::string> write_json_pretty(const store::Tree& tree,
                                                    const nlohmann::json& value);
 
 // Writes records_expected.json, goals_expected.json, topics_expected.json,
-// graph_expected.json and README.md into `dir`/workspace.
-std::expected<void, std::string> export_golden(const std::filesystem::path& dir,
+// graph_expected.json and README.md into the "workspace" directory below
+// `dir`, which is created when missing.
+std::expected<void, std::string> export_golden(const store::Tree& dir,
                                                const std::vector<journal::JournalEntry>& records,
                                                const std::vector<std::string>& goals,
                                                const graph::Graph& graph);

@@ -30,11 +30,11 @@ std::string debug_quoted(std::string_view s) {
 
 }  // namespace
 
-std::expected<void, RunFailure> self_check(const std::filesystem::path& root,
+std::expected<void, RunFailure> self_check(store::Workspace& workspace,
                                            const std::vector<journal::JournalEntry>& records,
                                            std::ostream& out) {
   const auto& first = records.front();
-  const auto reloaded = journal::reload_entry(root, first.file_name);
+  const auto reloaded = journal::reload_entry(workspace.root(), first.file_name);
   if (!reloaded) return std::unexpected(RunFailure{RunFailure::Kind::Failed, reloaded.error()});
   if (reloaded->date != first.date) {
     return std::unexpected(hard_stop(
@@ -51,7 +51,7 @@ std::expected<void, RunFailure> self_check(const std::filesystem::path& root,
         hard_stop("原始记录不应被写入目标行，但读回了 goal=Some(" + debug_quoted(*reloaded->goal) + ")"));
   }
 
-  const auto graph = graph::load_graph(root);
+  const auto graph = graph::load_graph(workspace);
   std::unordered_set<std::string_view> ids;
   std::size_t record_nodes = 0;
   for (const auto& node : graph.nodes) {

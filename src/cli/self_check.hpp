@@ -10,12 +10,13 @@
 
 #include "cli/backfill.hpp"
 #include "journal/entry.hpp"
+#include "store/workspace.hpp"
 
 namespace cli {
 
 // Runs the checks in order and prints the success line on `out`. A failed
 // reload is a plain failure; an inconsistency is a hard stop.
-std::expected<void, RunFailure> self_check(const std::filesystem::path& root,
+std::expected<void, RunFailure> self_check(store::Workspace& workspace,
                                            const std::vector<journal::JournalEntry>& records,
                                            std::ostream& out);
 

@@ -54,14 +54,15 @@ struct StageFile {
 // would already have produced are written before the failure is returned.
 class GoalStage {
  public:
-  GoalStage(const std::filesystem::path& root, const std::vector<std::string>& goal_list,
+  GoalStage(store::Workspace& workspace, const std::vector<std::string>& goal_list,
             std::ostream& err)
-      : root_(root), tree_(root), goals_(goal_list), err_(err), goal_file_(goal_list.size()),
+      : workspace_(workspace), tree_(workspace.files()), goals_(goal_list), err_(err),
+        goal_file_(goal_list.size()),
         unsafe_(goal_list.size(), false) {}
 
   std::expected<void, std::string> run(const std::vector<journal::JournalEntry>& records) {
     if (!goals_.empty()) {
-      if (auto made = store::ensure_system_dirs(root_); !made) return made;
+      if (auto made = workspace_.ensure_system_dirs(); !made) return made;
     }
     plan_goals();
     if (!failure_) file_records(records);
@@ -188,7 +189,7 @@ class GoalStage {
 
   void save_goal_nodes() {
     if (covered_ == 0) return;
-    auto [graph, found] = graph::load_graph_file(root_);
+    auto graph = graph::load_graph(workspace_);
     for (std::size_t k = 0; k < covered_; ++k) {
       graph::upsert_goal_node(graph, goals_[k], 0);
       // Saving after the first goal drops the edges dangling then; an edge to a
@@ -198,7 +199,7 @@ class GoalStage {
     // The first goal's save is where a kept copy of an unreadable graph is
     // reported, after that goal's own warning.
     std::ostringstream save_warnings;
-    const auto saved = graph::save_graph(root_, std::move(graph), found, save_warnings);
+    const auto saved = graph::save_graph(workspace_, std::move(graph), save_warnings);
     for (std::size_t k = 0; k < covered_; ++k) {
       if (unsafe_[k]) warn_unsafe(err_, goals_[k]);
       if (k == 0) err_ << save_warnings.str();
@@ -216,8 +217,8 @@ class GoalStage {
     }
   }
 
-  const std::filesystem::path& root_;
-  const store::Tree tree_;
+  store::Workspace& workspace_;
+  const store::Tree& tree_;
   const std::vector<std::string>& goals_;
   std::ostream& err_;
   std::vector<StageFile> files_;
@@ -232,10 +233,10 @@ class GoalStage {
 
 }  // namespace
 
-std::expected<GoalFile, std::string> create_goal(const std::filesystem::path& root,
+std::expected<GoalFile, std::string> create_goal(store::Workspace& workspace,
                                                  std::string_view name, std::ostream& err) {
-  if (auto made = store::ensure_system_dirs(root); !made) return std::unexpected(made.error());
-  const store::Tree tree(root);
+  if (auto made = workspace.ensure_system_dirs(); !made) return std::unexpected(made.error());
+  const store::Tree& tree = workspace.files();
   const bool unsafe = store::is_unsafe_name(name);
   const auto path = goal_file_path(name);
   if (unsafe) {
@@ -246,9 +247,9 @@ std::expected<GoalFile, std::string> create_goal(const std::filesystem::path& ro
     }
   }
 
-  auto [graph, found] = graph::load_graph_file(root);
+  auto graph = graph::load_graph(workspace);
   graph::upsert_goal_node(graph, name, 0);
-  if (auto saved = graph::save_graph(root, std::move(graph), found, err); !saved) {
+  if (auto saved = graph::save_graph(workspace, std::move(graph), err); !saved) {
     warn_graph_save(err, name, saved.error());
   }
 
@@ -258,23 +259,23 @@ std::expected<GoalFile, std::string> create_goal(const std::filesystem::path& ro
   return parse_goal_file(name, *text);
 }
 
-std::expected<void, std::string> reset_goal_file(const std::filesystem::path& root,
+std::expected<void, std::string> reset_goal_file(const store::Workspace& workspace,
                                                  std::string_view name) {
   if (store::is_unsafe_name(name)) return {};
   // An atomic replace: a crash or a full disk must not leave a torn goal file.
-  if (auto written = store::Tree(root).write_atomic(goal_file_path(name), new_goal_text(name));
+  if (auto written = workspace.files().write_atomic(goal_file_path(name), new_goal_text(name));
       !written) {
     return std::unexpected("重置目标文件失败: " + written.error());
   }
   return {};
 }
 
-std::expected<void, std::string> append_entry_to_goal(const std::filesystem::path& root,
+std::expected<void, std::string> append_entry_to_goal(const store::Workspace& workspace,
                                                       const journal::JournalEntry& entry) {
   if (!entry.goal) return {};
   const auto target = split_goal(*entry.goal);
   if (store::is_unsafe_name(target.name)) return {};
-  const store::Tree tree(root);
+  const store::Tree& tree = workspace.files();
   const auto path = goal_file_path(target.name);
   if (tree.kind(path) != store::EntryKind::Regular) return {};
   const auto text = store::read_text(tree, path);
@@ -286,11 +287,11 @@ std::expected<void, std::string> append_entry_to_goal(const std::filesystem::pat
   return {};
 }
 
-std::expected<void, std::string> write_goal_files(const std::filesystem::path& root,
+std::expected<void, std::string> write_goal_files(store::Workspace& workspace,
                                                   const std::vector<std::string>& goal_list,
                                                   const std::vector<journal::JournalEntry>& records,
                                                   std::ostream& err) {
-  return GoalStage(root, goal_list, err).run(records);
+  return GoalStage(workspace, goal_list, err).run(records);
 }
 
 }  // namespace goals

@@ -12,6 +12,7 @@
 
 #include "goals/goal_file.hpp"
 #include "journal/entry.hpp"
+#include "store/workspace.hpp"
 
 namespace goals {
 
@@ -19,17 +20,17 @@ namespace goals {
 // into graph.json (a failed save only warns on `err`) and returns the parsed
 // file. A name that would leave the goals directory gets one warning on `err`,
 // no file work, and the parse of a new goal text.
-std::expected<GoalFile, std::string> create_goal(const std::filesystem::path& root,
+std::expected<GoalFile, std::string> create_goal(store::Workspace& workspace,
                                                  std::string_view name, std::ostream& err);
 
 // Overwrites the goal file of `name` with the new-goal text (plain write); an
 // unsafe name is left alone.
-std::expected<void, std::string> reset_goal_file(const std::filesystem::path& root,
+std::expected<void, std::string> reset_goal_file(const store::Workspace& workspace,
                                                  std::string_view name);
 
 // Files the entry's line into the goal file its goal names, when that file
 // exists and its name is safe; entries without a goal are passed over.
-std::expected<void, std::string> append_entry_to_goal(const std::filesystem::path& root,
+std::expected<void, std::string> append_entry_to_goal(const store::Workspace& workspace,
                                                       const journal::JournalEntry& entry);
 
 // The goal-file stage: creates and resets the file of every goal of
@@ -37,7 +38,7 @@ std::expected<void, std::string> append_entry_to_goal(const std::filesystem::pat
 // graph.json. Leaves the same files, warnings and failure text as doing those
 // steps one by one, but writes each file and the graph only once. Lines already
 // present in a goal file that the run does not reset are not written again.
-std::expected<void, std::string> write_goal_files(const std::filesystem::path& root,
+std::expected<void, std::string> write_goal_files(store::Workspace& workspace,
                                                   const std::vector<std::string>& goal_list,
                                                   const std::vector<journal::JournalEntry>& records,
                                                   std::ostream& err);

@@ -14,9 +14,9 @@ constexpr std::string_view kSuffix = ".md";
 
 }  // namespace
 
-std::vector<GoalFile> list_goal_files(const std::filesystem::path& root) {
+std::vector<GoalFile> list_goal_files(const store::Workspace& workspace) {
   std::vector<GoalFile> goals;
-  const store::Tree tree(root);
+  const store::Tree& tree = workspace.files();
   const auto listing = tree.list(store::kGoalsDir);
   if (!listing) return goals;
   for (const auto& entry : *listing) {
@@ -52,13 +52,10 @@ std::string goals_index_text(const std::vector<GoalFile>& goals) {
   return out;
 }
 
-std::expected<void, std::string> write_goals_index(const std::filesystem::path& root) {
-  const auto text = goals_index_text(list_goal_files(root));
-  const auto index = std::filesystem::path(store::kGoalsDir) / kIndexName;
-  if (auto written = store::write_atomic(store::Tree(root), index, text); !written) {
-    return std::unexpected("写入 goals/_index.md 失败: " + written.error().text());
-  }
-  return {};
+std::expected<void, std::string> write_goals_index(const store::Workspace& workspace) {
+  const auto text = goals_index_text(list_goal_files(workspace));
+  return workspace.write(std::filesystem::path(store::kGoalsDir) / kIndexName, text,
+                         "写入 goals/_index.md 失败: ");
 }
 
 }  // namespace goals

@@ -15,7 +15,6 @@
 
 #include "store/json_text.hpp"
 #include "store/layout.hpp"
-#include "store/state_file.hpp"
 #include "util/text.hpp"
 
 namespace graph {
@@ -484,11 +483,9 @@ std::optional<Graph> parse_graph(std::string_view text) {
   return reader.take();
 }
 
-store::Loaded<Graph> load_graph_file(const std::filesystem::path& root) {
-  return store::load_state<Graph>(store::Tree(root), store::kGraphFile, parse_graph);
+Graph load_graph(store::Workspace& workspace) {
+  return workspace.load_state<Graph>(store::kGraphFile, parse_graph);
 }
-
-Graph load_graph(const std::filesystem::path& root) { return load_graph_file(root).value; }
 
 void prune_dangling_edges(Graph& graph) {
   std::unordered_set<std::string_view> ids;
@@ -523,17 +520,16 @@ std::string graph_to_json(const Graph& graph) {
   return w.take();
 }
 
-std::expected<Graph, std::string> save_graph(const std::filesystem::path& root, Graph graph,
-                                             store::Found found, std::ostream& err) {
-  if (auto dirs = store::ensure_system_dirs(root); !dirs) return std::unexpected(dirs.error());
+std::expected<Graph, std::string> save_graph(store::Workspace& workspace, Graph graph,
+                                             std::ostream& err) {
+  if (auto dirs = workspace.ensure_system_dirs(); !dirs) return std::unexpected(dirs.error());
   prune_dangling_edges(graph);
   graph.version = utc_stamp();
   graph.layout.timestamp = graph.version;
   // The writer streams plain values and cannot fail, so the serialisation
   // failure text has no path to it here.
   const std::string text = graph_to_json(graph);
-  if (auto saved = store::save_state(store::Tree(root), store::kGraphFile, text, found,
-                                     "写入 graph.json 失败: ", err);
+  if (auto saved = workspace.save_state(store::kGraphFile, text, "写入 graph.json 失败: ", err);
       !saved) {
     return std::unexpected(std::move(saved.error()));
   }

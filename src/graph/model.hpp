@@ -13,7 +13,7 @@
 #include <variant>
 #include <vector>
 
-#include "store/state_file.hpp"
+#include "store/workspace.hpp"
 
 namespace graph {
 
@@ -80,22 +80,18 @@ struct Graph {
 // mistyped field, a repeated key).
 std::optional<Graph> parse_graph(std::string_view text);
 
-// Loads graph.json of the workspace and tells what stood there; anything but
-// a valid file gives the empty graph.
-store::Loaded<Graph> load_graph_file(const std::filesystem::path& root);
-
-// Loads graph.json of the workspace; any problem gives the empty graph.
-Graph load_graph(const std::filesystem::path& root);
+// Loads graph.json of the workspace; any problem gives the empty graph. The
+// workspace remembers what stood there for the next save.
+Graph load_graph(store::Workspace& workspace);
 
 // Drops edges whose from or to names no node, keeping the order of the rest.
 void prune_dangling_edges(Graph& graph);
 
 // Prunes, stamps version and layout timestamp with the current UTC time and
-// writes graph.json atomically and durably; returns the graph as written.
-// `found` is what the load before this save found: an unreadable file is kept
-// as a copy first (warning on `err`).
-std::expected<Graph, std::string> save_graph(const std::filesystem::path& root, Graph graph,
-                                             store::Found found, std::ostream& err);
+// writes graph.json atomically and durably; returns the graph as written. A
+// file its load found unreadable is kept as a copy first (warning on `err`).
+std::expected<Graph, std::string> save_graph(store::Workspace& workspace, Graph graph,
+                                             std::ostream& err);
 
 // The exact pretty JSON text of `graph` as save_graph writes it.
 std::string graph_to_json(const Graph& graph);

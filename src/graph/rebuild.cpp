@@ -98,9 +98,8 @@ std::vector<std::string_view> topic_names(const RecordTopics& map,
   return names;
 }
 
-// The completion pass on `graph`, whose load found `found`.
-std::expected<Graph, std::string> complete_pass(const std::filesystem::path& root, Graph graph,
-                                                store::Found found,
+// The completion pass on `graph`.
+std::expected<Graph, std::string> complete_pass(store::Workspace& workspace, Graph graph,
                                                 const std::vector<journal::JournalEntry>& records,
                                                 std::ostream& err) {
   GraphEditor editor(std::move(graph));
@@ -117,21 +116,19 @@ std::expected<Graph, std::string> complete_pass(const std::filesystem::path& roo
       }
     }
   }
-  return save_graph(root, editor.take(), found, err);
+  return save_graph(workspace, editor.take(), err);
 }
 
 }  // namespace
 
-std::expected<Graph, std::string> rebuild_graph(const std::filesystem::path& root,
+std::expected<Graph, std::string> rebuild_graph(store::Workspace& workspace,
                                                 const std::vector<journal::JournalEntry>& records,
                                                 const std::vector<GoalSeed>& goals,
                                                 std::ostream& err) {
-  auto loaded = load_graph_file(root);
-  const store::Found found = loaded.found;
-  GraphEditor editor(keep_topics(std::move(loaded.value)));
+  GraphEditor editor(keep_topics(load_graph(workspace)));
   for (const auto& goal : goals) editor.upsert_goal_node(goal.name, goal.progress);
 
-  const RecordTopics map = load_record_topics(root);
+  const RecordTopics map = load_record_topics(workspace);
   Cooccurrences cooccurrences;
   for (const auto& record : records) {
     const std::string rid = record_node_id(record.date, record.time);
@@ -166,20 +163,19 @@ std::expected<Graph, std::string> rebuild_graph(const std::filesystem::path& roo
     editor.append_edge(Edge{goal_topic_edge_id(pair.goal_id, pair.topic_id), pair.goal_id,
                             pair.topic_id, weight, EdgeSource::Llm, false});
   }
-  return save_graph(root, editor.take(), found, err);
+  return save_graph(workspace, editor.take(), err);
 }
 
 std::expected<Graph, std::string> complete_record_topic_edges(
-    const std::filesystem::path& root, const std::vector<journal::JournalEntry>& records,
+    store::Workspace& workspace, const std::vector<journal::JournalEntry>& records,
     std::ostream& err) {
-  auto loaded = load_graph_file(root);
-  return complete_pass(root, std::move(loaded.value), loaded.found, records, err);
+  return complete_pass(workspace, load_graph(workspace), records, err);
 }
 
 std::expected<Graph, std::string> complete_record_topic_edges(
-    const std::filesystem::path& root, Graph saved,
-    const std::vector<journal::JournalEntry>& records, std::ostream& err) {
-  return complete_pass(root, std::move(saved), store::Found::Valid, records, err);
+    store::Workspace& workspace, Graph saved, const std::vector<journal::JournalEntry>& records,
+    std::ostream& err) {
+  return complete_pass(workspace, std::move(saved), records, err);
 }
 
 

@@ -26,7 +26,7 @@ struct GoalSeed {
 // kept topic nodes and links of the current file and the record-topics map;
 // returns the graph as saved, or the save's failure text. Warnings of the save
 // go to `err`.
-std::expected<Graph, std::string> rebuild_graph(const std::filesystem::path& root,
+std::expected<Graph, std::string> rebuild_graph(store::Workspace& workspace,
                                                 const std::vector<journal::JournalEntry>& records,
                                                 const std::vector<GoalSeed>& goals,
                                                 std::ostream& err);
@@ -34,13 +34,13 @@ std::expected<Graph, std::string> rebuild_graph(const std::filesystem::path& roo
 // Reloads graph.json and adds, under the standard id, an unconfirmed record-topic
 // link for each of a record's own topics that lacks one; then saves.
 std::expected<Graph, std::string> complete_record_topic_edges(
-    const std::filesystem::path& root, const std::vector<journal::JournalEntry>& records,
+    store::Workspace& workspace, const std::vector<journal::JournalEntry>& records,
     std::ostream& err);
 
 // The same pass on `saved`, the graph rebuild_graph just returned, sparing the
 // reload of the file it equals.
 std::expected<Graph, std::string> complete_record_topic_edges(
-    const std::filesystem::path& root, Graph saved,
+    store::Workspace& workspace, Graph saved,
     const std::vector<journal::JournalEntry>& records, std::ostream& err);
 
 // Node counts by kind and the edge count of a graph.

@@ -8,7 +8,6 @@
 
 #include "store/json_text.hpp"
 #include "store/layout.hpp"
-#include "store/state_file.hpp"
 #include "util/text.hpp"
 
 namespace graph {
@@ -86,13 +85,8 @@ std::optional<RecordTopics> parse_record_topics(std::string_view text) {
   return reader.take();
 }
 
-store::Loaded<RecordTopics> load_record_topics_file(const std::filesystem::path& root) {
-  return store::load_state<RecordTopics>(store::Tree(root), store::kRecordTopicsFile,
-                                         parse_record_topics);
-}
-
-RecordTopics load_record_topics(const std::filesystem::path& root) {
-  return load_record_topics_file(root).value;
+RecordTopics load_record_topics(store::Workspace& workspace) {
+  return workspace.load_state<RecordTopics>(store::kRecordTopicsFile, parse_record_topics);
 }
 
 std::string record_topics_to_json(const RecordTopics& map) {
@@ -108,16 +102,15 @@ std::string record_topics_to_json(const RecordTopics& map) {
 // record reads it back; so the map is loaded and written once, and written
 // exactly when some record's entry differed at its turn.
 std::expected<void, std::string> write_record_topics(
-    const std::filesystem::path& root, const std::vector<journal::JournalEntry>& records,
+    store::Workspace& workspace, const std::vector<journal::JournalEntry>& records,
     std::ostream& err) {
   bool loaded = false;
   bool changed = false;
-  store::Loaded<RecordTopics> file;
-  RecordTopics& map = file.value;
+  RecordTopics map;
   for (const auto& record : records) {
     if (record.topics.empty()) continue;
     if (!loaded) {
-      file = load_record_topics_file(root);
+      map = load_record_topics(workspace);
       loaded = true;
     }
     const auto [it, added] = map.try_emplace(record.file_name);
@@ -127,9 +120,9 @@ std::expected<void, std::string> write_record_topics(
     }
   }
   if (!changed) return {};
-  if (auto dirs = store::ensure_system_dirs(root); !dirs) return std::unexpected(dirs.error());
-  return store::save_state(store::Tree(root), store::kRecordTopicsFile, record_topics_to_json(map),
-                           file.found, "写入 record_topics.json 失败: ", err);
+  if (auto dirs = workspace.ensure_system_dirs(); !dirs) return std::unexpected(dirs.error());
+  return workspace.save_state(store::kRecordTopicsFile, record_topics_to_json(map),
+                              "写入 record_topics.json 失败: ", err);
 }
 
 }  // namespace graph

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "journal/entry.hpp"
-#include "store/state_file.hpp"
+#include "store/workspace.hpp"
 
 namespace graph {
 
@@ -24,12 +24,9 @@ using RecordTopics = std::map<std::string, std::vector<std::string>>;
 // is not such a file.
 std::optional<RecordTopics> parse_record_topics(std::string_view text);
 
-// The map in the workspace and what stood at its path.
-store::Loaded<RecordTopics> load_record_topics_file(const std::filesystem::path& root);
-
 // The map in the workspace; any problem with the file gives the empty map.
 // Of two equal keys the later one wins.
-RecordTopics load_record_topics(const std::filesystem::path& root);
+RecordTopics load_record_topics(store::Workspace& workspace);
 
 // The exact pretty JSON text of `map` as write_record_topics stores it.
 std::string record_topics_to_json(const RecordTopics& map);
@@ -40,7 +37,7 @@ std::string record_topics_to_json(const RecordTopics& map);
 // The file is saved durably; an unreadable one is kept as a copy first
 // (warning on `err`).
 std::expected<void, std::string> write_record_topics(
-    const std::filesystem::path& root, const std::vector<journal::JournalEntry>& records,
+    store::Workspace& workspace, const std::vector<journal::JournalEntry>& records,
     std::ostream& err);
 
 }  // namespace graph

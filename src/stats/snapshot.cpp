@@ -92,9 +92,8 @@ std::optional<Snapshot> find_snapshot_at_or_before(const std::filesystem::path& 
 }
 
 std::expected<void, std::string> write_month_end_snapshots(
-    const std::filesystem::path& root, const std::vector<journal::JournalEntry>& records,
+    const store::Workspace& workspace, const std::vector<journal::JournalEntry>& records,
     const std::vector<std::string>& goal_names) {
-  const store::Tree tree(root);
   Snapshot snapshot;
   for (const auto& goal : goal_names) snapshot.goals[goal] = 0;
   for (const auto& month_text : journal::month_list(records)) {
@@ -102,9 +101,10 @@ std::expected<void, std::string> write_month_end_snapshots(
     if (!month) return std::unexpected("非法月份: " + month_text);
     const unsigned last_day = last_day_of_month(month->year, month->month).value_or(28);
     snapshot.date = fmt::format("{:04}-{:02}-{:02}", month->year, month->month, last_day);
-    if (auto written = store::write_atomic(tree, snapshot_path(snapshot.date), snapshot_json(snapshot));
+    if (auto written = workspace.write(snapshot_path(snapshot.date), snapshot_json(snapshot),
+                                       "写入快照失败: ");
         !written) {
-      return std::unexpected("写入快照失败: " + written.error().text());
+      return written;
     }
   }
   return {};

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "journal/entry.hpp"
+#include "store/workspace.hpp"
 
 namespace stats {
 
@@ -50,7 +51,7 @@ std::optional<Snapshot> find_snapshot_at_or_before(const std::filesystem::path& 
 // does not parse, or "写入快照失败: " and the store's text when a file cannot be
 // written; months before the failing one stay written.
 std::expected<void, std::string> write_month_end_snapshots(
-    const std::filesystem::path& root, const std::vector<journal::JournalEntry>& records,
+    const store::Workspace& workspace, const std::vector<journal::JournalEntry>& records,
     const std::vector<std::string>& goal_names);
 
 }  // namespace stats

@@ -1,34 +1,8 @@
 #include "store/layout.hpp"
 
-#include "store/tree.hpp"
+#include <string>
 
 namespace store {
-
-std::filesystem::path system_dir(const std::filesystem::path& root) { return root / kSystemDir; }
-std::filesystem::path goals_dir(const std::filesystem::path& root) { return root / kGoalsDir; }
-std::filesystem::path topics_dir(const std::filesystem::path& root) { return root / kTopicsDir; }
-std::filesystem::path stats_dir(const std::filesystem::path& root) { return root / kStatsDir; }
-std::filesystem::path snapshots_dir(const std::filesystem::path& root) {
-  return root / kSnapshotsDir;
-}
-std::filesystem::path graph_path(const std::filesystem::path& root) { return root / kGraphFile; }
-std::filesystem::path record_topics_path(const std::filesystem::path& root) {
-  return root / kRecordTopicsFile;
-}
-std::filesystem::path metrics_path(const std::filesystem::path& root) {
-  return root / kMetricsFile;
-}
-std::filesystem::path summary_dir(const std::filesystem::path& root) { return root / kSummaryDir; }
-
-std::expected<void, std::string> ensure_system_dirs(const std::filesystem::path& root) {
-  const Tree tree(root);
-  for (const auto dir : {kSystemDir, kGoalsDir, kTopicsDir, kStatsDir}) {
-    if (auto made = tree.create_directories(dir); !made) {
-      return std::unexpected("创建 .system 目录失败: " + made.error());
-    }
-  }
-  return {};
-}
 
 bool is_unsafe_name(std::string_view name) {
   // The longest name a file system entry may have, in bytes.

@@ -2,9 +2,6 @@
 
 // Where the derived state of a workspace lives. The root is used as given.
 
-#include <expected>
-#include <filesystem>
-#include <string>
 #include <string_view>
 
 namespace store {
@@ -19,21 +16,6 @@ inline constexpr std::string_view kGraphFile = ".system/graph.json";
 inline constexpr std::string_view kRecordTopicsFile = ".system/record_topics.json";
 inline constexpr std::string_view kMetricsFile = ".system/metrics.json";
 inline constexpr std::string_view kSummaryDir = "summary";
-
-// The same places joined with a root.
-std::filesystem::path system_dir(const std::filesystem::path& root);
-std::filesystem::path goals_dir(const std::filesystem::path& root);
-std::filesystem::path topics_dir(const std::filesystem::path& root);
-std::filesystem::path stats_dir(const std::filesystem::path& root);
-std::filesystem::path snapshots_dir(const std::filesystem::path& root);
-std::filesystem::path graph_path(const std::filesystem::path& root);
-std::filesystem::path record_topics_path(const std::filesystem::path& root);
-std::filesystem::path metrics_path(const std::filesystem::path& root);
-std::filesystem::path summary_dir(const std::filesystem::path& root);
-
-// Creates .system and its goals, topics and stats directories, in that order;
-// fails with "创建 .system 目录失败: " and the system's text at the first failure.
-std::expected<void, std::string> ensure_system_dirs(const std::filesystem::path& root);
 
 // True when a goal or topic name must not become a file path: `name` + ".md"
 // would be absolute or climb out through a ".." segment, would replace the

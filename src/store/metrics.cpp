@@ -105,11 +105,9 @@ std::optional<Metrics> parse_metrics(std::string_view text) {
   return metrics;
 }
 
-Loaded<Metrics> load_metrics_file(const std::filesystem::path& root) {
-  return load_state<Metrics>(Tree(root), kMetricsFile, parse_metrics);
+Metrics load_metrics(Workspace& workspace) {
+  return workspace.load_state<Metrics>(kMetricsFile, parse_metrics);
 }
-
-Metrics load_metrics(const std::filesystem::path& root) { return load_metrics_file(root).value; }
 
 std::string metrics_to_json(const Metrics& metrics) {
   JsonWriter writer;
@@ -122,12 +120,10 @@ std::string metrics_to_json(const Metrics& metrics) {
   return writer.take();
 }
 
-std::expected<void, std::string> save_metrics(const std::filesystem::path& root,
-                                              const Metrics& metrics, Found found,
+std::expected<void, std::string> save_metrics(Workspace& workspace, const Metrics& metrics,
                                               std::ostream& err) {
-  if (auto dirs = ensure_system_dirs(root); !dirs) return dirs;
-  return save_state(Tree(root), kMetricsFile, metrics_to_json(metrics), found,
-                    "写入 metrics 失败: ", err);
+  if (auto dirs = workspace.ensure_system_dirs(); !dirs) return dirs;
+  return workspace.save_state(kMetricsFile, metrics_to_json(metrics), "写入 metrics 失败: ", err);
 }
 
 }  // namespace store

@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "store/state_file.hpp"
+#include "store/workspace.hpp"
 
 namespace store {
 
@@ -27,23 +27,18 @@ struct Metrics {
 // is not such a file.
 std::optional<Metrics> parse_metrics(std::string_view text);
 
-// Reads metrics.json and tells what stood there; anything but a valid file
-// gives all counters 0.
-Loaded<Metrics> load_metrics_file(const std::filesystem::path& root);
-
 // Reads metrics.json; any problem (missing, not UTF-8, not a strict object of
 // unsigned integers, a repeated counter) gives all counters 0.
-Metrics load_metrics(const std::filesystem::path& root);
+Metrics load_metrics(Workspace& workspace);
 
 // The pretty JSON text of `metrics`.
 std::string metrics_to_json(const Metrics& metrics);
 
 // Writes metrics.json atomically and durably, keeping a copy of the file first
-// when its load `found` it unreadable (warning on `err`); fails with
+// when its load found it unreadable (warning on `err`); fails with
 // "写入 metrics 失败: " and the store error, with the copy's failure, or with
 // the text of a failed .system creation.
-std::expected<void, std::string> save_metrics(const std::filesystem::path& root,
-                                              const Metrics& metrics, Found found,
+std::expected<void, std::string> save_metrics(Workspace& workspace, const Metrics& metrics,
                                               std::ostream& err);
 
 }  // namespace store

@@ -14,17 +14,15 @@
 namespace store {
 namespace {
 
-FileHook* g_hook = nullptr;
-
 using Failure = std::unexpected<std::string>;
 
 Failure failure(int error) { return std::unexpected(fsx::errno_text(error)); }
 
-// Runs the installed hook before a step; an error number it returns fails the
-// step as if the system had reported it.
-std::optional<int> hook(FileStep step, const std::filesystem::path& path) {
-  if (g_hook == nullptr) return std::nullopt;
-  return g_hook->before(step, path);
+// Runs `hook` (when there is one) before a step; an error number it returns
+// fails the step as if the system had reported it.
+std::optional<int> run_hook(FileHook* hook, FileStep step, const std::filesystem::path& path) {
+  if (hook == nullptr) return std::nullopt;
+  return hook->before(step, path);
 }
 
 // The components of a path below the base, without "." and empty ones. A
@@ -58,12 +56,14 @@ int directory_open_error(int dir, const std::string& name, int error) {
 // ones are made on the way.
 std::expected<fsx::UniqueFd, int> open_directory(const std::filesystem::path& base,
                                                  const std::vector<std::string>& parts,
-                                                 std::size_t count, bool create) {
+                                                 std::size_t count, bool create, FileHook* hook) {
   // The base itself is used as given and may be a link; a missing one is made
   // like any directory a caller asks for.
   fsx::UniqueFd dir(::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!dir && errno == ENOENT && create) {
-    if (const auto injected = hook(FileStep::MakeDirectory, base)) return std::unexpected(*injected);
+    if (const auto injected = run_hook(hook, FileStep::MakeDirectory, base)) {
+      return std::unexpected(*injected);
+    }
     std::error_code ec;
     std::filesystem::create_directories(base, ec);
     dir = fsx::UniqueFd(::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -76,7 +76,7 @@ std::expected<fsx::UniqueFd, int> open_directory(const std::filesystem::path& ba
     constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
     int next = ::openat(dir.get(), name.c_str(), kFlags);
     if (next < 0 && errno == ENOENT && create) {
-      if (const auto injected = hook(FileStep::MakeDirectory, shown)) {
+      if (const auto injected = run_hook(hook, FileStep::MakeDirectory, shown)) {
         return std::unexpected(*injected);
       }
       if (::mkdirat(dir.get(), name.c_str(), 0777) != 0 && errno != EEXIST) {
@@ -97,11 +97,12 @@ struct Parent {
 };
 
 std::expected<Parent, int> open_parent(const std::filesystem::path& base,
-                                       const std::filesystem::path& relative, bool create) {
+                                       const std::filesystem::path& relative, bool create,
+                                       FileHook* hook) {
   auto parts = components(relative);
   if (!parts) return std::unexpected(parts.error());
   if (parts->empty()) return std::unexpected(EINVAL);
-  auto dir = open_directory(base, *parts, parts->size() - 1, create);
+  auto dir = open_directory(base, *parts, parts->size() - 1, create, hook);
   if (!dir) return std::unexpected(dir.error());
   return Parent{std::move(*dir), std::move(parts->back())};
 }
@@ -135,20 +136,21 @@ std::expected<void, std::string> check_writable_name(int dir, const std::string&
 
 // Writes `bytes` into the new file `fd`, calling the hook half way.
 std::expected<void, std::string> write_halves(int fd, std::string_view bytes,
-                                              const std::filesystem::path& shown) {
+                                              const std::filesystem::path& shown, FileHook* hook) {
   const std::size_t half = bytes.size() / 2;
   if (auto written = fsx::write_all(fd, bytes.substr(0, half)); !written) return written;
-  if (const auto injected = hook(FileStep::WriteHalf, shown)) return failure(*injected);
+  if (const auto injected = run_hook(hook, FileStep::WriteHalf, shown)) return failure(*injected);
   return fsx::write_all(fd, bytes.substr(half));
 }
 
 std::expected<fsx::UniqueFd, std::string> create_file(int dir, const std::string& name,
                                                       FileStep step,
-                                                      const std::filesystem::path& shown) {
+                                                      const std::filesystem::path& shown,
+                                                      FileHook* hook) {
   if (auto checked = check_writable_name(dir, name); !checked) {
     return std::unexpected(checked.error());
   }
-  if (const auto injected = hook(step, shown)) return failure(*injected);
+  if (const auto injected = run_hook(hook, step, shown)) return failure(*injected);
   fsx::UniqueFd fd(::openat(dir, name.c_str(),
                             O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
                             0666));
@@ -158,25 +160,27 @@ std::expected<fsx::UniqueFd, std::string> create_file(int dir, const std::string
 
 }  // namespace
 
-void set_file_hook(FileHook* hook) { g_hook = hook; }
+std::optional<int> Tree::before(FileStep step, const std::filesystem::path& path) const {
+  return run_hook(hook_, step, path);
+}
 
 std::expected<void, std::string> Tree::create_directories(
     const std::filesystem::path& relative) const {
   const auto parts = components(relative);
   if (!parts) return failure(parts.error());
-  const auto dir = open_directory(base_, *parts, parts->size(), true);
+  const auto dir = open_directory(base_, *parts, parts->size(), true, hook_);
   if (!dir) return failure(dir.error());
   return {};
 }
 
 EntryKind Tree::kind(const std::filesystem::path& relative) const {
-  const auto parent = open_parent(base_, relative, false);
+  const auto parent = open_parent(base_, relative, false, hook_);
   if (!parent) return parent.error() == ELOOP ? EntryKind::Link : EntryKind::Missing;
   return kind_at(parent->dir.get(), parent->name);
 }
 
 std::expected<std::string, std::string> Tree::read(const std::filesystem::path& relative) const {
-  const auto parent = open_parent(base_, relative, false);
+  const auto parent = open_parent(base_, relative, false, hook_);
   if (!parent) return failure(parent.error());
   fsx::UniqueFd fd(::openat(parent->dir.get(), parent->name.c_str(),
                             O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
@@ -198,7 +202,7 @@ std::expected<std::vector<fsx::DirEntry>, std::string> Tree::list(
     const std::filesystem::path& relative) const {
   const auto parts = components(relative);
   if (!parts) return failure(parts.error());
-  auto dir = open_directory(base_, *parts, parts->size(), false);
+  auto dir = open_directory(base_, *parts, parts->size(), false, hook_);
   if (!dir) return failure(dir.error());
   DIR* stream = ::fdopendir(dir->get());
   if (stream == nullptr) return failure(errno);
@@ -222,12 +226,12 @@ std::expected<std::vector<fsx::DirEntry>, std::string> Tree::list(
 
 std::expected<void, std::string> Tree::write_plain(const std::filesystem::path& relative,
                                                    std::string_view bytes) const {
-  const auto parent = open_parent(base_, relative, false);
+  const auto parent = open_parent(base_, relative, false, hook_);
   if (!parent) return failure(parent.error());
   const auto path = shown(relative);
-  auto fd = create_file(parent->dir.get(), parent->name, FileStep::WritePlain, path);
+  auto fd = create_file(parent->dir.get(), parent->name, FileStep::WritePlain, path, hook_);
   if (!fd) return std::unexpected(fd.error());
-  if (auto written = write_halves(fd->get(), bytes, path); !written) return written;
+  if (auto written = write_halves(fd->get(), bytes, path, hook_); !written) return written;
   if (fd->close() != 0) return failure(errno);
   return {};
 }
@@ -235,7 +239,7 @@ std::expected<void, std::string> Tree::write_plain(const std::filesystem::path& 
 std::expected<void, std::string> Tree::write_atomic(const std::filesystem::path& relative,
                                                     std::string_view bytes,
                                                     Durability durability) const {
-  const auto parent = open_parent(base_, relative, true);
+  const auto parent = open_parent(base_, relative, true, hook_);
   if (!parent) return failure(parent.error());
   const int dir = parent->dir.get();
   const std::string& name = parent->name;
@@ -245,21 +249,21 @@ std::expected<void, std::string> Tree::write_atomic(const std::filesystem::path&
   const auto path = shown(relative);
   const bool durable = durability == Durability::Durable;
 
-  auto fd = create_file(dir, temporary, FileStep::CreateTemporary, path);
+  auto fd = create_file(dir, temporary, FileStep::CreateTemporary, path, hook_);
   if (!fd) return std::unexpected(fd.error());
-  if (auto written = write_halves(fd->get(), bytes, path); !written) return written;
+  if (auto written = write_halves(fd->get(), bytes, path, hook_); !written) return written;
   if (durable) {
-    if (const auto injected = hook(FileStep::SyncFile, path)) return failure(*injected);
+    if (const auto injected = before(FileStep::SyncFile, path)) return failure(*injected);
     if (::fsync(fd->get()) != 0) return failure(errno);
   }
   if (fd->close() != 0) return failure(errno);
 
   // rename() would replace a link standing at the target instead of refusing it.
   if (kind_at(dir, name) == EntryKind::Link) return failure(ELOOP);
-  if (const auto injected = hook(FileStep::Rename, path)) return failure(*injected);
+  if (const auto injected = before(FileStep::Rename, path)) return failure(*injected);
   if (::renameat(dir, temporary.c_str(), dir, name.c_str()) != 0) return failure(errno);
   if (durable) {
-    if (const auto injected = hook(FileStep::SyncDirectory, path)) return failure(*injected);
+    if (const auto injected = before(FileStep::SyncDirectory, path)) return failure(*injected);
     if (::fsync(dir) != 0) return failure(errno);
   }
   return {};

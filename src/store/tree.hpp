@@ -27,10 +27,34 @@ enum class EntryKind { Missing, Regular, Directory, Link, Other };
 // and are left to the kernel, which saves seconds on thousands of files.
 enum class Durability { Volatile, Durable };
 
+// The steps by which the file layer changes the disk.
+enum class FileStep {
+  MakeDirectory,
+  CreateTemporary,
+  // Half of the bytes of a temporary or plain file are written.
+  WriteHalf,
+  SyncFile,
+  Rename,
+  SyncDirectory,
+  WritePlain,
+};
+
+// Watches the file layer's steps. Tests hand one to fail a chosen step or to
+// end the process at it; the command itself has none.
+class FileHook {
+ public:
+  virtual ~FileHook() = default;
+  // Called before `step` on `path` (as shown); an error number makes the step
+  // fail with it.
+  virtual std::optional<int> before(FileStep step, const std::filesystem::path& path) = 0;
+};
+
 // A directory trusted as given and the rules for everything below it.
 class Tree {
  public:
-  explicit Tree(std::filesystem::path base) : base_(std::move(base)) {}
+  // `hook`, when given, watches every step that changes the disk.
+  explicit Tree(std::filesystem::path base, FileHook* hook = nullptr)
+      : base_(std::move(base)), hook_(hook) {}
 
   const std::filesystem::path& base() const { return base_; }
 
@@ -66,37 +90,16 @@ class Tree {
                                                 Durability durability = Durability::Volatile) const;
 
  private:
+  // Runs the hook before a step; an error number it returns fails the step.
+  std::optional<int> before(FileStep step, const std::filesystem::path& path) const;
+
   std::filesystem::path base_;
+  FileHook* hook_;
 };
 
 // The content of the regular file `relative` below `tree` when it is UTF-8
 // text, else the system's error text or `fsx::kNotUtf8`.
 std::expected<std::string, std::string> read_text(const Tree& tree,
                                                   const std::filesystem::path& relative);
-
-// The steps by which the file layer changes the disk.
-enum class FileStep {
-  MakeDirectory,
-  CreateTemporary,
-  // Half of the bytes of a temporary or plain file are written.
-  WriteHalf,
-  SyncFile,
-  Rename,
-  SyncDirectory,
-  WritePlain,
-};
-
-// Watches the file layer's steps. Test builds install one to fail a chosen
-// step or to end the process at it; the command itself never does.
-class FileHook {
- public:
-  virtual ~FileHook() = default;
-  // Called before `step` on `path` (as shown); an error number makes the step
-  // fail with it.
-  virtual std::optional<int> before(FileStep step, const std::filesystem::path& path) = 0;
-};
-
-// Installs `hook` (or none) for every later file-layer step of the process.
-void set_file_hook(FileHook* hook);
 
 }  // namespace store

@@ -74,27 +74,23 @@ std::string summary_text(std::string_view kind, std::string_view period,
   return out;
 }
 
-std::expected<void, std::string> write_summary(const std::filesystem::path& root,
+std::expected<void, std::string> write_summary(const store::Workspace& workspace,
                                                std::string_view kind, std::string_view period,
                                                std::string_view stats_json,
                                                const PeriodReport& report) {
-  const store::Tree tree(root);
   const auto path = summary_path(kind, period);
-  if (auto made = tree.create_directories(path.parent_path()); !made) {
+  if (auto made = workspace.files().create_directories(path.parent_path()); !made) {
     return std::unexpected("创建 summary 目录失败: " + made.error());
   }
   const auto content =
       summary_text(kind, period, stats_json, report, utc_stamp(std::chrono::system_clock::now()));
-  if (auto written = store::write_atomic(tree, path, content); !written) {
-    return std::unexpected("写入 summary 缓存失败: " + written.error().text());
-  }
-  return {};
+  return workspace.write(path, content, "写入 summary 缓存失败: ");
 }
 
 std::expected<ReportCounts, std::string> write_reports(
-    const std::filesystem::path& root, const std::vector<journal::JournalEntry>& records) {
+    const store::Workspace& workspace, const std::vector<journal::JournalEntry>& records) {
   // The journal does not change during a run, so every day is listed once.
-  journal::DayListingCache days(root);
+  journal::DayListingCache days(workspace.root());
   ReportCounts counts;
 
   for (const auto& month : journal::month_list(records)) {
@@ -107,7 +103,7 @@ std::expected<ReportCounts, std::string> write_reports(
           fmt::format("本月记录 {} 条 / {} 天", stats->total_entries, stats->days_recorded);
     }
     if (auto written =
-            write_summary(root, "monthly", month, stats::monthly_stats_json(*stats), report);
+            write_summary(workspace, "monthly", month, stats::monthly_stats_json(*stats), report);
         !written) {
       return std::unexpected(written.error());
     }
@@ -120,7 +116,7 @@ std::expected<ReportCounts, std::string> write_reports(
     const auto report = weekly_report(*stats);
     store_sentences(report, *stats);
     if (auto written =
-            write_summary(root, "weekly", stats->period, stats::weekly_stats_json(*stats), report);
+            write_summary(workspace, "weekly", stats->period, stats::weekly_stats_json(*stats), report);
         !written) {
       return std::unexpected(written.error());
     }
@@ -132,7 +128,7 @@ std::expected<ReportCounts, std::string> write_reports(
     // listed; it simply has no daily report.
     const auto stats = stats::build_daily_stats(days, day);
     if (!stats) continue;
-    if (auto written = write_summary(root, "daily", day, stats::daily_stats_json(*stats),
+    if (auto written = write_summary(workspace, "daily", day, stats::daily_stats_json(*stats),
                                      daily_report(*stats));
         !written) {
       return std::unexpected(written.error());

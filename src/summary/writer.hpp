@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "journal/entry.hpp"
+#include "store/workspace.hpp"
 #include "summary/report.hpp"
 
 namespace summary {
@@ -30,7 +31,7 @@ std::string summary_text(std::string_view kind, std::string_view period,
 
 // Writes the summary file of one period, stamped now, replacing any earlier one;
 // fails with "创建 summary 目录失败: " or "写入 summary 缓存失败: " and the detail.
-std::expected<void, std::string> write_summary(const std::filesystem::path& root,
+std::expected<void, std::string> write_summary(const store::Workspace& workspace,
                                                std::string_view kind, std::string_view period,
                                                std::string_view stats_json,
                                                const PeriodReport& report);
@@ -45,6 +46,6 @@ struct ReportCounts {
 // reading entries only through the day listings; stops at the first failure
 // and returns its text. A listed day that is no day key gets no report.
 std::expected<ReportCounts, std::string> write_reports(
-    const std::filesystem::path& root, const std::vector<journal::JournalEntry>& records);
+    const store::Workspace& workspace, const std::vector<journal::JournalEntry>& records);
 
 }  // namespace summary

@@ -88,32 +88,17 @@ std::string topic_file_text(std::string_view name, const std::vector<std::string
   return out;
 }
 
-std::expected<void, std::string> write_topics_index(const std::filesystem::path& root) {
-  return write_topics_index(root, graph::load_graph(root));
-}
-
-std::expected<void, std::string> write_topics_index(const std::filesystem::path& root,
+std::expected<void, std::string> write_topics_index(const store::Workspace& workspace,
                                                     const graph::Graph& graph) {
   const auto text = topics_index_text(graph);
-  const store::Tree tree(root);
-  if (auto made = ensure_topics_dir(tree); !made) return made;
-  if (auto written =
-          store::write_atomic(tree, std::filesystem::path(store::kTopicsDir) / "_index.md", text);
-      !written) {
-    return std::unexpected("写入 topics/_index.md 失败: " + written.error().text());
-  }
-  return {};
+  if (auto made = ensure_topics_dir(workspace.files()); !made) return made;
+  return workspace.write(std::filesystem::path(store::kTopicsDir) / "_index.md", text,
+                         "写入 topics/_index.md 失败: ");
 }
 
-std::expected<void, std::string> write_topic_files(const std::filesystem::path& root,
-                                                   std::ostream& err) {
-  return write_topic_files(root, graph::load_graph(root), err);
-}
-
-std::expected<void, std::string> write_topic_files(const std::filesystem::path& root,
+std::expected<void, std::string> write_topic_files(const store::Workspace& workspace,
                                                    const graph::Graph& graph, std::ostream& err) {
-  const store::Tree tree(root);
-  if (auto made = ensure_topics_dir(tree); !made) return made;
+  if (auto made = ensure_topics_dir(workspace.files()); !made) return made;
 
   std::unordered_map<std::string_view, std::size_t> first_node_by_id;
   std::unordered_map<std::string_view, std::vector<std::size_t>> edges_by_topic_id;
@@ -151,9 +136,10 @@ std::expected<void, std::string> write_topic_files(const std::filesystem::path& 
       }
     }
     const auto path = std::filesystem::path(store::kTopicsDir) / (topic->name + ".md");
-    if (auto written = store::write_atomic(tree, path, topic_file_text(topic->name, entry_lines));
+    if (auto written = workspace.write(path, topic_file_text(topic->name, entry_lines),
+                                       "写入主题文件 " + topic->name + " 失败: ");
         !written) {
-      return std::unexpected("写入主题文件 " + topic->name + " 失败: " + written.error().text());
+      return written;
     }
   }
   return {};

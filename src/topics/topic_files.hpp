@@ -21,17 +21,14 @@ std::string topics_index_text(const graph::Graph& graph);
 // The file text of topic `name` listing `entry_lines` ("- date title").
 std::string topic_file_text(std::string_view name, const std::vector<std::string>& entry_lines);
 
-// Rewrites .system/topics/_index.md from graph.json, or from `graph`.
-std::expected<void, std::string> write_topics_index(const std::filesystem::path& root);
-std::expected<void, std::string> write_topics_index(const std::filesystem::path& root,
+// Rewrites .system/topics/_index.md from `graph`, the graph as saved.
+std::expected<void, std::string> write_topics_index(const store::Workspace& workspace,
                                                     const graph::Graph& graph);
 
-// Writes one file per topic node from graph.json, or from `graph`; a topic
-// whose name would leave the topics directory gets a warning on `err` instead.
-// Stops at the first file that cannot be written.
-std::expected<void, std::string> write_topic_files(const std::filesystem::path& root,
-                                                   std::ostream& err);
-std::expected<void, std::string> write_topic_files(const std::filesystem::path& root,
+// Writes one file per topic node of `graph`; a topic whose name cannot be a
+// file name below the topics directory gets a warning on `err` instead. Stops
+// at the first file that cannot be written.
+std::expected<void, std::string> write_topic_files(const store::Workspace& workspace,
                                                    const graph::Graph& graph, std::ostream& err);
 
 }  // namespace topics

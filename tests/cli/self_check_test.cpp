@@ -31,7 +31,8 @@ class SelfCheckTest : public ::testing::Test {
   }
 
   std::expected<void, cli::RunFailure> check(const std::vector<journal::JournalEntry>& records) {
-    return cli::self_check(dir.path(), records, out);
+    store::Workspace workspace(dir.path());
+    return cli::self_check(workspace, records, out);
   }
 
   TempDir dir;

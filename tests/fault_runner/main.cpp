@@ -82,6 +82,5 @@ class EnvironmentHook final : public store::FileHook {
 
 int main(int argc, char** argv) {
   EnvironmentHook hook;
-  store::set_file_hook(&hook);
-  return cli::run(argc, argv);
+  return cli::run(argc, argv, &hook);
 }

@@ -56,7 +56,8 @@ Outcome capture(const fs::path& root, const std::expected<void, std::string>& re
       // at that moment is not part of the outcome.
       outcome.files[relative] = "<leftover>";
     } else if (relative == ".system/graph.json") {
-      auto graph = graph::load_graph(root);
+      store::Workspace workspace(root);
+      auto graph = graph::load_graph(workspace);
       graph.version.clear();
       graph.layout.timestamp.clear();
       outcome.files[relative] = graph::graph_to_json(graph);
@@ -72,14 +73,15 @@ std::expected<void, std::string> step_by_step(const fs::path& root,
                                               const std::vector<std::string>& goal_list,
                                               const std::vector<journal::JournalEntry>& records,
                                               std::ostream& err) {
+  store::Workspace workspace(root);
   for (const auto& goal : goal_list) {
-    if (auto created = goals::create_goal(root, goal, err); !created) {
+    if (auto created = goals::create_goal(workspace, goal, err); !created) {
       return std::unexpected(created.error());
     }
-    if (auto reset = goals::reset_goal_file(root, goal); !reset) return reset;
+    if (auto reset = goals::reset_goal_file(workspace, goal); !reset) return reset;
   }
   for (const auto& r : records) {
-    if (auto appended = goals::append_entry_to_goal(root, r); !appended) return appended;
+    if (auto appended = goals::append_entry_to_goal(workspace, r); !appended) return appended;
   }
   return {};
 }
@@ -95,7 +97,8 @@ std::pair<Outcome, Outcome> run_both(const Prepare& setup, const std::vector<std
   setup(stepwise);
   std::ostringstream once_err;
   std::ostringstream stepwise_err;
-  const auto once_result = goals::write_goal_files(once.path(), goal_list, records, once_err);
+  store::Workspace once_workspace(once.path());
+  const auto once_result = goals::write_goal_files(once_workspace, goal_list, records, once_err);
   const auto stepwise_result = step_by_step(stepwise.path(), goal_list, records, stepwise_err);
   return {capture(once.path(), once_result, once_err.str()),
           capture(stepwise.path(), stepwise_result, stepwise_err.str())};
@@ -177,7 +180,8 @@ TEST(WriteGoalFilesTest, SecondRunLeavesIdenticalFiles) {
   const std::vector<std::string> goal_list = {"学习/英语", "学习/ 算法 ", "工作", "工作/周报", "生活"};
 
   std::ostringstream err;
-  ASSERT_TRUE(goals::write_goal_files(dir.path(), goal_list, records, err));
+  store::Workspace workspace(dir.path());
+  ASSERT_TRUE(goals::write_goal_files(workspace, goal_list, records, err));
   const std::string learning =
       "# 学习\n\n> 30% | 每天一小时\n\n## 英语 50%\n\n- 2026-06-30 旧记录 \n\n"
       "- 2026-07-05 英语听力 \n- 2026-07-13 同名 \n- 2026-07-13 同名 \n"
@@ -187,7 +191,8 @@ TEST(WriteGoalFilesTest, SecondRunLeavesIdenticalFiles) {
   EXPECT_TRUE(dir.read(".system/goals/工作.md").starts_with("# 工作\n\n> 0% | —\n- 2026-06-28"));
 
   const auto first = capture(dir.path(), {}, "");
-  ASSERT_TRUE(goals::write_goal_files(dir.path(), goal_list, records, err));
+  store::Workspace rerun(dir.path());
+  ASSERT_TRUE(goals::write_goal_files(rerun, goal_list, records, err));
   EXPECT_EQ(capture(dir.path(), {}, ""), first);
   EXPECT_EQ(err.str(), "");
 }
@@ -199,7 +204,8 @@ TEST(WriteGoalFilesTest, UnsafeNamesNeverLeaveTheWorkspace) {
   std::vector<journal::JournalEntry> records;
   for (const auto& goal : goal_list) records.push_back(record("2026-07-01", "r", goal + "/s"));
   std::ostringstream err;
-  ASSERT_TRUE(goals::write_goal_files(root, goal_list, records, err));
+  store::Workspace workspace(root);
+  ASSERT_TRUE(goals::write_goal_files(workspace, goal_list, records, err));
 
   for (const auto& entry : fs::recursive_directory_iterator(outer.path())) {
     EXPECT_FALSE(fs::relative(entry.path(), root).string().starts_with("..")) << entry.path();
@@ -209,7 +215,7 @@ TEST(WriteGoalFilesTest, UnsafeNamesNeverLeaveTheWorkspace) {
   for (const auto& goal : goal_list) expected += "[warn] 跳过不安全的路径名: 「" + goal + "」\n";
   EXPECT_EQ(err.str(), expected);
   // The goal nodes are still there.
-  const auto graph_text = graph::graph_to_json(graph::load_graph(root));
+  const auto graph_text = graph::graph_to_json(graph::load_graph(workspace));
   for (const auto& goal : goal_list) {
     EXPECT_NE(graph_text.find('"' + graph::goal_node_id(goal) + '"'), std::string::npos) << goal;
   }
@@ -224,7 +230,8 @@ TEST(WriteGoalFilesTest, ManyRecordsForOneGoalStayFast) {
   }
   std::ostringstream err;
   const auto start = std::chrono::steady_clock::now();
-  ASSERT_TRUE(goals::write_goal_files(dir.path(), {"工作"}, records, err));
+  store::Workspace workspace(dir.path());
+  ASSERT_TRUE(goals::write_goal_files(workspace, {"工作"}, records, err));
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
   const auto learning = dir.read(".system/goals/学习.md");
   EXPECT_TRUE(learning.starts_with("# 学习\n## A\n- 2026-07-01 r0 \n- 2026-07-01 r2 \n"));
@@ -234,11 +241,11 @@ TEST(WriteGoalFilesTest, ManyRecordsForOneGoalStayFast) {
 TEST(GoalsIndexTest, ListsGoalFilesSortedByNameBytes) {
   TempDir dir;
   dir.write(".system/goals/_index.md/x", "");
-  const auto blocked = goals::write_goals_index(dir.path());
+  const auto blocked = goals::write_goals_index(store::Workspace(dir.path()));
   ASSERT_FALSE(blocked);
   EXPECT_EQ(blocked.error(), "写入 goals/_index.md 失败: IO 错误: Is a directory");
   fs::remove_all(dir / ".system/goals/_index.md");
-  ASSERT_TRUE(goals::write_goals_index(dir.path()));
+  ASSERT_TRUE(goals::write_goals_index(store::Workspace(dir.path())));
   EXPECT_EQ(dir.read(".system/goals/_index.md"), "# 目标\n\n");
 
   dir.write(".system/goals/学习.md", goals::new_goal_text("学习"));
@@ -249,7 +256,7 @@ TEST(GoalsIndexTest, ListsGoalFilesSortedByNameBytes) {
     dir.write(fs::path(".system/goals") / name, "");
   }
   dir.write(".system/goals/bad.md", "\xff");
-  ASSERT_TRUE(goals::write_goals_index(dir.path()));
+  ASSERT_TRUE(goals::write_goals_index(store::Workspace(dir.path())));
   EXPECT_EQ(dir.read(".system/goals/_index.md"),
             "# 目标\n\nB 0% \n\na 0% \n\na b 0% \n\nb 1% \n\n"
             "写作 40% 进行中\n  初稿 60%\n  定稿 0%\n\n学习 0% —\n\n");

@@ -30,9 +30,11 @@ class GraphFileTest : public ::testing::Test {
  protected:
   Graph load_text(const std::string& text) {
     dir.write(".system/graph.json", text);
-    return load_graph(dir.path());
+    store::Workspace workspace(dir.path());
+    return load_graph(workspace);
   }
   TempDir dir;
+  store::Workspace workspace{dir.path()};
 };
 
 }  // namespace
@@ -47,7 +49,7 @@ TEST_F(GraphFileTest, SavedTextMatchesTheFileFormByteForByte) {
   g.edges.push_back(Edge{"dangling", "g_工作", "t_gone", 1.0f, EdgeSource::User, true});
   g.edges.push_back(Edge{"e_x", "r_20260702_0900", "t_晨会", 0.8f, EdgeSource::Llm, false});
 
-  auto saved = save_graph(dir.path(), g, store::Found::Missing, std::cerr);
+  auto saved = save_graph(workspace, g, std::cerr);
   ASSERT_TRUE(saved) << saved.error();
   const std::string text = dir.read(".system/graph.json");
   EXPECT_EQ(mask_stamps(text), R"({
@@ -102,11 +104,11 @@ TEST_F(GraphFileTest, SavedTextMatchesTheFileFormByteForByte) {
   }
 })");
   EXPECT_EQ(text, graph_to_json(*saved));
-  EXPECT_EQ(load_graph(dir.path()), *saved);
+  EXPECT_EQ(load_graph(workspace), *saved);
 }
 
 TEST_F(GraphFileTest, MissingFileSavesAsEmptyGraphWithTwoEqualUtcStamps) {
-  auto saved = save_graph(dir.path(), load_graph(dir.path()), store::Found::Missing, std::cerr);
+  auto saved = save_graph(workspace, load_graph(workspace), std::cerr);
   ASSERT_TRUE(saved) << saved.error();
   EXPECT_EQ(mask_stamps(dir.read(".system/graph.json")),
             "{\n  \"version\": \"<STAMP>\",\n  \"nodes\": [],\n  \"edges\": [],\n"
@@ -120,12 +122,13 @@ TEST_F(GraphFileTest, MissingFileSavesAsEmptyGraphWithTwoEqualUtcStamps) {
 
 TEST_F(GraphFileTest, SaveFailuresCarryTheirTexts) {
   dir.write("file-root", "");
-  auto no_dirs = save_graph(dir / "file-root", Graph{}, store::Found::Missing, std::cerr);
+  store::Workspace file_root(dir / "file-root");
+  auto no_dirs = save_graph(file_root, Graph{}, std::cerr);
   ASSERT_FALSE(no_dirs);
   EXPECT_TRUE(no_dirs.error().starts_with("创建 .system 目录失败: ")) << no_dirs.error();
 
   std::filesystem::create_directories(dir / ".system/graph.json");
-  auto no_write = save_graph(dir.path(), Graph{}, store::Found::Missing, std::cerr);
+  auto no_write = save_graph(workspace, Graph{}, std::cerr);
   ASSERT_FALSE(no_write);
   EXPECT_TRUE(no_write.error().starts_with("写入 graph.json 失败: IO 错误: ")) << no_write.error();
 }

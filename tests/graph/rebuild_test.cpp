@@ -47,24 +47,25 @@ class RebuildTest : public ::testing::Test {
  protected:
   // Stores `g` as the previous run's file; every edge must survive the save.
   void seed(const Graph& g) {
-    auto saved = save_graph(dir.path(), g, store::Found::Missing, warnings);
+    auto saved = save_graph(workspace, g, warnings);
     ASSERT_TRUE(saved);
     ASSERT_EQ(saved->edges, g.edges);
   }
 
   Graph rebuild(const std::vector<JournalEntry>& records, const std::vector<GoalSeed>& goals) {
-    auto rebuilt = rebuild_graph(dir.path(), records, goals, warnings);
+    auto rebuilt = rebuild_graph(workspace, records, goals, warnings);
     EXPECT_TRUE(rebuilt) << rebuilt.error();
     return rebuilt ? *rebuilt : Graph{};
   }
 
   Graph complete(const std::vector<JournalEntry>& records) {
-    auto completed = complete_record_topic_edges(dir.path(), records, warnings);
+    auto completed = complete_record_topic_edges(workspace, records, warnings);
     EXPECT_TRUE(completed) << completed.error();
     return completed ? *completed : Graph{};
   }
 
   TempDir dir;
+  store::Workspace workspace{dir.path()};
   std::ostringstream warnings;
 };
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <sstream>
 
 #include <chrono>
@@ -33,11 +34,15 @@ class RecordTopicsTest : public ::testing::Test {
   bool rewrites(const std::vector<JournalEntry>& records) const {
     const auto old = std::filesystem::file_time_type::clock::now() - std::chrono::hours(24);
     std::filesystem::last_write_time(file(), old);
-    EXPECT_TRUE(write_record_topics(dir.path(), records, warnings));
+    EXPECT_TRUE(write_record_topics(workspace(), records, warnings));
     return std::filesystem::last_write_time(file()) != old;
   }
 
+  // A fresh workspace per call, as each run of the command has.
+  store::Workspace& workspace() const { return workspaces.emplace_back(dir.path()); }
+
   TempDir dir;
+  mutable std::deque<store::Workspace> workspaces;
   mutable std::ostringstream warnings;
 };
 
@@ -45,7 +50,7 @@ class RecordTopicsTest : public ::testing::Test {
 
 TEST_F(RecordTopicsTest, LoadTakesTheLaterOfTwoEqualKeysAndRefusesAnyFlaw) {
   write(" {\"b.md\": [\"x\"], \"a.md\": [], \"b.md\": [\"y\", \"z\"]}\r\n");
-  EXPECT_EQ(load_record_topics(dir.path()), (RecordTopics{{"a.md", {}}, {"b.md", {"y", "z"}}}));
+  EXPECT_EQ(load_record_topics(workspace()), (RecordTopics{{"a.md", {}}, {"b.md", {"y", "z"}}}));
 
   for (const std::string& text :
        {std::string("\xEF\xBB\xBF{}"), std::string("{\"a.md\": [\"\xC3\"]}"), std::string("[]"),
@@ -53,17 +58,17 @@ TEST_F(RecordTopicsTest, LoadTakesTheLaterOfTwoEqualKeysAndRefusesAnyFlaw) {
         std::string("{\"a.md\": [1]}"), std::string("{\"a.md\": [[\"x\"]]}"),
         std::string("{\"a.md\": [\"x\"], \"a.md\": null}"), std::string(100000, '[')}) {
     write(text);
-    EXPECT_TRUE(load_record_topics(dir.path()).empty()) << text.substr(0, 40);
+    EXPECT_TRUE(load_record_topics(workspace()).empty()) << text.substr(0, 40);
   }
 }
 
 TEST_F(RecordTopicsTest, WritesEntriesInByteOrderKeepingOtherEntries) {
   // No record with topics: no file at all.
-  ASSERT_TRUE(write_record_topics(dir.path(), {record("a.md", {})}, warnings));
+  ASSERT_TRUE(write_record_topics(workspace(), {record("a.md", {})}, warnings));
   EXPECT_FALSE(dir.exists(".system/record_topics.json"));
 
   write(R"({"old.md": ["旧"], "2026-07-10-b.md": ["x"]})");
-  ASSERT_TRUE(write_record_topics(dir.path(), {record("2026-07-10-b.md", {"乙", "甲"}),
+  ASSERT_TRUE(write_record_topics(workspace(), {record("2026-07-10-b.md", {"乙", "甲"}),
                                                record("2026-07-03-a.md", {"项目 A"}),
                                                record("2026-07-04-c.md", {})}, warnings));
   EXPECT_EQ(content(),
@@ -74,26 +79,26 @@ TEST_F(RecordTopicsTest, WritesEntriesInByteOrderKeepingOtherEntries) {
 
 TEST_F(RecordTopicsTest, RewritesOnlyWhenTheContentChanges) {
   const std::vector<JournalEntry> records = {record("a.md", {"甲", "乙"}), record("b.md", {"丙"})};
-  ASSERT_TRUE(write_record_topics(dir.path(), records, warnings));
+  ASSERT_TRUE(write_record_topics(workspace(), records, warnings));
   EXPECT_FALSE(rewrites(records));
   // Records sharing a file name flip the entry and back: the file is written as
   // record by record would, and the later list stays.
   EXPECT_TRUE(rewrites({record("b.md", {"丁"}), record("b.md", {"丙"})}));
-  EXPECT_EQ(load_record_topics(dir.path()), (RecordTopics{{"a.md", {"甲", "乙"}}, {"b.md", {"丙"}}}));
+  EXPECT_EQ(load_record_topics(workspace()), (RecordTopics{{"a.md", {"甲", "乙"}}, {"b.md", {"丙"}}}));
   // Order matters.
   EXPECT_TRUE(rewrites({record("a.md", {"乙", "甲"})}));
-  EXPECT_EQ(load_record_topics(dir.path()),
+  EXPECT_EQ(load_record_topics(workspace()),
             (RecordTopics{{"a.md", {"乙", "甲"}}, {"b.md", {"丙"}}}));
 }
 
 TEST_F(RecordTopicsTest, CorruptFileIsReplacedAndWriteFailureReported) {
   write("{\"old.md\": [\"旧\"]");
-  ASSERT_TRUE(write_record_topics(dir.path(), {record("a.md", {"甲"})}, warnings));
-  EXPECT_EQ(load_record_topics(dir.path()), (RecordTopics{{"a.md", {"甲"}}}));
+  ASSERT_TRUE(write_record_topics(workspace(), {record("a.md", {"甲"})}, warnings));
+  EXPECT_EQ(load_record_topics(workspace()), (RecordTopics{{"a.md", {"甲"}}}));
 
   std::filesystem::remove(file());
   std::filesystem::create_directories(file());
-  auto written = write_record_topics(dir.path(), {record("a.md", {"甲"})}, warnings);
+  auto written = write_record_topics(workspace(), {record("a.md", {"甲"})}, warnings);
   ASSERT_FALSE(written);
   EXPECT_TRUE(written.error().starts_with("写入 record_topics.json 失败: IO 错误: "))
       << written.error();

@@ -27,7 +27,7 @@ constexpr const char* kSnapshots = ".system/stats/snapshots/";
 TEST(MonthEndSnapshotTest, OneFilePerMonthDatedItsLastDay) {
   TempDir root;
   ASSERT_TRUE(
-      stats::write_month_end_snapshots(root.path(),
+      stats::write_month_end_snapshots(store::Workspace(root.path()),
                                        records_on({"2024-02-10", "2026-02-01", "2026-02-27",
                                                    "2026-12-05", "2026-13-01", "2026-00-09"}),
                                        {"B", "A", "A"}));
@@ -38,21 +38,21 @@ TEST(MonthEndSnapshotTest, OneFilePerMonthDatedItsLastDay) {
             "{\n  \"date\": \"2026-12-31\",\n  \"goals\": {\n    \"A\": 0,\n    \"B\": 0\n  }\n}");
 
   TempDir empty_goals;
-  ASSERT_TRUE(stats::write_month_end_snapshots(empty_goals.path(), records_on({"2026-07-01"}), {}));
+  ASSERT_TRUE(stats::write_month_end_snapshots(store::Workspace(empty_goals.path()), records_on({"2026-07-01"}), {}));
   EXPECT_EQ(empty_goals.read(std::string(kSnapshots) + "2026-07-31.json"),
             "{\n  \"date\": \"2026-07-31\",\n  \"goals\": {}\n}");
 }
 
 TEST(MonthEndSnapshotTest, StopsAtAnUnparsableMonthOrAFailedWrite) {
   TempDir root;
-  EXPECT_EQ(stats::write_month_end_snapshots(root.path(), records_on({"2026-1x-03"}), {}).error(),
+  EXPECT_EQ(stats::write_month_end_snapshots(store::Workspace(root.path()), records_on({"2026-1x-03"}), {}).error(),
             "非法月份: 2026-1x");
 
   // A directory where the July file belongs makes its replace fail; June,
   // written before, stays.
   std::filesystem::create_directories(root / kSnapshots / "2026-07-31.json");
   const auto written = stats::write_month_end_snapshots(
-      root.path(), records_on({"2026-06-30", "2026-07-02"}), {"工作"});
+      store::Workspace(root.path()), records_on({"2026-06-30", "2026-07-02"}), {"工作"});
   ASSERT_FALSE(written);
   EXPECT_TRUE(written.error().starts_with("写入快照失败: IO 错误: ")) << written.error();
   EXPECT_TRUE(root.exists(std::string(kSnapshots) + "2026-06-30.json"));

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "store/layout.hpp"
+#include "store/workspace.hpp"
 #include "support/temp_dir.hpp"
 
 using testing_support::TempDir;
@@ -47,8 +48,8 @@ TEST(StoreErrorTest, Texts) {
 
 TEST(EnsureSystemDirsTest, CreatesTheFourDirectoriesAndToleratesExistingOnes) {
   TempDir dir;
-  ASSERT_TRUE(store::ensure_system_dirs(dir.path()));
-  ASSERT_TRUE(store::ensure_system_dirs(dir.path()));
+  ASSERT_TRUE(store::Workspace(dir.path()).ensure_system_dirs());
+  ASSERT_TRUE(store::Workspace(dir.path()).ensure_system_dirs());
   for (const char* sub : {".system", ".system/goals", ".system/topics", ".system/stats"}) {
     EXPECT_TRUE(std::filesystem::is_directory(dir / sub)) << sub;
   }
@@ -57,7 +58,7 @@ TEST(EnsureSystemDirsTest, CreatesTheFourDirectoriesAndToleratesExistingOnes) {
 TEST(EnsureSystemDirsTest, FailsWhenSystemIsAFile) {
   TempDir dir;
   dir.write(".system", "not a directory");
-  const auto result = store::ensure_system_dirs(dir.path());
+  const auto result = store::Workspace(dir.path()).ensure_system_dirs();
   ASSERT_FALSE(result);
   EXPECT_TRUE(result.error().starts_with("创建 .system 目录失败: ")) << result.error();
 }

@@ -13,12 +13,13 @@ class MetricsTest : public ::testing::Test {
  protected:
   Metrics load(std::string_view content) {
     dir.write(".system/metrics.json", content);
-    return store::load_metrics(dir.path());
+    return store::load_metrics(workspace);
   }
   TempDir dir;
+  store::Workspace workspace{dir.path()};
 };
 
-TEST_F(MetricsTest, MissingFileGivesZeros) { EXPECT_EQ(store::load_metrics(dir.path()), Metrics{}); }
+TEST_F(MetricsTest, MissingFileGivesZeros) { EXPECT_EQ(store::load_metrics(workspace), Metrics{}); }
 
 TEST_F(MetricsTest, KeepsKnownCountersAndSkipsUnknownKeys) {
   const auto m = load(R"({"graphEdits": 5, "other": {"a": [1, -2.5]}, "other": null})");
@@ -41,9 +42,9 @@ TEST_F(MetricsTest, AnythingButStrictUnsignedIntegersResetsAllCounters) {
 
 TEST_F(MetricsTest, SavesThePrettyFormAndKeepsApplicationCounters) {
   load(R"({"records": 1, "organizeCalls": 7, "organizeAdopted": 3, "graphEdits": 2})");
-  auto metrics = store::load_metrics(dir.path());
+  auto metrics = store::load_metrics(workspace);
   metrics.records = 12;
-  ASSERT_TRUE(store::save_metrics(dir.path(), metrics, store::Found::Valid, std::cerr));
+  ASSERT_TRUE(store::save_metrics(workspace, metrics, std::cerr));
   EXPECT_EQ(dir.read(".system/metrics.json"),
             "{\n  \"records\": 12,\n  \"organizeCalls\": 7,\n  \"organizeAdopted\": 3,\n"
             "  \"graphEdits\": 2\n}");
@@ -51,7 +52,7 @@ TEST_F(MetricsTest, SavesThePrettyFormAndKeepsApplicationCounters) {
 
 TEST_F(MetricsTest, SaveFailureNamesTheFile) {
   std::filesystem::create_directories(dir / ".system/metrics.json.tmp");
-  const auto saved = store::save_metrics(dir.path(), Metrics{}, store::Found::Missing, std::cerr);
+  const auto saved = store::save_metrics(workspace, Metrics{}, std::cerr);
   ASSERT_FALSE(saved);
   EXPECT_EQ(saved.error(), "写入 metrics 失败: IO 错误: Is a directory");
 }

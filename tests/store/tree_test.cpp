@@ -6,7 +6,7 @@
 #include <regex>
 #include <sstream>
 
-#include "store/state_file.hpp"
+#include "store/workspace.hpp"
 #include "support/temp_dir.hpp"
 #include "support/workspace_tree.hpp"
 
@@ -20,10 +20,7 @@ const std::string kLoop = "Too many levels of symbolic links";
 // Records the steps of the file layer and fails those whose path holds `fail`.
 class RecordingHook final : public store::FileHook {
  public:
-  explicit RecordingHook(std::string fail = "") : fail_(std::move(fail)) {
-    store::set_file_hook(this);
-  }
-  ~RecordingHook() override { store::set_file_hook(nullptr); }
+  explicit RecordingHook(std::string fail = "") : fail_(std::move(fail)) {}
 
   std::optional<int> before(store::FileStep step, const fs::path& path) override {
     steps.push_back(step);
@@ -115,12 +112,12 @@ TEST_F(TreeTest, DurableReplaceFlushesTheDataBeforeAndTheNameAfterTheRename) {
   using enum store::FileStep;
   {
     RecordingHook hook;
-    ASSERT_TRUE(tree.write_atomic("s/state.json", "{}", store::Durability::Durable));
+    ASSERT_TRUE(store::Tree(ws, &hook).write_atomic("s/state.json", "{}", store::Durability::Durable));
     EXPECT_EQ(hook.steps, (std::vector{MakeDirectory, MakeDirectory, CreateTemporary, WriteHalf,
                                        SyncFile, Rename, SyncDirectory}));
   }
   RecordingHook hook;
-  ASSERT_TRUE(tree.write_atomic("s/derived.md", "x"));
+  ASSERT_TRUE(store::Tree(ws, &hook).write_atomic("s/derived.md", "x"));
   EXPECT_EQ(hook.steps, (std::vector{CreateTemporary, WriteHalf, Rename}));
 }
 
@@ -130,9 +127,10 @@ class StateFileTest : public TreeTest {
     if (text != "good") return std::nullopt;
     return 1;
   }
-  store::Loaded<int> load() const { return store::load_state<int>(tree, "s/state.json", parse); }
-  std::expected<void, std::string> save(store::Found found) {
-    return store::save_state(tree, "s/state.json", "good", found, "写入 state 失败: ", warnings);
+  int load() { return workspace.load_state<int>("s/state.json", parse); }
+  store::Found found() const { return workspace.found("s/state.json"); }
+  std::expected<void, std::string> save() {
+    return workspace.save_state("s/state.json", "good", "写入 state 失败: ", warnings);
   }
   std::vector<fs::path> kept_copies() const {
     std::vector<fs::path> copies;
@@ -143,15 +141,16 @@ class StateFileTest : public TreeTest {
     }
     return copies;
   }
+  RecordingHook hook{".bad-"};
   std::ostringstream warnings;
+  store::Workspace workspace{ws};
 };
 
 TEST_F(StateFileTest, AnUnreadableFileIsCopiedOnceBeforeItIsReplaced) {
   dir.write("ws/s/state.json", "\xEF\xBB\xBFgood");
-  const auto loaded = load();
-  EXPECT_EQ(loaded.value, 0);
-  ASSERT_EQ(loaded.found, store::Found::Unreadable);
-  ASSERT_TRUE(save(loaded.found));
+  EXPECT_EQ(load(), 0);
+  ASSERT_EQ(found(), store::Found::Unreadable);
+  ASSERT_TRUE(save());
   EXPECT_EQ(dir.read("ws/s/state.json"), "good");
   const auto copies = kept_copies();
   ASSERT_EQ(copies.size(), 1u);
@@ -161,21 +160,23 @@ TEST_F(StateFileTest, AnUnreadableFileIsCopiedOnceBeforeItIsReplaced) {
   EXPECT_EQ(warnings.str(), "[warn] 无法读取 " + (ws / "s/state.json").string() +
                                 "，已保留副本: " + copies[0].string() + "\n");
 
-  // Now readable: the next save makes no copy.
-  ASSERT_TRUE(save(load().found));
+  // Now readable: the next load and save make no copy.
+  EXPECT_EQ(load(), 1);
+  ASSERT_TRUE(save());
   EXPECT_EQ(kept_copies().size(), 1u);
 }
 
 TEST_F(StateFileTest, ValidMissingAndLinkedFilesAreNotCopied) {
   dir.write("ws/s/state.json", "good");
-  EXPECT_EQ(load().value, 1);
-  EXPECT_EQ(load().found, store::Found::Valid);
+  EXPECT_EQ(load(), 1);
+  EXPECT_EQ(found(), store::Found::Valid);
   fs::remove(ws / "s/state.json");
-  EXPECT_EQ(load().found, store::Found::Missing);
+  load();
+  EXPECT_EQ(found(), store::Found::Missing);
   link("s/state.json", outside / "target");
-  const auto linked = load();
-  EXPECT_EQ(linked.found, store::Found::NotRegular);
-  const auto saved = save(linked.found);
+  EXPECT_EQ(load(), 0);
+  EXPECT_EQ(found(), store::Found::NotRegular);
+  const auto saved = save();
   ASSERT_FALSE(saved);
   EXPECT_EQ(saved.error(), "写入 state 失败: IO 错误: " + kLoop);
   EXPECT_TRUE(kept_copies().empty());
@@ -185,8 +186,9 @@ TEST_F(StateFileTest, ValidMissingAndLinkedFilesAreNotCopied) {
 
 TEST_F(StateFileTest, AFailedCopyLeavesTheUnreadableFileInPlace) {
   dir.write("ws/s/state.json", "");
-  RecordingHook hook(".bad-");
-  const auto saved = save(load().found);
+  store::Workspace failing(ws, &hook);
+  failing.load_state<int>("s/state.json", parse);
+  const auto saved = failing.save_state("s/state.json", "good", "写入 state 失败: ", warnings);
   ASSERT_FALSE(saved);
   EXPECT_TRUE(saved.error().starts_with("保留副本失败: " + (ws / "s/state.json.bad-").string()))
       << saved.error();

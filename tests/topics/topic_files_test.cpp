@@ -58,8 +58,8 @@ TEST(TopicFilesTest, ListsRecordEndsOnlyAndKeepsDuplicates) {
   TempDir outer;
   const auto root = outer.path() / "ws";
   std::ostringstream err;
-  ASSERT_TRUE(topics::write_topics_index(root, sample_graph()));
-  ASSERT_TRUE(topics::write_topic_files(root, sample_graph(), err));
+  ASSERT_TRUE(topics::write_topics_index(store::Workspace(root), sample_graph()));
+  ASSERT_TRUE(topics::write_topic_files(store::Workspace(root), sample_graph(), err));
 
   const auto topics_dir = fs::path("ws/.system/topics");
   // Entry lines follow edge order, from either direction.
@@ -78,17 +78,18 @@ TEST(TopicFilesTest, ListsRecordEndsOnlyAndKeepsDuplicates) {
 TEST(TopicFilesTest, ReadsGraphJsonAndReportsFailures) {
   TempDir dir;
   std::ostringstream err;
-  ASSERT_TRUE(topics::write_topics_index(dir.path()));
+  ASSERT_TRUE(topics::write_topics_index(store::Workspace(dir.path()), graph::Graph{}));
   EXPECT_EQ(dir.read(".system/topics/_index.md"), "# 主题\n\n");
   dir.write(".system/graph.json", R"({"nodes": [
       {"type": "topic", "id": "t_项目", "name": "项目/子", "x": 0, "y": 0}], "edges": []})");
-  ASSERT_TRUE(topics::write_topic_files(dir.path(), err));
+  store::Workspace workspace(dir.path());
+  ASSERT_TRUE(topics::write_topic_files(workspace, graph::load_graph(workspace), err));
   EXPECT_EQ(dir.read(".system/topics/项目/子.md"),
             "# 项目/子\n\n> 0次 | 派生自 graph.json\n\n## 出现记录\n\n（暂无关联记录）\n");
 
   // Node order a, c, b: c is written, b fails, later topics are not written.
   dir.write(".system/topics/b.md/x", "");
-  const auto written = topics::write_topic_files(dir.path(), sample_graph(), err);
+  const auto written = topics::write_topic_files(store::Workspace(dir.path()), sample_graph(), err);
   ASSERT_FALSE(written);
   EXPECT_EQ(written.error(), "写入主题文件 b 失败: IO 错误: Is a directory");
   EXPECT_TRUE(dir.exists(".system/topics/c.md"));
@@ -96,7 +97,7 @@ TEST(TopicFilesTest, ReadsGraphJsonAndReportsFailures) {
 
   fs::remove(dir / ".system/topics/_index.md");
   dir.write(".system/topics/_index.md/x", "");
-  const auto index = topics::write_topics_index(dir.path(), sample_graph());
+  const auto index = topics::write_topics_index(store::Workspace(dir.path()), sample_graph());
   ASSERT_FALSE(index);
   EXPECT_EQ(index.error(), "写入 topics/_index.md 失败: IO 错误: Is a directory");
 }

@@ -1,0 +1,89 @@
+#include "store/workspace.hpp"
+
+#include <chrono>
+
+#include <fmt/chrono.h>
+#include <fmt/format.h>
+#include <fmt/ostream.h>
+
+#include "store/atomic.hpp"
+#include "store/layout.hpp"
+
+namespace store {
+
+Workspace::Workspace(std::filesystem::path root, FileHook* hook)
+    : tree_(std::move(root), hook), hook_(hook) {}
+
+std::expected<void, std::string> Workspace::ensure_system_dirs() const {
+  for (const auto dir : {kSystemDir, kGoalsDir, kTopicsDir, kStatsDir}) {
+    if (auto made = tree_.create_directories(dir); !made) {
+      return std::unexpected("创建 .system 目录失败: " + made.error());
+    }
+  }
+  return {};
+}
+
+std::expected<void, std::string> Workspace::write(const std::filesystem::path& relative,
+                                                  std::string_view bytes,
+                                                  std::string_view failure_prefix) const {
+  if (auto written = write_atomic(tree_, relative, bytes); !written) {
+    return std::unexpected(std::string(failure_prefix) + written.error().text());
+  }
+  return {};
+}
+
+std::pair<Found, std::string> Workspace::read_state(const std::filesystem::path& relative) const {
+  switch (tree_.kind(relative)) {
+    case EntryKind::Missing:
+      return {Found::Missing, {}};
+    case EntryKind::Regular:
+      break;
+    default:
+      return {Found::NotRegular, {}};
+  }
+  auto bytes = tree_.read(relative);
+  if (!bytes) return {Found::Unreadable, {}};
+  return {Found::Valid, std::move(*bytes)};
+}
+
+Found Workspace::found(const std::filesystem::path& relative) const {
+  const auto it = found_.find(relative);
+  return it == found_.end() ? Found::Missing : it->second;
+}
+
+std::expected<void, std::string> Workspace::keep_copy(const std::filesystem::path& relative,
+                                                      std::ostream& err) const {
+  // The note application may have mended or removed it since the load.
+  if (tree_.kind(relative) == EntryKind::Missing) return {};
+  const auto now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+  auto copy = relative;
+  copy += fmt::format(".bad-{:%Y%m%dT%H%M%SZ}", fmt::gmtime(now));
+  const auto fail = [&](const std::string& reason) {
+    return std::unexpected("保留副本失败: " + shown(copy).string() + ": " + reason);
+  };
+  const auto bytes = tree_.read(relative);
+  if (!bytes) return fail(bytes.error());
+  if (auto written = tree_.write_atomic(copy, *bytes, Durability::Durable); !written) {
+    return fail(written.error());
+  }
+  fmt::print(err, "[warn] 无法读取 {}，已保留副本: {}\n", shown(relative).string(),
+             shown(copy).string());
+  return {};
+}
+
+std::expected<void, std::string> Workspace::save_state(const std::filesystem::path& relative,
+                                                       std::string_view bytes,
+                                                       std::string_view failure_prefix,
+                                                       std::ostream& err) {
+  if (found(relative) == Found::Unreadable && !kept_.contains(relative)) {
+    if (auto kept = keep_copy(relative, err); !kept) return kept;
+    kept_.insert(relative);
+  }
+  if (auto written = write_atomic(tree_, relative, bytes, Durability::Durable); !written) {
+    return std::unexpected(std::string(failure_prefix) + written.error().text());
+  }
+  found_[relative] = Found::Valid;
+  return {};
+}
+
+}  // namespace store
