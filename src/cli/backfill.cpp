@@ -86,19 +86,23 @@ std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std
   const auto& records_list = scan.records;
 
   // Goal files, with the goal nodes in graph.json.
-  if (auto done = goals::write_goal_files(workspace, scan.goals, records_list, err); !done) {
-    return stage_failed(done);
-  }
+  auto goal_stage = goals::write_goal_files(workspace, scan.goals, records_list, err);
+  if (!goal_stage) return stage_failed(goal_stage);
   fmt::print(out, "  ✓ goals/ 已生成 ({} 个目标 + _index.md)\n", scan.goals.size());
 
-  // Graph: rebuilt from the records, then completed. The saved graph is what a
-  // reload would give, so it is kept instead of reading the file once more.
+  // Graph: rebuilt from the records and completed in memory, from the graph
+  // the goal stage saved (what a reload would give), then saved once: a save
+  // in between could only be seen by a crash, which leaves the old file.
   std::vector<graph::GoalSeed> seeds;
   seeds.reserve(scan.goals.size());
   for (const auto& goal : scan.goals) seeds.push_back({goal, 0});
-  auto rebuilt = graph::rebuild_graph(workspace, records_list, seeds, err);
-  if (!rebuilt) return stage_failed(rebuilt);
-  auto completed = graph::complete_record_topic_edges(workspace, std::move(*rebuilt), records_list, err);
+  graph::Graph previous = goal_stage->graph ? std::move(*goal_stage->graph)
+                                            : graph::load_graph(workspace);
+  graph::RecordTopics record_topics = graph::load_record_topics(workspace);
+  graph::Graph rebuilt =
+      graph::rebuild_graph(std::move(previous), records_list, seeds, record_topics);
+  graph::complete_record_topic_edges(rebuilt, records_list);
+  const auto completed = graph::save_graph(workspace, std::move(rebuilt), err);
   if (!completed) return stage_failed(completed);
   const graph::Graph& saved = *completed;
   const auto counts = graph::count_graph(saved);
@@ -109,12 +113,12 @@ std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std
   if (auto done = topics::write_topic_files(workspace, saved, err); !done) return stage_failed(done);
   fmt::print(out, "  ✓ topics/ 已派生 ({} 主题节点 + _index.md)\n", counts.topics);
 
-  if (auto done = graph::write_record_topics(workspace, records_list, err); !done) {
+  if (auto done = graph::write_record_topics(workspace, std::move(record_topics), records_list, err); !done) {
     return stage_failed(done);
   }
   fmt::print(out, "  ✓ record_topics.json 已写入（保持图谱自洽）\n");
 
-  if (auto done = goals::write_goals_index(workspace); !done) return stage_failed(done);
+  if (auto done = goals::write_goals_index(workspace, goal_stage->texts); !done) return stage_failed(done);
   fmt::print(out, "  ✓ goals/_index.md 已派生\n");
 
   if (auto done = stats::write_month_end_snapshots(workspace, records_list, scan.goals); !done) {

@@ -60,9 +60,10 @@ class GoalStage {
         goal_file_(goal_list.size()),
         unsafe_(goal_list.size(), false) {}
 
-  std::expected<void, std::string> run(const std::vector<journal::JournalEntry>& records) {
+  std::expected<GoalStageOutput, std::string> run(
+      const std::vector<journal::JournalEntry>& records) {
     if (!goals_.empty()) {
-      if (auto made = workspace_.ensure_system_dirs(); !made) return made;
+      if (auto made = workspace_.ensure_system_dirs(); !made) return std::unexpected(made.error());
     }
     plan_goals();
     if (!failure_) file_records(records);
@@ -70,7 +71,9 @@ class GoalStage {
     save_goal_nodes();
     if (!goal_write_failed_) write_other_files();
     if (failure_) return std::unexpected(*failure_);
-    return {};
+    // Every file the stage knows now holds its text on disk.
+    for (auto& file : files_) output_.texts.emplace(file.path.lexically_normal(), file.text.text());
+    return std::move(output_);
   }
 
  private:
@@ -199,12 +202,13 @@ class GoalStage {
     // The first goal's save is where a kept copy of an unreadable graph is
     // reported, after that goal's own warning.
     std::ostringstream save_warnings;
-    const auto saved = graph::save_graph(workspace_, std::move(graph), save_warnings);
+    auto saved = graph::save_graph(workspace_, std::move(graph), save_warnings);
     for (std::size_t k = 0; k < covered_; ++k) {
       if (unsafe_[k]) warn_unsafe(err_, goals_[k]);
       if (k == 0) err_ << save_warnings.str();
       if (!saved) warn_graph_save(err_, goals_[k], saved.error());
     }
+    if (saved) output_.graph = std::move(*saved);
   }
 
   void write_other_files() {
@@ -229,6 +233,7 @@ class GoalStage {
   std::size_t covered_ = 0;
   std::optional<std::string> failure_;
   bool goal_write_failed_ = false;
+  GoalStageOutput output_;
 };
 
 }  // namespace
@@ -287,7 +292,7 @@ std::expected<void, std::string> append_entry_to_goal(const store::Workspace& wo
   return {};
 }
 
-std::expected<void, std::string> write_goal_files(store::Workspace& workspace,
+std::expected<GoalStageOutput, std::string> write_goal_files(store::Workspace& workspace,
                                                   const std::vector<std::string>& goal_list,
                                                   const std::vector<journal::JournalEntry>& records,
                                                   std::ostream& err) {

@@ -5,12 +5,15 @@
 
 #include <expected>
 #include <filesystem>
+#include <map>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "goals/goal_file.hpp"
+#include "graph/model.hpp"
 #include "journal/entry.hpp"
 #include "store/workspace.hpp"
 
@@ -33,14 +36,22 @@ std::expected<void, std::string> reset_goal_file(const store::Workspace& workspa
 std::expected<void, std::string> append_entry_to_goal(const store::Workspace& workspace,
                                                       const journal::JournalEntry& entry);
 
+// What the goal-file stage leaves for the later stages.
+struct GoalStageOutput {
+  // graph.json as the stage saved it; nothing when it did not save it.
+  std::optional<graph::Graph> graph;
+  // The text every goal file the stage wrote or read now holds, by its path
+  // relative to the root in normal form.
+  std::map<std::filesystem::path, std::string> texts;
+};
+
 // The goal-file stage: creates and resets the file of every goal of
 // `goal_list` (in order), files every record's line, and adds all goal nodes to
 // graph.json. Leaves the same files, warnings and failure text as doing those
 // steps one by one, but writes each file and the graph only once. Lines already
 // present in a goal file that the run does not reset are not written again.
-std::expected<void, std::string> write_goal_files(store::Workspace& workspace,
-                                                  const std::vector<std::string>& goal_list,
-                                                  const std::vector<journal::JournalEntry>& records,
-                                                  std::ostream& err);
+std::expected<GoalStageOutput, std::string> write_goal_files(
+    store::Workspace& workspace, const std::vector<std::string>& goal_list,
+    const std::vector<journal::JournalEntry>& records, std::ostream& err);
 
 }  // namespace goals

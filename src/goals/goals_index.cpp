@@ -14,7 +14,7 @@ constexpr std::string_view kSuffix = ".md";
 
 }  // namespace
 
-std::vector<GoalFile> list_goal_files(const store::Workspace& workspace) {
+std::vector<GoalFile> list_goal_files(const store::Workspace& workspace, const KnownTexts& known) {
   std::vector<GoalFile> goals;
   const store::Tree& tree = workspace.files();
   const auto listing = tree.list(store::kGoalsDir);
@@ -22,10 +22,15 @@ std::vector<GoalFile> list_goal_files(const store::Workspace& workspace) {
   for (const auto& entry : *listing) {
     const std::string_view name = entry.name;
     if (name == kIndexName || name.size() < 3 || !name.ends_with(kSuffix)) continue;
+    const auto stem = name.substr(0, name.size() - kSuffix.size());
+    if (const auto found = known.find(entry.path.lexically_normal()); found != known.end()) {
+      goals.push_back(parse_goal_file(stem, found->second));
+      continue;
+    }
     // Subdirectories made by goal names with a "/" fail here and drop out.
     const auto text = store::read_text(tree, entry.path);
     if (!text) continue;
-    goals.push_back(parse_goal_file(name.substr(0, name.size() - kSuffix.size()), *text));
+    goals.push_back(parse_goal_file(stem, *text));
   }
   std::ranges::stable_sort(goals, {}, &GoalFile::name);
   return goals;
@@ -52,8 +57,9 @@ std::string goals_index_text(const std::vector<GoalFile>& goals) {
   return out;
 }
 
-std::expected<void, std::string> write_goals_index(const store::Workspace& workspace) {
-  const auto text = goals_index_text(list_goal_files(workspace));
+std::expected<void, std::string> write_goals_index(const store::Workspace& workspace,
+                                                   const KnownTexts& known) {
+  const auto text = goals_index_text(list_goal_files(workspace, known));
   return workspace.write(std::filesystem::path(store::kGoalsDir) / kIndexName, text,
                          "写入 goals/_index.md 失败: ");
 }

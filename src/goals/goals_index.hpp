@@ -4,6 +4,7 @@
 
 #include <expected>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -12,14 +13,20 @@
 
 namespace goals {
 
+// The goal files' texts a run already holds, by path relative to the root in
+// normal form; they stand for reading those files again.
+using KnownTexts = std::map<std::filesystem::path, std::string>;
+
 // Every goal file directly in the goals directory, parsed and sorted by name
 // bytes; unreadable files and an unlistable directory are left out silently.
-std::vector<GoalFile> list_goal_files(const store::Workspace& workspace);
+std::vector<GoalFile> list_goal_files(const store::Workspace& workspace,
+                                      const KnownTexts& known = {});
 
 // The index text for `goals` in the given order.
 std::string goals_index_text(const std::vector<GoalFile>& goals);
 
 // Rewrites the goals index from the goal files.
-std::expected<void, std::string> write_goals_index(const store::Workspace& workspace);
+std::expected<void, std::string> write_goals_index(const store::Workspace& workspace,
+                                                   const KnownTexts& known = {});
 
 }  // namespace goals

@@ -98,37 +98,13 @@ std::vector<std::string_view> topic_names(const RecordTopics& map,
   return names;
 }
 
-// The completion pass on `graph`.
-std::expected<Graph, std::string> complete_pass(store::Workspace& workspace, Graph graph,
-                                                const std::vector<journal::JournalEntry>& records,
-                                                std::ostream& err) {
-  GraphEditor editor(std::move(graph));
-  for (const auto& record : records) {
-    const std::string rid = record_node_id(record.date, record.time);
-    // The record's own names only, not the map's: the pass fills in the
-    // standard link where a user-confirmed link under another id made the
-    // rebuild leave it out.
-    for (const auto& name : record.topics) {
-      const std::string tid = editor.upsert_topic_node(name);
-      std::string eid = record_edge_id(rid, tid);
-      if (!editor.has_edge_id(eid)) {
-        editor.append_edge(Edge{std::move(eid), rid, tid, 0.8f, EdgeSource::Llm, false});
-      }
-    }
-  }
-  return save_graph(workspace, editor.take(), err);
-}
-
 }  // namespace
 
-std::expected<Graph, std::string> rebuild_graph(store::Workspace& workspace,
-                                                const std::vector<journal::JournalEntry>& records,
-                                                const std::vector<GoalSeed>& goals,
-                                                std::ostream& err) {
-  GraphEditor editor(keep_topics(load_graph(workspace)));
+Graph rebuild_graph(Graph previous, const std::vector<journal::JournalEntry>& records,
+                    const std::vector<GoalSeed>& goals, const RecordTopics& map) {
+  GraphEditor editor(keep_topics(std::move(previous)));
   for (const auto& goal : goals) editor.upsert_goal_node(goal.name, goal.progress);
 
-  const RecordTopics map = load_record_topics(workspace);
   Cooccurrences cooccurrences;
   for (const auto& record : records) {
     const std::string rid = record_node_id(record.date, record.time);
@@ -163,19 +139,28 @@ std::expected<Graph, std::string> rebuild_graph(store::Workspace& workspace,
     editor.append_edge(Edge{goal_topic_edge_id(pair.goal_id, pair.topic_id), pair.goal_id,
                             pair.topic_id, weight, EdgeSource::Llm, false});
   }
-  return save_graph(workspace, editor.take(), err);
+  Graph rebuilt = editor.take();
+  // What the saved rebuild would hold: the completion works on that.
+  prune_dangling_edges(rebuilt);
+  return rebuilt;
 }
 
-std::expected<Graph, std::string> complete_record_topic_edges(
-    store::Workspace& workspace, const std::vector<journal::JournalEntry>& records,
-    std::ostream& err) {
-  return complete_pass(workspace, load_graph(workspace), records, err);
-}
-
-std::expected<Graph, std::string> complete_record_topic_edges(
-    store::Workspace& workspace, Graph saved, const std::vector<journal::JournalEntry>& records,
-    std::ostream& err) {
-  return complete_pass(workspace, std::move(saved), records, err);
+void complete_record_topic_edges(Graph& graph, const std::vector<journal::JournalEntry>& records) {
+  GraphEditor editor(std::move(graph));
+  for (const auto& record : records) {
+    const std::string rid = record_node_id(record.date, record.time);
+    // The record's own names only, not the map's: the pass fills in the
+    // standard link where a user-confirmed link under another id made the
+    // rebuild leave it out.
+    for (const auto& name : record.topics) {
+      const std::string tid = editor.upsert_topic_node(name);
+      std::string eid = record_edge_id(rid, tid);
+      if (!editor.has_edge_id(eid)) {
+        editor.append_edge(Edge{std::move(eid), rid, tid, 0.8f, EdgeSource::Llm, false});
+      }
+    }
+  }
+  graph = editor.take();
 }
 
 

@@ -5,13 +5,11 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <expected>
-#include <filesystem>
-#include <ostream>
 #include <string>
 #include <vector>
 
 #include "graph/model.hpp"
+#include "graph/record_topics.hpp"
 #include "journal/entry.hpp"
 
 namespace graph {
@@ -22,26 +20,18 @@ struct GoalSeed {
   std::uint8_t progress = 0;
 };
 
-// Rebuilds graph.json from the records (in record order), the goal list, the
-// kept topic nodes and links of the current file and the record-topics map;
-// returns the graph as saved, or the save's failure text. Warnings of the save
-// go to `err`.
-std::expected<Graph, std::string> rebuild_graph(store::Workspace& workspace,
-                                                const std::vector<journal::JournalEntry>& records,
-                                                const std::vector<GoalSeed>& goals,
-                                                std::ostream& err);
+// The graph rebuilt from the records (in record order) and the goal list: the
+// topic nodes and the links touching them are kept from `previous` (the graph
+// as the file holds it), record and goal nodes are made anew, and each record
+// is linked to its goal and to its topics, those of `map` (the record-topics
+// map of the previous run) first. Edges left without an end are dropped, as
+// saving would drop them.
+Graph rebuild_graph(Graph previous, const std::vector<journal::JournalEntry>& records,
+                    const std::vector<GoalSeed>& goals, const RecordTopics& map);
 
-// Reloads graph.json and adds, under the standard id, an unconfirmed record-topic
-// link for each of a record's own topics that lacks one; then saves.
-std::expected<Graph, std::string> complete_record_topic_edges(
-    store::Workspace& workspace, const std::vector<journal::JournalEntry>& records,
-    std::ostream& err);
-
-// The same pass on `saved`, the graph rebuild_graph just returned, sparing the
-// reload of the file it equals.
-std::expected<Graph, std::string> complete_record_topic_edges(
-    store::Workspace& workspace, Graph saved,
-    const std::vector<journal::JournalEntry>& records, std::ostream& err);
+// Adds, under the standard id, an unconfirmed record-topic link for each of a
+// record's own topics that lacks one in `graph`.
+void complete_record_topic_edges(Graph& graph, const std::vector<journal::JournalEntry>& records);
 
 // Node counts by kind and the edge count of a graph.
 struct GraphCounts {

@@ -102,17 +102,11 @@ std::string record_topics_to_json(const RecordTopics& map) {
 // record reads it back; so the map is loaded and written once, and written
 // exactly when some record's entry differed at its turn.
 std::expected<void, std::string> write_record_topics(
-    store::Workspace& workspace, const std::vector<journal::JournalEntry>& records,
-    std::ostream& err) {
-  bool loaded = false;
+    store::Workspace& workspace, RecordTopics map,
+    const std::vector<journal::JournalEntry>& records, std::ostream& err) {
   bool changed = false;
-  RecordTopics map;
   for (const auto& record : records) {
     if (record.topics.empty()) continue;
-    if (!loaded) {
-      map = load_record_topics(workspace);
-      loaded = true;
-    }
     const auto [it, added] = map.try_emplace(record.file_name);
     if (added || it->second != record.topics) {
       it->second = record.topics;

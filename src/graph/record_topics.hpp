@@ -31,13 +31,13 @@ RecordTopics load_record_topics(store::Workspace& workspace);
 // The exact pretty JSON text of `map` as write_record_topics stores it.
 std::string record_topics_to_json(const RecordTopics& map);
 
-// Sets the entry of every record that has topics to its topic list and
-// rewrites the file when any entry changed; other entries stay. Leaves the
-// file untouched when nothing changed.
-// The file is saved durably; an unreadable one is kept as a copy first
-// (warning on `err`).
+// Sets the entry of every record that has topics to its topic list in `map`,
+// the map as this run loaded it, and saves the file when any entry changed;
+// other entries stay. Leaves the file untouched when nothing changed. The
+// file is saved durably; an unreadable one is kept as a copy first (warning
+// on `err`).
 std::expected<void, std::string> write_record_topics(
-    store::Workspace& workspace, const std::vector<journal::JournalEntry>& records,
-    std::ostream& err);
+    store::Workspace& workspace, RecordTopics map,
+    const std::vector<journal::JournalEntry>& records, std::ostream& err);
 
 }  // namespace graph

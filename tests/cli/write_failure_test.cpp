@@ -127,7 +127,7 @@ TEST_F(WriteFailureTest, EveryStageEndsTheRunWithItsTextAndTearsNothing) {
       {"rename", "goals/生活.md", 1, "重置目标文件失败: " + kNoSpace},
       {"create-tmp", "goals/学习.md", 1, "写入目标文件失败: " + io},
       {"create-tmp", ".system/graph.json", 2, "写入 graph.json 失败: " + io},
-      {"sync", ".system/graph.json", 3, "写入 graph.json 失败: " + io},
+      {"sync", ".system/graph.json", 2, "写入 graph.json 失败: " + io},
       {"create-tmp", "topics/_index.md", 1, "写入 topics/_index.md 失败: " + io},
       {"rename", "topics/新主题.md", 1, "写入主题文件 新主题 失败: " + io},
       {"sync-dir", "record_topics.json", 1, "写入 record_topics.json 失败: " + io},

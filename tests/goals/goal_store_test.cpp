@@ -98,7 +98,9 @@ std::pair<Outcome, Outcome> run_both(const Prepare& setup, const std::vector<std
   std::ostringstream once_err;
   std::ostringstream stepwise_err;
   store::Workspace once_workspace(once.path());
-  const auto once_result = goals::write_goal_files(once_workspace, goal_list, records, once_err);
+  const auto once_output = goals::write_goal_files(once_workspace, goal_list, records, once_err);
+  const std::expected<void, std::string> once_result =
+      once_output ? std::expected<void, std::string>{} : std::unexpected(once_output.error());
   const auto stepwise_result = step_by_step(stepwise.path(), goal_list, records, stepwise_err);
   return {capture(once.path(), once_result, once_err.str()),
           capture(stepwise.path(), stepwise_result, stepwise_err.str())};

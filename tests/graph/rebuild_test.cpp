@@ -52,16 +52,24 @@ class RebuildTest : public ::testing::Test {
     ASSERT_EQ(saved->edges, g.edges);
   }
 
+  // One rebuild as a run does it: from the files, saved.
   Graph rebuild(const std::vector<JournalEntry>& records, const std::vector<GoalSeed>& goals) {
-    auto rebuilt = rebuild_graph(workspace, records, goals, warnings);
-    EXPECT_TRUE(rebuilt) << rebuilt.error();
-    return rebuilt ? *rebuilt : Graph{};
+    store::Workspace run(dir.path());
+    auto previous = load_graph(run);
+    return save(run, rebuild_graph(std::move(previous), records, goals, load_record_topics(run)));
   }
 
   Graph complete(const std::vector<JournalEntry>& records) {
-    auto completed = complete_record_topic_edges(workspace, records, warnings);
-    EXPECT_TRUE(completed) << completed.error();
-    return completed ? *completed : Graph{};
+    store::Workspace run(dir.path());
+    auto graph = load_graph(run);
+    complete_record_topic_edges(graph, records);
+    return save(run, std::move(graph));
+  }
+
+  Graph save(store::Workspace& run, Graph graph) {
+    auto saved = save_graph(run, std::move(graph), warnings);
+    EXPECT_TRUE(saved) << saved.error();
+    return saved ? *saved : Graph{};
   }
 
   TempDir dir;

@@ -34,12 +34,19 @@ class RecordTopicsTest : public ::testing::Test {
   bool rewrites(const std::vector<JournalEntry>& records) const {
     const auto old = std::filesystem::file_time_type::clock::now() - std::chrono::hours(24);
     std::filesystem::last_write_time(file(), old);
-    EXPECT_TRUE(write_record_topics(workspace(), records, warnings));
+    EXPECT_TRUE(write(records, warnings));
     return std::filesystem::last_write_time(file()) != old;
   }
 
   // A fresh workspace per call, as each run of the command has.
   store::Workspace& workspace() const { return workspaces.emplace_back(dir.path()); }
+
+  // The writer as a run calls it, on the map as loaded.
+  std::expected<void, std::string> write(const std::vector<JournalEntry>& records,
+                                         std::ostream& err) const {
+    auto& run = workspace();
+    return write_record_topics(run, load_record_topics(run), records, err);
+  }
 
   TempDir dir;
   mutable std::deque<store::Workspace> workspaces;
@@ -64,11 +71,11 @@ TEST_F(RecordTopicsTest, LoadTakesTheLaterOfTwoEqualKeysAndRefusesAnyFlaw) {
 
 TEST_F(RecordTopicsTest, WritesEntriesInByteOrderKeepingOtherEntries) {
   // No record with topics: no file at all.
-  ASSERT_TRUE(write_record_topics(workspace(), {record("a.md", {})}, warnings));
+  ASSERT_TRUE(write({record("a.md", {})}, warnings));
   EXPECT_FALSE(dir.exists(".system/record_topics.json"));
 
   write(R"({"old.md": ["旧"], "2026-07-10-b.md": ["x"]})");
-  ASSERT_TRUE(write_record_topics(workspace(), {record("2026-07-10-b.md", {"乙", "甲"}),
+  ASSERT_TRUE(write({record("2026-07-10-b.md", {"乙", "甲"}),
                                                record("2026-07-03-a.md", {"项目 A"}),
                                                record("2026-07-04-c.md", {})}, warnings));
   EXPECT_EQ(content(),
@@ -79,7 +86,7 @@ TEST_F(RecordTopicsTest, WritesEntriesInByteOrderKeepingOtherEntries) {
 
 TEST_F(RecordTopicsTest, RewritesOnlyWhenTheContentChanges) {
   const std::vector<JournalEntry> records = {record("a.md", {"甲", "乙"}), record("b.md", {"丙"})};
-  ASSERT_TRUE(write_record_topics(workspace(), records, warnings));
+  ASSERT_TRUE(write(records, warnings));
   EXPECT_FALSE(rewrites(records));
   // Records sharing a file name flip the entry and back: the file is written as
   // record by record would, and the later list stays.
@@ -93,12 +100,12 @@ TEST_F(RecordTopicsTest, RewritesOnlyWhenTheContentChanges) {
 
 TEST_F(RecordTopicsTest, CorruptFileIsReplacedAndWriteFailureReported) {
   write("{\"old.md\": [\"旧\"]");
-  ASSERT_TRUE(write_record_topics(workspace(), {record("a.md", {"甲"})}, warnings));
+  ASSERT_TRUE(write({record("a.md", {"甲"})}, warnings));
   EXPECT_EQ(load_record_topics(workspace()), (RecordTopics{{"a.md", {"甲"}}}));
 
   std::filesystem::remove(file());
   std::filesystem::create_directories(file());
-  auto written = write_record_topics(workspace(), {record("a.md", {"甲"})}, warnings);
+  auto written = write({record("a.md", {"甲"})}, warnings);
   ASSERT_FALSE(written);
   EXPECT_TRUE(written.error().starts_with("写入 record_topics.json 失败: IO 错误: "))
       << written.error();
