@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "cli/scan.hpp"
+#include "journal/scan.hpp"
 #include "fuzz_input.hpp"
 #include "goals/goal_file.hpp"
 #include "journal/entry.hpp"
@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   auto entry = journal::parse_entry(text, file_name.substr(0, 10), file_name);
   if (!entry) return 0;
-  cli::add_inventory_fields(*entry, text);
+  journal::add_inventory_fields(*entry, text);
 
   const auto& time = entry->time;
   fuzz::check(time.size() == 5 && time[2] == ':', "time is HH:MM");

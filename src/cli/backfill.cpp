@@ -4,13 +4,13 @@
 #include <fmt/ostream.h>
 
 #include "cli/golden.hpp"
-#include "cli/scan.hpp"
 #include "cli/self_check.hpp"
 #include "goals/goal_store.hpp"
 #include "goals/goals_index.hpp"
 #include "graph/rebuild.hpp"
 #include "graph/record_topics.hpp"
 #include "journal/periods.hpp"
+#include "journal/scan.hpp"
 #include "stats/snapshot.hpp"
 #include "store/layout.hpp"
 #include "store/metrics.hpp"
@@ -24,11 +24,12 @@ using Outcome = std::expected<void, RunFailure>;
 
 RunFailure failed(std::string text) { return {RunFailure::Kind::Failed, std::move(text)}; }
 
-void print_plan(const ScanResult& scan, std::ostream& out) {
-  const auto months = journal::month_list(scan.records);
-  const auto days = journal::day_list(scan.records);
-  const std::size_t n = scan.records.size();
-  const std::size_t g = scan.goals.size();
+void print_plan(const std::vector<journal::JournalEntry>& records,
+                const journal::Inference& inferred, std::ostream& out) {
+  const auto months = journal::month_list(records);
+  const auto days = journal::day_list(records);
+  const std::size_t n = records.size();
+  const std::size_t g = inferred.goals.size();
   const std::string first = months.empty() ? "" : months.front();
   const std::string last = months.empty() ? "" : months.back();
   fmt::print(out, "\n[DRY-RUN] 将生成:\n");
@@ -69,21 +70,20 @@ std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std
   if (auto dirs = workspace.ensure_system_dirs(); !dirs) {
     return std::unexpected(failed(dirs.error()));
   }
-  auto records = scan_records(root, err);
-  if (!records) return std::unexpected(failed(records.error()));
-  const std::size_t n = records->size();
+  auto journal = journal::scan_journal(root, err);
+  if (!journal) return std::unexpected(failed(journal.error()));
+  const auto& records_list = journal->records;
+  const std::size_t n = records_list.size();
   fmt::print(out, "  · 扫描到 {} 条记录\n", n);
   if (n == 0) return std::unexpected(failed("工作区无记录可补全"));
 
-  const ScanResult scan = infer(std::move(*records));
+  const journal::Inference scan = journal::infer(records_list);
   fmt::print(out, "  · 推断: 目标 {} 个（{}/{} 记录有目标）, 主题 {} 个候选（{}/{} 记录有主题）\n",
              scan.goals.size(), scan.with_goal, n, scan.topics.size(), scan.with_topic, n);
   if (options.dry_run) {
-    print_plan(scan, out);
+    print_plan(records_list, scan, out);
     return {};
   }
-
-  const auto& records_list = scan.records;
 
   // Goal files, with the goal nodes in graph.json.
   auto goal_stage = goals::write_goal_files(workspace, scan.goals, records_list, err);
@@ -126,7 +126,7 @@ std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std
   }
   fmt::print(out, "  ✓ stats/snapshots/ 月末快照已写入\n");
 
-  const auto reports = summary::write_reports(workspace, records_list);
+  const auto reports = summary::write_reports(workspace, records_list, journal->months);
   if (!reports) return stage_failed(reports);
   fmt::print(out, "  ✓ summary/ 已生成: 月报 {} + 周报 {} + 日报 {}\n", reports->monthly,
              reports->weekly, reports->daily);

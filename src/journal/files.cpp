@@ -95,11 +95,32 @@ const std::expected<std::vector<JournalEntry>, std::string>& DayListingCache::da
   if (const auto found = days_.find(date); found != days_.end()) return found->second;
   std::expected<std::vector<JournalEntry>, std::string> result;
   if (const auto key = parse_day_key(date)) {
-    result = entries_from_listing(listing(day_dir(root_, key->year, key->month)), date);
+    const auto dir = day_dir(root_, key->year, key->month);
+    const auto scanned = months_ != nullptr ? months_->find(dir) : ScannedMonths::const_iterator{};
+    result = months_ != nullptr && scanned != months_->end()
+                 ? from_scan(scanned->second, date)
+                 : entries_from_listing(listing(dir), date);
   } else {
     result = invalid_date(date);
   }
   return days_.emplace(std::string(date), std::move(result)).first->second;
+}
+
+std::vector<JournalEntry> DayListingCache::from_scan(const std::vector<FiledRecord>& filed,
+                                                     std::string_view date) const {
+  // The scan read every file a listing reads (a name that starts with a day
+  // key and "-" is a record file name) and parsed it with the same date.
+  const std::string prefix = std::string(date) + "-";
+  std::vector<JournalEntry> entries;
+  for (const auto& [index, goal_from_inventory] : filed) {
+    const JournalEntry& record = (*records_)[index];
+    if (!record.file_name.starts_with(prefix)) continue;
+    JournalEntry& entry = entries.emplace_back(record);
+    entry.topics.clear();
+    if (goal_from_inventory) entry.goal.reset();
+  }
+  std::ranges::stable_sort(entries, std::less<>{}, &JournalEntry::time);
+  return entries;
 }
 
 const std::vector<fsx::DirEntry>& DayListingCache::listing(const std::filesystem::path& dir) {

@@ -43,23 +43,50 @@ std::expected<std::vector<JournalEntry>, std::string> list_day_entries(
 std::expected<JournalEntry, std::string> reload_entry(const std::filesystem::path& root,
                                                       std::string_view file_name);
 
+// A record the workspace scan parsed in a month directory: its index in the
+// run's record list, and whether its goal came from the inventory lines (which
+// a day listing does not read).
+struct FiledRecord {
+  std::size_t index = 0;
+  bool goal_from_inventory = false;
+};
+
+// The month directories the scan listed (root/YYYY/MM as joined from the
+// root), each with its records in name order.
+using ScannedMonths = std::map<std::filesystem::path, std::vector<FiledRecord>>;
+
 // Day listings for the length of one run, while nobody changes the journal.
-// Each month directory is listed once and each day parsed once, so reporting on
-// every day of a large month stays linear; every answer equals list_day_entries.
+// A month directory the scan listed is answered from the scan's own parse of
+// the same files; any other is listed once and its files parsed once, so
+// reporting on every day of a large month stays linear. Every answer equals
+// list_day_entries.
 class DayListingCache {
  public:
   explicit DayListingCache(std::filesystem::path root) : root_(std::move(root)) {}
+  // `records` and `months` come from the scan and must outlive the cache.
+  DayListingCache(std::filesystem::path root, const std::vector<JournalEntry>& records,
+                  const ScannedMonths& months)
+      : root_(std::move(root)), records_(&records), months_(&months) {}
 
   const std::filesystem::path& root() const { return root_; }
 
-  // The same result as list_day_entries(root(), date), kept for later calls.
+  // The same result as list_day_entries(root(), date), kept until forget_days.
   const std::expected<std::vector<JournalEntry>, std::string>& day_entries(std::string_view date);
+
+  // Drops the days listed so far (and what day_entries returned for them), so
+  // that one period's entries at a time stay in memory.
+  void forget_days() { days_.clear(); }
 
  private:
   // A directory that could not be listed is remembered as an empty listing.
   const std::vector<fsx::DirEntry>& listing(const std::filesystem::path& dir);
+  // The day's entries as the scan parsed them in `filed`.
+  std::vector<JournalEntry> from_scan(const std::vector<FiledRecord>& filed,
+                                      std::string_view date) const;
 
   std::filesystem::path root_;
+  const std::vector<JournalEntry>* records_ = nullptr;
+  const ScannedMonths* months_ = nullptr;
   std::map<std::filesystem::path, std::vector<fsx::DirEntry>> listings_;
   std::map<std::string, std::expected<std::vector<JournalEntry>, std::string>, std::less<>> days_;
 };

@@ -88,9 +88,10 @@ std::expected<void, std::string> write_summary(const store::Workspace& workspace
 }
 
 std::expected<ReportCounts, std::string> write_reports(
-    const store::Workspace& workspace, const std::vector<journal::JournalEntry>& records) {
-  // The journal does not change during a run, so every day is listed once.
-  journal::DayListingCache days(workspace.root());
+    const store::Workspace& workspace, const std::vector<journal::JournalEntry>& records,
+    const journal::ScannedMonths& months) {
+  // The journal does not change during a run: the days come from the scan.
+  journal::DayListingCache days(workspace.root(), records, months);
   ReportCounts counts;
 
   for (const auto& month : journal::month_list(records)) {
@@ -108,6 +109,8 @@ std::expected<ReportCounts, std::string> write_reports(
       return std::unexpected(written.error());
     }
     ++counts.monthly;
+    // Months do not share days; only the weeks and days below reuse July's.
+    days.forget_days();
   }
 
   for (const auto start : journal::kWeekStarts) {

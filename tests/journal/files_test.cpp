@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
+#include "journal/scan.hpp"
 #include "support/temp_dir.hpp"
 
 using journal::DayListingCache;
@@ -61,19 +64,31 @@ TEST(ListDayEntriesTest, TakesOnlyTheDaysFilesInTimeOrder) {
   EXPECT_EQ(list_day_entries(root.path(), "2026-7-03").error(), "非法日期: 2026-7-03");
 }
 
-TEST(ListDayEntriesTest, CacheAnswersExactlyLikeAFreshListing) {
+// Both the cache that lists directories itself and the one answered from the
+// scan's parse must give exactly what a fresh listing gives.
+TEST(ListDayEntriesTest, CachesAnswerExactlyLikeAFreshListing) {
   TempDir root;
   for (const char* name : {"2026-07-01-a.md", "2026-07-01-b.md", "2026-07-02-c.md",
-                           "2026-+7-01-d.md", "2026-07-01-"}) {
-    root.write(std::string("2026/07/") + name, "## 10:00\n");
+                           "2026-+7-01-d.md", "2026-07-01-", "2026-08-01-filed-in-july.md"}) {
+    root.write(std::string("2026/07/") + name, "## 10:00\n分类：工作\n相对路径：a\\b\\c\n");
   }
-  root.write("2026/07/2026-07-01-0.md", "## 09:00\n");
-  DayListingCache cache(root.path());
+  root.write("2026/07/2026-07-01-0.md", "## 09:00\n动2 → 评分行目标\n分类：工作\n");
+  root.write("2026/07/2026-07-01-gbk.md", "## 09:00\n\xff\n");
+  root.write("2026/07/2026-07-02-none.md", "no heading");
+  root.write("2026/08/2026-08-02-e.md", "## 08:00\n");
+  std::ostringstream warnings;
+  const auto scanned = journal::scan_journal(root.path(), warnings);
+  ASSERT_TRUE(scanned);
+  DayListingCache listing(root.path());
+  DayListingCache from_scan(root.path(), scanned->records, scanned->months);
   for (const char* date : {"2026-07-01", "2026-07-02", "2026-+7-01", "2026-07-05", "2026-08-01",
-                           "2026-07-1", "2026-07-01"}) {
-    EXPECT_EQ(cache.day_entries(date), list_day_entries(root.path(), date)) << date;
+                           "2026-08-02", "2026-07-1", "2026-07-01", "-001-07-01"}) {
+    const auto fresh = list_day_entries(root.path(), date);
+    EXPECT_EQ(listing.day_entries(date), fresh) << date;
+    EXPECT_EQ(from_scan.day_entries(date), fresh) << date;
   }
-  EXPECT_EQ(names(*cache.day_entries("2026-+7-01")), std::vector<std::string>{"2026-+7-01-d.md"});
+  EXPECT_EQ(names(*listing.day_entries("2026-+7-01")), std::vector<std::string>{"2026-+7-01-d.md"});
+  EXPECT_EQ(from_scan.day_entries("2026-07-01")->front().goal, "评分行目标");
 }
 
 TEST(ReloadEntryTest, FindsTheFileByItsDateAndReportsEachFailure) {

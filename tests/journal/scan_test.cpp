@@ -1,4 +1,4 @@
-#include "cli/scan.hpp"
+#include "journal/scan.hpp"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +12,7 @@ namespace {
 
 journal::JournalEntry with_fields(std::string_view text) {
   journal::JournalEntry entry;
-  cli::add_inventory_fields(entry, text);
+  journal::add_inventory_fields(entry, text);
   return entry;
 }
 
@@ -40,16 +40,16 @@ TEST(InventoryFieldsTest, FirstNonEmptyCategoryIsTheGoal) {
   EXPECT_FALSE(with_fields("分类：\n").goal);
   journal::JournalEntry rated;
   rated.goal = "来自评分行";
-  cli::add_inventory_fields(rated, "分类：工作\n");
+  journal::add_inventory_fields(rated, "分类：工作\n");
   EXPECT_EQ(rated.goal, "来自评分行");
 }
 
 class ScanTest : public ::testing::Test {
  protected:
   std::vector<journal::JournalEntry> scan() {
-    auto records = cli::scan_records(dir.path(), err);
-    EXPECT_TRUE(records.has_value());
-    return records.value_or(std::vector<journal::JournalEntry>{});
+    auto scanned = journal::scan_journal(dir.path(), err);
+    EXPECT_TRUE(scanned.has_value());
+    return scanned ? std::move(scanned->records) : std::vector<journal::JournalEntry>{};
   }
   TempDir dir;
   std::ostringstream err;
@@ -110,7 +110,7 @@ TEST(InferTest, ListsAndCounts) {
   records[0].topics = {"项目B", "项目A"};
   records[1].goal = "工作";
   records[1].topics = {"项目A"};
-  const auto scan = cli::infer(records);
+  const auto scan = journal::infer(records);
   EXPECT_EQ(scan.goals, (std::vector<std::string>{"工作", "工作/日报"}));
   EXPECT_EQ(scan.topics, (std::vector<std::string>{"项目A", "项目B"}));
   EXPECT_EQ(scan.with_goal, 2u);

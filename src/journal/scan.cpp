@@ -1,0 +1,228 @@
+#include "journal/scan.hpp"
+
+#include <algorithm>
+#include <atomic>
+#include <numeric>
+#include <optional>
+#include <thread>
+
+#include <fmt/format.h>
+
+#include "util/fs.hpp"
+#include "util/text.hpp"
+
+namespace journal {
+namespace {
+
+bool all_ascii_digits(std::string_view s) {
+  return std::ranges::all_of(s, [](char c) { return c >= '0' && c <= '9'; });
+}
+
+bool is_record_file_name(std::string_view name) {
+  return name.ends_with(".md") && name.size() >= 10 && text::is_char_boundary(name, 10);
+}
+
+std::vector<std::string_view> split_path_segments(std::string_view rest) {
+  std::vector<std::string_view> segments;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t cut = rest.find_first_of("\\/", start);
+    if (cut == std::string_view::npos) {
+      segments.push_back(rest.substr(start));
+      return segments;
+    }
+    segments.push_back(rest.substr(start, cut - start));
+    start = cut + 1;
+  }
+}
+
+template <typename T>
+std::vector<T> sorted_unique(std::vector<T> values) {
+  std::ranges::sort(values);
+  const auto [first, last] = std::ranges::unique(values);
+  values.erase(first, last);
+  return values;
+}
+
+// The entries of a year or month directory. One that cannot be listed is
+// skipped, with a warning when it is a directory: its records would otherwise
+// vanish from every derived file without a trace.
+std::optional<std::vector<fsx::DirEntry>> list_level(const fsx::DirEntry& dir,
+                                                     const std::filesystem::path& shown,
+                                                     std::vector<std::string>& warnings) {
+  auto listed = fsx::list_dir(dir.path);
+  if (listed) return std::move(*listed);
+  if (fsx::is_directory(dir.path)) {
+    warnings.push_back(
+        fmt::format("[warn] 跳过无法读取的目录: {}: {}\n", shown.string(), listed.error()));
+  }
+  return std::nullopt;
+}
+
+// One record file to read, in walk order.
+struct FileJob {
+  std::filesystem::path path;
+  // The path joined from the root as given, for the warning.
+  std::filesystem::path shown;
+  std::string name;
+  std::size_t month = 0;
+  // The walk's warnings printed before this file's.
+  std::vector<std::string> warnings_before;
+};
+
+// The year and month levels of the tree: the month directories and the files
+// in them, in walk order.
+struct Walk {
+  std::vector<std::filesystem::path> months;
+  std::vector<FileJob> files;
+  std::vector<std::string> trailing_warnings;
+};
+
+std::expected<Walk, std::string> walk_tree(const std::filesystem::path& root) {
+  auto years = fsx::list_dir(root);
+  if (!years) return std::unexpected("读取工作区根失败: " + years.error());
+  Walk walk;
+  std::vector<std::string> pending;
+  for (const auto& year : *years) {
+    if (year.name.size() != 4 || !all_ascii_digits(year.name)) continue;
+    const auto months = list_level(year, root / year.name, pending);
+    if (!months) continue;
+    for (const auto& month : *months) {
+      if (month.name.size() != 2 || !all_ascii_digits(month.name)) continue;
+      const auto shown = root / year.name / month.name;
+      const auto files = list_level(month, shown, pending);
+      if (!files) continue;
+      walk.months.push_back(shown);
+      for (const auto& file : *files) {
+        if (!is_record_file_name(file.name)) continue;
+        walk.files.push_back(
+            {file.path, shown / file.name, file.name, walk.months.size() - 1, std::move(pending)});
+        pending.clear();
+      }
+    }
+  }
+  walk.trailing_warnings = std::move(pending);
+  return walk;
+}
+
+// What reading and parsing one record file gave.
+struct FileResult {
+  std::optional<JournalEntry> entry;
+  bool goal_from_inventory = false;
+  std::string warning;
+};
+
+FileResult read_record(const FileJob& job) {
+  FileResult result;
+  const auto content = fsx::read_text(job.path);
+  if (!content) {
+    // A record in another encoding, or a FIFO or device under a record's
+    // name, would otherwise vanish from every derived file without a trace.
+    result.warning =
+        fmt::format("[warn] 跳过无法读取的记录文件: {}: {}\n", job.shown.string(), content.error());
+    return result;
+  }
+  result.entry = parse_entry(*content, std::string_view(job.name).substr(0, 10), job.name);
+  if (!result.entry) return result;
+  const bool parsed_goal = result.entry->goal.has_value();
+  add_inventory_fields(*result.entry, *content);
+  result.goal_from_inventory = !parsed_goal && result.entry->goal.has_value();
+  return result;
+}
+
+// Reads every file on all cores; the results stand in walk order. Reading is
+// most of a run's cost, and record files are independent of each other.
+std::vector<FileResult> read_records(const std::vector<FileJob>& jobs) {
+  std::vector<FileResult> results(jobs.size());
+  std::atomic<std::size_t> next{0};
+  const auto work = [&] {
+    for (std::size_t i = next++; i < jobs.size(); i = next++) results[i] = read_record(jobs[i]);
+  };
+  const std::size_t threads =
+      std::min<std::size_t>({std::max(1u, std::thread::hardware_concurrency()), 8, jobs.size()});
+  std::vector<std::jthread> helpers;
+  for (std::size_t t = 1; t < threads; ++t) helpers.emplace_back(work);
+  work();
+  return results;
+}
+
+}  // namespace
+
+void add_inventory_fields(JournalEntry& entry, std::string_view file_text) {
+  constexpr std::string_view kGoalLabel = "分类：";
+  constexpr std::string_view kPathLabel = "相对路径：";
+  for (const auto raw : text::lines(file_text)) {
+    const auto line = text::trim(raw);
+    if (line.starts_with(kGoalLabel)) {
+      const auto goal = text::trim(line.substr(kGoalLabel.size()));
+      if (!goal.empty() && !entry.goal) entry.goal = std::string(goal);
+    } else if (line.starts_with(kPathLabel)) {
+      const auto segments = split_path_segments(line.substr(kPathLabel.size()));
+      if (segments.size() < 2) continue;
+      const auto topic = text::trim(segments[1]);
+      if (!topic.empty() && std::ranges::find(entry.topics, topic) == entry.topics.end()) {
+        entry.topics.emplace_back(topic);
+      }
+    }
+  }
+}
+
+std::expected<Scan, std::string> scan_journal(const std::filesystem::path& root,
+                                              std::ostream& err) {
+  auto walk = walk_tree(root);
+  if (!walk) return std::unexpected(walk.error());
+  auto results = read_records(walk->files);
+
+  std::vector<JournalEntry> found;
+  std::vector<std::size_t> found_at;
+  for (std::size_t i = 0; i < results.size(); ++i) {
+    for (const auto& warning : walk->files[i].warnings_before) err << warning;
+    err << results[i].warning;
+    if (!results[i].entry) continue;
+    found.push_back(std::move(*results[i].entry));
+    found_at.push_back(i);
+  }
+  for (const auto& warning : walk->trailing_warnings) err << warning;
+
+  std::vector<std::size_t> order(found.size());
+  std::iota(order.begin(), order.end(), 0);
+  std::ranges::stable_sort(order, [&](std::size_t a, std::size_t b) {
+    if (found[a].date != found[b].date) return found[a].date < found[b].date;
+    return found[a].time < found[b].time;
+  });
+  Scan scan;
+  scan.records.reserve(found.size());
+  std::vector<std::size_t> position(found.size());
+  for (const std::size_t from : order) {
+    position[from] = scan.records.size();
+    scan.records.push_back(std::move(found[from]));
+  }
+  // Every month listed, each with its records in name order; a month whose
+  // files all failed lists nothing, as a listing of it would.
+  for (const auto& month : walk->months) scan.months[month];
+  for (std::size_t k = 0; k < found_at.size(); ++k) {
+    const auto& job = walk->files[found_at[k]];
+    scan.months[walk->months[job.month]].push_back(
+        {position[k], results[found_at[k]].goal_from_inventory});
+  }
+  return scan;
+}
+
+Inference infer(const std::vector<JournalEntry>& records) {
+  Inference result;
+  std::vector<std::string> goals;
+  std::vector<std::string> topics;
+  for (const auto& record : records) {
+    if (record.goal) {
+      ++result.with_goal;
+      goals.push_back(*record.goal);
+    }
+    if (!record.topics.empty()) ++result.with_topic;
+    topics.insert(topics.end(), record.topics.begin(), record.topics.end());
+  }
+  result.goals = sorted_unique(std::move(goals));
+  result.topics = sorted_unique(std::move(topics));
+  return result;
+}
+
+}  // namespace journal
