@@ -121,12 +121,11 @@ std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std
   if (auto done = goals::write_goals_index(workspace, goal_stage->texts); !done) return stage_failed(done);
   fmt::print(out, "  ✓ goals/_index.md 已派生\n");
 
-  if (auto done = stats::write_month_end_snapshots(workspace, records_list, scan.goals); !done) {
-    return stage_failed(done);
-  }
+  auto snapshots = stats::write_month_end_snapshots(workspace, records_list, scan.goals);
+  if (!snapshots) return stage_failed(snapshots);
   fmt::print(out, "  ✓ stats/snapshots/ 月末快照已写入\n");
 
-  const auto reports = summary::write_reports(workspace, records_list, journal->months);
+  const auto reports = summary::write_reports(workspace, records_list, journal->months, *snapshots);
   if (!reports) return stage_failed(reports);
   fmt::print(out, "  ✓ summary/ 已生成: 月报 {} + 周报 {} + 日报 {}\n", reports->monthly,
              reports->weekly, reports->daily);

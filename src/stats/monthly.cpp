@@ -31,20 +31,6 @@ std::vector<std::string> record_snippets(const EntryRefs& sorted) {
   return lines;
 }
 
-std::vector<GoalChange> goal_evolution(const std::filesystem::path& root, std::string_view first,
-                                       std::string_view last) {
-  const auto at_first = find_snapshot_at_or_before(root, first);
-  const auto at_last = find_snapshot_at_or_before(root, last);
-  std::vector<GoalChange> changes;
-  if (!at_first || !at_last) return changes;
-  for (const auto& [goal, from] : at_first->goals) {
-    if (const auto to = at_last->goals.find(goal); to != at_last->goals.end()) {
-      changes.push_back({goal, from, to->second});
-    }
-  }
-  return changes;
-}
-
 }  // namespace
 
 std::array<std::pair<int, int>, 3> phase_bounds(int days_in_month) {
@@ -72,6 +58,7 @@ std::string body_snippet(std::string_view body) {
 }
 
 std::expected<MonthlyStats, std::string> build_monthly_stats(journal::DayListingCache& days,
+                                                             SnapshotIndex& snapshots,
                                                              std::string_view month) {
   const auto key = parse_month(month);
   if (!key) return std::unexpected("非法月份: " + std::string(month));
@@ -104,8 +91,8 @@ std::expected<MonthlyStats, std::string> build_monthly_stats(journal::DayListing
   }
 
   stats.goal_evolution =
-      goal_evolution(days.root(), fmt::format("{:04}-{:02}-01", key->year, key->month),
-                     fmt::format("{:04}-{:02}-{:02}", key->year, key->month, days_in_month));
+      snapshots.movement(fmt::format("{:04}-{:02}-01", key->year, key->month),
+                         fmt::format("{:04}-{:02}-{:02}", key->year, key->month, days_in_month));
   const EntryRefs sorted = sorted_by_date_and_time(entries);
   stats.record_titles = record_titles(sorted, kMonthlyTitleLimit);
   stats.record_snippets = record_snippets(sorted);

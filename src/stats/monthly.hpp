@@ -14,6 +14,7 @@
 #include "journal/entry.hpp"
 #include "journal/files.hpp"
 #include "stats/common.hpp"
+#include "stats/snapshot.hpp"
 
 namespace stats {
 
@@ -27,12 +28,6 @@ struct MonthPhase {
   std::string trait;
   float avg_focus = 0.0f;
   float avg_affect = 0.0f;
-};
-
-struct GoalChange {
-  std::string goal;
-  std::uint8_t from = 0;
-  std::uint8_t to = 0;
 };
 
 // The three phases of a month of `days_in_month` days as (first day, last day).
@@ -67,6 +62,7 @@ struct MonthlyStats {
 // The month `month` (YYYY-MM) from its day listings and the snapshots, or
 // "非法月份: " and the text when it does not parse.
 std::expected<MonthlyStats, std::string> build_monthly_stats(journal::DayListingCache& days,
+                                                             SnapshotIndex& snapshots,
                                                              std::string_view month);
 
 // Compact JSON in the fixed key order.

@@ -81,19 +81,48 @@ std::optional<Snapshot> load_snapshot(const std::filesystem::path& root, std::st
   return parse_snapshot(*text);
 }
 
-std::optional<Snapshot> find_snapshot_at_or_before(const std::filesystem::path& root,
-                                                   std::string_view date) {
+SnapshotIndex::SnapshotIndex(const store::Tree& tree) : tree_(&tree) {
+  if (const auto listing = tree.list(store::kSnapshotsDir)) {
+    for (const auto& entry : *listing) names_.insert(entry.name);
+  }
+}
+
+void SnapshotIndex::add(const Snapshot& written) { known_.insert_or_assign(written.date, written); }
+
+std::optional<Snapshot> SnapshotIndex::find_at_or_before(std::string_view date) {
   std::string current(date);
   for (int step = 0;; ++step) {
-    if (auto found = load_snapshot(root, current)) return found;
+    auto known = known_.find(current);
+    if (known == known_.end() && names_.contains(current + ".json")) {
+      std::optional<Snapshot> read;
+      if (const auto text = store::read_text(*tree_, snapshot_path(current))) {
+        read = parse_snapshot(*text);
+      }
+      known = known_.emplace(current, std::move(read)).first;
+    }
+    if (known != known_.end() && known->second) return known->second;
     if (step == kSnapshotLookBackDays) return std::nullopt;
     current = previous_day(current);
   }
 }
 
-std::expected<void, std::string> write_month_end_snapshots(
+std::vector<GoalChange> SnapshotIndex::movement(std::string_view first, std::string_view last) {
+  const auto at_first = find_at_or_before(first);
+  const auto at_last = find_at_or_before(last);
+  std::vector<GoalChange> changes;
+  if (!at_first || !at_last) return changes;
+  for (const auto& [goal, from] : at_first->goals) {
+    if (const auto to = at_last->goals.find(goal); to != at_last->goals.end()) {
+      changes.push_back({goal, from, to->second});
+    }
+  }
+  return changes;
+}
+
+std::expected<SnapshotIndex, std::string> write_month_end_snapshots(
     const store::Workspace& workspace, const std::vector<journal::JournalEntry>& records,
     const std::vector<std::string>& goal_names) {
+  std::vector<Snapshot> made;
   Snapshot snapshot;
   for (const auto& goal : goal_names) snapshot.goals[goal] = 0;
   for (const auto& month_text : journal::month_list(records)) {
@@ -104,10 +133,13 @@ std::expected<void, std::string> write_month_end_snapshots(
     if (auto written = workspace.write(snapshot_path(snapshot.date), snapshot_json(snapshot),
                                        "写入快照失败: ");
         !written) {
-      return written;
+      return std::unexpected(written.error());
     }
+    made.push_back(snapshot);
   }
-  return {};
+  SnapshotIndex index(workspace.files());
+  for (const auto& each : made) index.add(each);
+  return index;
 }
 
 }  // namespace stats

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,15 +43,44 @@ std::optional<Snapshot> parse_snapshot(std::string_view text);
 // two-element array [date, goals]; nothing when absent, unreadable or malformed.
 std::optional<Snapshot> load_snapshot(const std::filesystem::path& root, std::string_view date);
 
-// The first snapshot found at `date` or on one of the 60 days before it.
-std::optional<Snapshot> find_snapshot_at_or_before(const std::filesystem::path& root,
-                                                   std::string_view date);
+// How one goal's state moved between two snapshots.
+struct GoalChange {
+  std::string goal;
+  std::uint8_t from = 0;
+  std::uint8_t to = 0;
+};
+
+// The snapshots a run looks up: those it wrote, and those earlier runs left in
+// the directory, each read once when first asked for. Every answer is what
+// reading the files would give.
+class SnapshotIndex {
+ public:
+  // Lists the snapshots directory below `tree`, which must outlive the index.
+  explicit SnapshotIndex(const store::Tree& tree);
+
+  // Records a snapshot the run has just written.
+  void add(const Snapshot& written);
+
+  // The first snapshot found at `date` or on one of the 60 days before it.
+  std::optional<Snapshot> find_at_or_before(std::string_view date);
+
+  // Every goal of the snapshot found for `first` that the one found for `last`
+  // also holds, in goal order, with its two states; empty unless both exist.
+  std::vector<GoalChange> movement(std::string_view first, std::string_view last);
+
+ private:
+  const store::Tree* tree_;
+  // Names of the files in the directory when the index was made.
+  std::set<std::string, std::less<>> names_;
+  std::map<std::string, std::optional<Snapshot>, std::less<>> known_;
+};
 
 // Writes, for every month of the records, a snapshot dated the month's last day
-// with every goal at 0. Fails with "非法月份: " and the month text when a month
-// does not parse, or "写入快照失败: " and the store's text when a file cannot be
-// written; months before the failing one stay written.
-std::expected<void, std::string> write_month_end_snapshots(
+// with every goal at 0, and returns them indexed with those already there.
+// Fails with "非法月份: " and the month text when a month does not parse, or
+// "写入快照失败: " and the store's text when a file cannot be written; months
+// before the failing one stay written.
+std::expected<SnapshotIndex, std::string> write_month_end_snapshots(
     const store::Workspace& workspace, const std::vector<journal::JournalEntry>& records,
     const std::vector<std::string>& goal_names);
 

@@ -28,6 +28,7 @@ std::string trend_of(float this_week, float last_week) {
 }
 
 std::expected<WeeklyStats, std::string> build_weekly_stats(journal::DayListingCache& days,
+                                                           SnapshotIndex& snapshots,
                                                            std::string_view start) {
   const auto first = parse_date(start);
   if (!first) return std::unexpected("非法日期: " + std::string(start));
@@ -49,14 +50,8 @@ std::expected<WeeklyStats, std::string> build_weekly_stats(journal::DayListingCa
   }
   stats.topic_counts = count_topics(this_week);
 
-  const auto at_start = find_snapshot_at_or_before(days.root(), stats.start);
-  const auto at_end = find_snapshot_at_or_before(days.root(), stats.end);
-  if (at_start && at_end) {
-    for (const auto& [goal, from] : at_start->goals) {
-      if (const auto to = at_end->goals.find(goal); to != at_end->goals.end()) {
-        stats.goal_progress[goal] = {from, to->second};
-      }
-    }
+  for (const auto& change : snapshots.movement(stats.start, stats.end)) {
+    stats.goal_progress[change.goal] = {change.from, change.to};
   }
   stats.record_titles = record_titles(sorted_by_date_and_time(this_week), kWeeklyTitleLimit);
   return stats;

@@ -14,6 +14,7 @@
 #include "journal/entry.hpp"
 #include "journal/files.hpp"
 #include "stats/common.hpp"
+#include "stats/snapshot.hpp"
 
 namespace stats {
 
@@ -57,6 +58,7 @@ std::string trend_of(float this_week, float last_week);
 // goal movement from the snapshots; "非法日期: " and the text when `start` is not
 // a calendar date.
 std::expected<WeeklyStats, std::string> build_weekly_stats(journal::DayListingCache& days,
+                                                           SnapshotIndex& snapshots,
                                                            std::string_view start);
 
 // Compact JSON in the fixed key order.

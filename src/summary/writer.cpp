@@ -89,13 +89,13 @@ std::expected<void, std::string> write_summary(const store::Workspace& workspace
 
 std::expected<ReportCounts, std::string> write_reports(
     const store::Workspace& workspace, const std::vector<journal::JournalEntry>& records,
-    const journal::ScannedMonths& months) {
+    const journal::ScannedMonths& months, stats::SnapshotIndex& snapshots) {
   // The journal does not change during a run: the days come from the scan.
   journal::DayListingCache days(workspace.root(), records, months);
   ReportCounts counts;
 
   for (const auto& month : journal::month_list(records)) {
-    auto stats = stats::build_monthly_stats(days, month);
+    auto stats = stats::build_monthly_stats(days, snapshots, month);
     if (!stats) return std::unexpected(stats.error());
     auto report = monthly_report(*stats);
     store_sentences(report, *stats);
@@ -114,7 +114,7 @@ std::expected<ReportCounts, std::string> write_reports(
   }
 
   for (const auto start : journal::kWeekStarts) {
-    auto stats = stats::build_weekly_stats(days, start);
+    auto stats = stats::build_weekly_stats(days, snapshots, start);
     if (!stats) return std::unexpected(stats.error());
     const auto report = weekly_report(*stats);
     store_sentences(report, *stats);

@@ -13,6 +13,7 @@
 
 #include "journal/entry.hpp"
 #include "journal/files.hpp"
+#include "stats/snapshot.hpp"
 #include "store/workspace.hpp"
 #include "summary/report.hpp"
 
@@ -48,6 +49,6 @@ struct ReportCounts {
 // and returns its text. A listed day that is no day key gets no report.
 std::expected<ReportCounts, std::string> write_reports(
     const store::Workspace& workspace, const std::vector<journal::JournalEntry>& records,
-    const journal::ScannedMonths& months);
+    const journal::ScannedMonths& months, stats::SnapshotIndex& snapshots);
 
 }  // namespace summary

@@ -4,7 +4,6 @@
 
 #include "support/temp_dir.hpp"
 
-using stats::find_snapshot_at_or_before;
 using stats::load_snapshot;
 using stats::Snapshot;
 using testing_support::TempDir;
@@ -83,6 +82,12 @@ TEST(LoadSnapshotTest, ReadsBothShapesAndRejectsMalformedFiles) {
 TEST(LoadSnapshotTest, LooksBackAtMostSixtyDays) {
   TempDir root;
   root.write(std::string(kSnapshots) + "2026-06-30.json", R"({"date": "2026-06-30", "goals": {}})");
+  root.write(std::string(kSnapshots) + "1969-11-02.json", R"({"date": "x", "goals": {}})");
+  const store::Tree tree(root.path());
+  stats::SnapshotIndex index(tree);
+  const auto find_snapshot_at_or_before = [&](const auto&, std::string_view date) {
+    return index.find_at_or_before(date);
+  };
   EXPECT_EQ(find_snapshot_at_or_before(root.path(), "2026-07-15")->date, "2026-06-30");
   EXPECT_EQ(find_snapshot_at_or_before(root.path(), "2026-06-30")->date, "2026-06-30");
   EXPECT_TRUE(find_snapshot_at_or_before(root.path(), "2026-08-29"));   // 60 days back
@@ -90,6 +95,5 @@ TEST(LoadSnapshotTest, LooksBackAtMostSixtyDays) {
   EXPECT_FALSE(find_snapshot_at_or_before(root.path(), "2026-06-29"));
 
   // A date that does not parse steps back from 1970-01-01.
-  root.write(std::string(kSnapshots) + "1969-11-02.json", R"({"date": "x", "goals": {}})");
   EXPECT_TRUE(find_snapshot_at_or_before(root.path(), "2026-13-30"));
 }

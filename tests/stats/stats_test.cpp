@@ -78,7 +78,9 @@ TEST(WeeklyStatsTest, ComparesWithThePreviousWeekAcrossMonths) {
   root.write(".system/stats/snapshots/2026-06-30.json", R"({"date":"","goals":{"A":1,"B":2}})");
   root.write(".system/stats/snapshots/2026-07-31.json", R"({"date":"","goals":{"B":3,"C":1}})");
   journal::DayListingCache days(root.path());
-  const auto week = stats::build_weekly_stats(days, "2026-07-29");
+  const store::Tree tree(root.path());
+  stats::SnapshotIndex snapshots(tree);
+  const auto week = stats::build_weekly_stats(days, snapshots, "2026-07-29");
   ASSERT_TRUE(week);
   EXPECT_EQ(week->period, "2026-w31");
   EXPECT_EQ(week->end, "2026-08-04");
@@ -95,12 +97,12 @@ TEST(WeeklyStatsTest, ComparesWithThePreviousWeekAcrossMonths) {
 
   std::vector<std::string> keys;
   for (const char* start : {"2026-07-01", "2026-07-08", "2026-07-15", "2026-07-22"}) {
-    keys.push_back(stats::build_weekly_stats(days, start)->period);
+    keys.push_back(stats::build_weekly_stats(days, snapshots, start)->period);
   }
   EXPECT_EQ(keys, (std::vector<std::string>{"2026-w27", "2026-w28", "2026-w29", "2026-w30"}));
   // No snapshot at or before the start: no goal movement at all.
-  EXPECT_TRUE(stats::build_weekly_stats(days, "2026-06-24")->goal_progress.empty());
-  EXPECT_EQ(stats::build_weekly_stats(days, "2026-02-30").error(), "非法日期: 2026-02-30");
+  EXPECT_TRUE(stats::build_weekly_stats(days, snapshots, "2026-06-24")->goal_progress.empty());
+  EXPECT_EQ(stats::build_weekly_stats(days, snapshots, "2026-02-30").error(), "非法日期: 2026-02-30");
 }
 
 TEST(WeeklyStatsTest, RecordTitlesSkipRepeatsAndStopAtForty) {
@@ -111,7 +113,9 @@ TEST(WeeklyStatsTest, RecordTitlesSkipRepeatsAndStopAtForty) {
   // Too short a name to cut: shown by its own title, the same line as n00's.
   root.write("2026/07/2026-07-01-.md", "# n00\n## 08:30\n");
   journal::DayListingCache days(root.path());
-  const auto titles = stats::build_weekly_stats(days, "2026-07-01")->record_titles;
+  const store::Tree tree(root.path());
+  stats::SnapshotIndex snapshots(tree);
+  const auto titles = stats::build_weekly_stats(days, snapshots, "2026-07-01")->record_titles;
   ASSERT_EQ(titles.size(), stats::kWeeklyTitleLimit);
   EXPECT_EQ(titles.front(), "2026-07-01 n00x");
   EXPECT_EQ(titles.back(), "2026-07-01 n38");
@@ -140,7 +144,9 @@ TEST(MonthlyStatsTest, BuildsTotalsPhasesLinesAndGoalMovement) {
   root.write(".system/stats/snapshots/2024-01-31.json", R"({"date":"","goals":{"A":1}})");
   root.write(".system/stats/snapshots/2024-02-28.json", R"({"date":"","goals":{"A":2}})");
   journal::DayListingCache days(root.path());
-  const auto month = stats::build_monthly_stats(days, "2024-02");
+  const store::Tree tree(root.path());
+  stats::SnapshotIndex snapshots(tree);
+  const auto month = stats::build_monthly_stats(days, snapshots, "2024-02");
   ASSERT_TRUE(month);
   EXPECT_EQ(month->total_entries, 3u);
   EXPECT_EQ(month->days_recorded, 2u);
@@ -162,10 +168,10 @@ TEST(MonthlyStatsTest, BuildsTotalsPhasesLinesAndGoalMovement) {
   for (int i = 0; i < 80; ++i) (i < 50 ? fifty : thirty) += "字";
   EXPECT_EQ(stats::body_snippet(fifty + thirty), fifty);
 
-  const auto odd = stats::build_monthly_stats(days, "2026-13");
+  const auto odd = stats::build_monthly_stats(days, snapshots, "2026-13");
   ASSERT_TRUE(odd);
   EXPECT_EQ(odd->phases[2].range, "13.21-13.30");
-  EXPECT_EQ(stats::build_monthly_stats(days, "2026-7").error(), "非法月份: 2026-7");
+  EXPECT_EQ(stats::build_monthly_stats(days, snapshots, "2026-7").error(), "非法月份: 2026-7");
 }
 
 TEST(MonthlyStatsTest, RecordTitlesStopAtSixtySnippetsDoNot) {
@@ -175,7 +181,9 @@ TEST(MonthlyStatsTest, RecordTitlesStopAtSixtySnippetsDoNot) {
                 "", fmt::format("body {}", i));
   }
   journal::DayListingCache days(root.path());
-  const auto month = stats::build_monthly_stats(days, "2026-06");
+  const store::Tree tree(root.path());
+  stats::SnapshotIndex snapshots(tree);
+  const auto month = stats::build_monthly_stats(days, snapshots, "2026-06");
   EXPECT_EQ(month->record_titles.size(), stats::kMonthlyTitleLimit);
   EXPECT_EQ(month->record_snippets.size(), 75u);
 }

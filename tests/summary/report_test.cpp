@@ -19,6 +19,15 @@ stats::WeeklyStats week_with(std::vector<std::pair<std::string, std::size_t>> to
   return week;
 }
 
+// The report stage with day listings read from the disk and the snapshots in
+// the directory.
+std::expected<summary::ReportCounts, std::string> write_reports(
+    const std::filesystem::path& root, const std::vector<journal::JournalEntry>& records) {
+  const store::Workspace workspace(root);
+  stats::SnapshotIndex snapshots(workspace.files());
+  return summary::write_reports(workspace, records, {}, snapshots);
+}
+
 }  // namespace
 
 TEST(PeriodReportTest, MonthAndWeekSentencesFollowTheTopicRanking) {
@@ -92,7 +101,7 @@ TEST(ReportStageTest, SkipsDaysThatAreNoDayKeyAndStopsAtAFailedWrite) {
   std::vector<journal::JournalEntry> records(2);
   records[0].date = "2026-07-03";
   records[1].date = "2026-07.md";
-  const auto counts = summary::write_reports(store::Workspace(root.path()), records, {});
+  const auto counts = write_reports(root.path(), records);
   ASSERT_TRUE(counts) << counts.error();
   EXPECT_EQ(std::tie(counts->monthly, counts->weekly, counts->daily), std::make_tuple(1u, 5u, 1u));
   EXPECT_TRUE(root.exists("summary/daily/2026-07-03.md"));
@@ -100,7 +109,7 @@ TEST(ReportStageTest, SkipsDaysThatAreNoDayKeyAndStopsAtAFailedWrite) {
   // A directory where a report belongs ends the stage; earlier reports stay.
   TempDir occupied;
   std::filesystem::create_directories(occupied / "summary/weekly/2026-w28.md");
-  const auto failed = summary::write_reports(store::Workspace(occupied.path()), records, {});
+  const auto failed = write_reports(occupied.path(), records);
   ASSERT_FALSE(failed);
   EXPECT_TRUE(failed.error().starts_with("写入 summary 缓存失败: IO 错误: ")) << failed.error();
   EXPECT_TRUE(occupied.exists("summary/weekly/2026-w27.md"));
@@ -108,7 +117,7 @@ TEST(ReportStageTest, SkipsDaysThatAreNoDayKeyAndStopsAtAFailedWrite) {
 
   TempDir blocked;
   blocked.write("summary/monthly", "a file where the folder belongs");
-  const auto no_folder = summary::write_reports(store::Workspace(blocked.path()), records, {});
+  const auto no_folder = write_reports(blocked.path(), records);
   ASSERT_FALSE(no_folder);
   EXPECT_TRUE(no_folder.error().starts_with("创建 summary 目录失败: ")) << no_folder.error();
 }
