@@ -125,7 +125,7 @@ std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std
   if (!snapshots) return stage_failed(snapshots);
   fmt::print(out, "  ✓ stats/snapshots/ 月末快照已写入\n");
 
-  const auto reports = summary::write_reports(workspace, records_list, journal->months, *snapshots);
+  const auto reports = summary::write_reports(workspace, *journal, *snapshots);
   if (!reports) return stage_failed(reports);
   fmt::print(out, "  ✓ summary/ 已生成: 月报 {} + 周报 {} + 日报 {}\n", reports->monthly,
              reports->weekly, reports->daily);

@@ -88,10 +88,11 @@ std::expected<void, std::string> write_summary(const store::Workspace& workspace
 }
 
 std::expected<ReportCounts, std::string> write_reports(
-    const store::Workspace& workspace, const std::vector<journal::JournalEntry>& records,
-    const journal::ScannedMonths& months, stats::SnapshotIndex& snapshots) {
+    const store::Workspace& workspace, const journal::Scan& journal,
+    stats::SnapshotIndex& snapshots) {
   // The journal does not change during a run: the days come from the scan.
-  journal::DayListingCache days(workspace.root(), records, months);
+  const auto& records = journal.records;
+  journal::DayListingCache days(workspace.root(), records, journal.months);
   ReportCounts counts;
 
   for (const auto& month : journal::month_list(records)) {

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "journal/entry.hpp"
-#include "journal/files.hpp"
+#include "journal/scan.hpp"
 #include "stats/snapshot.hpp"
 #include "store/workspace.hpp"
 #include "summary/report.hpp"
@@ -48,7 +48,7 @@ struct ReportCounts {
 // reading entries only through the day listings; stops at the first failure
 // and returns its text. A listed day that is no day key gets no report.
 std::expected<ReportCounts, std::string> write_reports(
-    const store::Workspace& workspace, const std::vector<journal::JournalEntry>& records,
-    const journal::ScannedMonths& months, stats::SnapshotIndex& snapshots);
+    const store::Workspace& workspace, const journal::Scan& journal,
+    stats::SnapshotIndex& snapshots);
 
 }  // namespace summary

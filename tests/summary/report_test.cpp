@@ -25,7 +25,7 @@ std::expected<summary::ReportCounts, std::string> write_reports(
     const std::filesystem::path& root, const std::vector<journal::JournalEntry>& records) {
   const store::Workspace workspace(root);
   stats::SnapshotIndex snapshots(workspace.files());
-  return summary::write_reports(workspace, records, {}, snapshots);
+  return summary::write_reports(workspace, journal::Scan{records, {}}, snapshots);
 }
 
 }  // namespace
