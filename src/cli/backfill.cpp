@@ -132,7 +132,7 @@ std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std
 
   if (auto done = write_metrics(workspace, n, out, err); !done) return done;
 
-  if (auto done = self_check(workspace, records_list, out); !done) return done;
+  if (auto done = self_check(workspace, records_list, saved, out); !done) return done;
 
   if (options.emit_golden) {
     if (auto done = export_golden(workspace.files_at(*options.emit_golden), records_list, scan.goals, saved); !done) {

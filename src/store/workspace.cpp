@@ -1,6 +1,7 @@
 #include "store/workspace.hpp"
 
 #include <chrono>
+#include <functional>
 
 #include <fmt/chrono.h>
 #include <fmt/format.h>
@@ -83,7 +84,14 @@ std::expected<void, std::string> Workspace::save_state(const std::filesystem::pa
     return std::unexpected(std::string(failure_prefix) + written.error().text());
   }
   found_[relative] = Found::Valid;
+  saved_[relative] = {bytes.size(), std::hash<std::string_view>{}(bytes)};
   return {};
+}
+
+bool Workspace::holds_saved(const std::filesystem::path& relative, std::string_view bytes) const {
+  const auto it = saved_.find(relative);
+  return it != saved_.end() && it->second.first == bytes.size() &&
+         it->second.second == std::hash<std::string_view>{}(bytes);
 }
 
 }  // namespace store

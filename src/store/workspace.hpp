@@ -85,6 +85,10 @@ class Workspace {
                                               std::string_view bytes,
                                               std::string_view failure_prefix, std::ostream& err);
 
+  // True when `bytes` are exactly what the last save of the state file
+  // `relative` in this run wrote, so the value saved stands for a reload.
+  bool holds_saved(const std::filesystem::path& relative, std::string_view bytes) const;
+
  private:
   // Found::Valid with the bytes when a regular file could be read.
   std::pair<Found, std::string> read_state(const std::filesystem::path& relative) const;
@@ -96,6 +100,8 @@ class Workspace {
   std::map<std::filesystem::path, Found> found_;
   // State files already copied in this run: one copy and one warning each.
   std::set<std::filesystem::path> kept_;
+  // Size and hash of the bytes each state file was last saved with.
+  std::map<std::filesystem::path, std::pair<std::size_t, std::size_t>> saved_;
 };
 
 }  // namespace store

@@ -32,7 +32,7 @@ class SelfCheckTest : public ::testing::Test {
 
   std::expected<void, cli::RunFailure> check(const std::vector<journal::JournalEntry>& records) {
     store::Workspace workspace(dir.path());
-    return cli::self_check(workspace, records, out);
+    return cli::self_check(workspace, records, graph::Graph{}, out);
   }
 
   TempDir dir;
@@ -48,6 +48,25 @@ TEST_F(SelfCheckTest, PassesAndCountsRecordsFoldedIntoOneNode) {
   EXPECT_EQ(out.str(),
             "  ✓ 自检通过: 图谱无悬空边, record 节点 2 = 去重 date+time 键 (3 条记录, 1 条因同分钟 "
             "mtime 合并)\n");
+}
+
+// The graph the run saved stands for graph.json only while the file holds
+// exactly its bytes; a file changed since is checked as it stands.
+TEST_F(SelfCheckTest, ChecksTheFileWhenItNoLongerHoldsTheSavedGraph) {
+  store::Workspace workspace(dir.path());
+  graph::Graph graph;
+  graph.nodes = {graph::Record{"r_20260703_0930", "2026-07-03", "09:30", "a", 0, 0}};
+  const auto saved = graph::save_graph(workspace, graph, out);
+  ASSERT_TRUE(saved);
+  const auto records = {record("2026-07-03-a.md", "09:30")};
+  ASSERT_TRUE(cli::self_check(workspace, records, *saved, out));
+
+  auto changed = *saved;
+  changed.edges = {{"e_gone", "r_20260703_0930", "t_gone", 1.0f, graph::EdgeSource::Llm, false}};
+  dir.write(".system/graph.json", graph::graph_to_json(changed));
+  const auto stopped = cli::self_check(workspace, records, *saved, out);
+  ASSERT_FALSE(stopped);
+  EXPECT_EQ(stopped.error().text, "图谱存在悬空边: [\"e_gone\"]");
 }
 
 TEST_F(SelfCheckTest, ReloadFailuresAreOrdinaryFailures) {
