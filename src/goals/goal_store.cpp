@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "goals/goal_text.hpp"
+#include "graph/editor.hpp"
 #include "graph/ids.hpp"
 #include "graph/model.hpp"
 #include "store/atomic.hpp"
@@ -192,13 +193,14 @@ class GoalStage {
 
   void save_goal_nodes() {
     if (covered_ == 0) return;
-    auto graph = graph::load_graph(workspace_);
+    graph::GraphEditor editor(graph::load_graph(workspace_));
     for (std::size_t k = 0; k < covered_; ++k) {
-      graph::upsert_goal_node(graph, goals_[k], 0);
+      editor.upsert_goal_node(goals_[k], 0);
       // Saving after the first goal drops the edges dangling then; an edge to a
       // goal node added later must not survive by waiting for it.
-      if (k == 0) graph::prune_dangling_edges(graph);
+      if (k == 0) editor.prune_dangling_edges();
     }
+    auto graph = editor.take();
     // The first goal's save is where a kept copy of an unreadable graph is
     // reported, after that goal's own warning.
     std::ostringstream save_warnings;

@@ -121,6 +121,16 @@ bool GraphEditor::set_first_edge_weight(std::string_view from, std::string_view 
   return true;
 }
 
+void GraphEditor::prune_dangling_edges() {
+  std::erase_if(graph_.edges, [&](const Edge& e) {
+    return !node_index_.contains(e.from) || !node_index_.contains(e.to);
+  });
+  // Positions moved: the edge indexes are built again when next needed.
+  edge_index_.clear();
+  ends_index_.clear();
+  edges_indexed_ = false;
+}
+
 void GraphEditor::index_edge(std::size_t position) {
   const Edge& edge = graph_.edges[position];
   auto it = ends_index_.find(EndsView{edge.from, edge.to});

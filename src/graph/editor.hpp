@@ -52,6 +52,9 @@ class GraphEditor {
   // Appends `edge` without looking for an existing one.
   void append_edge(Edge edge);
 
+  // Drops the edges whose from or to names no node, as a save would.
+  void prune_dangling_edges();
+
  private:
   // Both ends of an edge; owning in the index, borrowed for lookups.
   template <typename S>
