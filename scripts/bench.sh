@@ -1,23 +1,66 @@
 #!/usr/bin/env bash
-# Times a real run on a generated workspace (default: 100,000 records, 3,000
-# topics, 40 goals). Needs hyperfine (Debian package) and a Release build.
-# Usage: scripts/bench.sh [RECORDS] [--july]
+# Times the command against the cost of reading the records, on generated
+# workspaces of 10,000 and 100,000 records (3,000 topics, 40 goals), in a
+# Release build: the read floor (every record file read once), the dry run, the
+# first real run and a second run with the derived files present; then the
+# ratio of each to the floor, the growth from 10,000 to 100,000 records and the
+# peak resident memory. A last case files 50,000 records into one goal with a
+# section, where goal-file work must stay linear.
+# Needs hyperfine and python3 (Debian packages). Usage: scripts/bench.sh [RUNS]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-records=${1:-100000}
-shift || true
+runs=${1:-5}
 cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
 cmake --build build-release >/dev/null
+binary=$(pwd)/build-release/backfill-workspace
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-python3 scripts/gen-workspace.py "$work/template" "$records" 3000 40 "$@"
-binary=$(pwd)/build-release/backfill-workspace
 
-# Each timed run starts from the untouched template, so every run does the same work.
-hyperfine --warmup 1 --runs 5 --export-json "$work/times.json" \
-  --prepare "rm -rf '$work/ws' && cp -r '$work/template' '$work/ws'" \
-  "$binary --root '$work/ws'"
-python3 -c "import json,sys; r=json.load(open(sys.argv[1]))['results'][0]; print(f'median: {r[\"median\"]:.3f} s over {len(r[\"times\"])} runs')" "$work/times.json"
-/usr/bin/time -v "$binary" --root "$work/ws" 2>&1 >/dev/null | grep -E "Maximum resident|Elapsed"
+# Median seconds of one command over the runs, each prepared by `prepare`.
+median() {
+  local name=$1 prepare=$2 command=$3
+  hyperfine --warmup 1 --runs "$runs" --style none --export-json "$work/$name.json" \
+    --prepare "$prepare" "$command" >/dev/null
+  python3 -c 'import json,sys; print(f"{json.load(open(sys.argv[1]))[\"results\"][0][\"median\"]:.3f}")' \
+    "$work/$name.json"
+}
+
+# Peak resident memory in MB of one run on a fresh copy of `template`.
+peak_mb() {
+  local template=$1; shift
+  rm -rf "$work/ws" && cp -r "$template" "$work/ws"
+  /usr/bin/time -f %M "$binary" --root "$work/ws" "$@" 2>&1 >/dev/null | tail -n 1 |
+    awk '{printf "%.0f", $1 / 1024}'
+}
+
+declare -A first_run
+printf '| Records | Read floor | Dry run | First run | Second run | Peak memory (first / second) |\n'
+printf '|---|---|---|---|---|---|\n'
+for records in 10000 100000; do
+  template=$work/template-$records
+  second=$work/second-$records
+  python3 scripts/gen-workspace.py "$template" "$records" 3000 40
+  cp -r "$template" "$second" && "$binary" --root "$second" >/dev/null
+
+  floor=$(median floor true "tar cf - -C '$template' . | cat >/dev/null")
+  dry=$(median dry "rm -rf '$work/ws' && cp -r '$template' '$work/ws'" "$binary --root '$work/ws' --dry-run")
+  first=$(median first "rm -rf '$work/ws' && cp -r '$template' '$work/ws'" "$binary --root '$work/ws'")
+  again=$(median second "rm -rf '$work/ws' && cp -r '$second' '$work/ws'" "$binary --root '$work/ws'")
+  peak_first=$(peak_mb "$template")
+  peak_second=$(peak_mb "$second")
+  first_run[$records]=$first
+  ratio() { python3 -c "import sys; print(f'{float(sys.argv[1]) / float(sys.argv[2]):.1f}×')" "$1" "$floor"; }
+  printf '| %s | %s s | %s s (%s) | %s s (%s) | %s s (%s) | %s MB / %s MB |\n' "$records" "$floor" \
+    "$dry" "$(ratio "$dry")" "$first" "$(ratio "$first")" "$again" "$(ratio "$again")" \
+    "$peak_first" "$peak_second"
+  rm -rf "$template" "$second"
+done
+python3 -c "import sys; print(f'Growth 10,000 → 100,000 records (first run): {float(sys.argv[2]) / float(sys.argv[1]):.1f}×')" \
+  "${first_run[10000]}" "${first_run[100000]}"
+
+# One goal with a section holding all 50,000 records.
+python3 scripts/gen-workspace.py "$work/one-goal" 50000 100 1 --one-goal
+echo "50,000 records in one goal, first run: $(median one-goal \
+  "rm -rf '$work/ws' && cp -r '$work/one-goal' '$work/ws'" "$binary --root '$work/ws'") s"

@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
 """Generates a large inventory workspace for timing runs.
 
-Usage: gen-workspace.py DIR [RECORDS] [TOPICS] [GOALS] [--july]
+Usage: gen-workspace.py DIR [RECORDS] [TOPICS] [GOALS] [--july] [--one-goal]
 Records are spread over 2025-2026 (or all put into July 2026 with --july),
 several per minute now and then, with topics from a pool and goals (some with
-a section) from another.
+a section) from another. With --one-goal, half the records name the goal 工作
+and half the section A of a goal file 学习.md that the workspace already holds.
 """
 import os
 import random
@@ -14,6 +15,7 @@ import sys
 def main():
     args = [a for a in sys.argv[1:] if not a.startswith("--")]
     july_only = "--july" in sys.argv
+    one_goal = "--one-goal" in sys.argv
     out = args[0]
     records = int(args[1]) if len(args) > 1 else 100_000
     topics = int(args[2]) if len(args) > 2 else 3_000
@@ -22,6 +24,11 @@ def main():
     topic_names = [f"主题{i:04d}" for i in range(topics)]
     goal_names = [f"目标{i:02d}" for i in range(goals)]
     goal_names += [f"{goal_names[i]}/阶段{i}" for i in range(0, goals, 5)]
+    if one_goal:
+        goal_names = ["工作", "学习/A"]
+        os.makedirs(os.path.join(out, ".system", "goals"), exist_ok=True)
+        with open(os.path.join(out, ".system", "goals", "学习.md"), "w", encoding="utf-8") as f:
+            f.write("# 学习\n## A\n## B\n")
     for i in range(records):
         if july_only:
             year, month, day = 2026, 7, rng.randint(1, 31)
@@ -35,7 +42,7 @@ def main():
         os.makedirs(directory, exist_ok=True)
         topic = rng.choice(topic_names)
         sep = rng.choice(["\\", "/"])
-        goal = rng.choice(goal_names)
+        goal = goal_names[i % 2] if one_goal else rng.choice(goal_names)
         lines = [f"# 文档{i}", "", f"## {hour:02d}:{minute:02d}", f"原始文件：文档{i}.docx",
                  f"相对路径：资料{sep}{topic}{sep}文档{i}.docx", f"分类：{goal}", ""]
         with open(os.path.join(directory, f"{date}-文档{i}.md"), "w", encoding="utf-8") as f:
