@@ -496,8 +496,9 @@ void prune_dangling_edges(Graph& graph) {
   });
 }
 
-std::string graph_to_json(const Graph& graph) {
-  store::JsonWriter w(store::JsonStyle::Pretty);
+namespace {
+
+void write_graph(store::JsonWriter& w, const Graph& graph) {
   w.begin_object();
   w.member("version", graph.version);
   w.key("nodes").begin_array();
@@ -517,6 +518,13 @@ std::string graph_to_json(const Graph& graph) {
   w.member("algorithm", graph.layout.algorithm).member("timestamp", graph.layout.timestamp);
   w.end_object();
   w.end_object();
+}
+
+}  // namespace
+
+std::string graph_to_json(const Graph& graph) {
+  store::JsonWriter w(store::JsonStyle::Pretty);
+  write_graph(w, graph);
   return w.take();
 }
 
@@ -527,9 +535,14 @@ std::expected<Graph, std::string> save_graph(store::Workspace& workspace, Graph 
   graph.version = utc_stamp();
   graph.layout.timestamp = graph.version;
   // The writer streams plain values and cannot fail, so the serialisation
-  // failure text has no path to it here.
-  const std::string text = graph_to_json(graph);
-  if (auto saved = workspace.save_state(store::kGraphFile, text, "写入 graph.json 失败: ", err);
+  // failure text has no path to it here. The text goes to the file as it is
+  // made: whole, it would double the memory a large graph takes.
+  const auto produce = [&graph](store::ByteSink& sink) {
+    store::JsonWriter w(store::JsonStyle::Pretty, sink);
+    write_graph(w, graph);
+    w.flush();
+  };
+  if (auto saved = workspace.save_state(store::kGraphFile, produce, "写入 graph.json 失败: ", err);
       !saved) {
     return std::unexpected(std::move(saved.error()));
   }

@@ -84,6 +84,9 @@ void JsonWriter::newline_indent() {
 }
 
 void JsonWriter::before_value() {
+  // Between values the text so far is final: hand it on once it is large.
+  constexpr std::size_t kFlushBytes = 1 << 20;
+  if (sink_ != nullptr && out_.size() >= kFlushBytes) flush();
   if (after_key_) {
     after_key_ = false;
     return;
@@ -105,6 +108,12 @@ void JsonWriter::close(char bracket) {
   has_elements_.pop_back();
   if (had_elements && style_ == JsonStyle::Pretty) newline_indent();
   out_.push_back(bracket);
+}
+
+void JsonWriter::flush() {
+  if (sink_ == nullptr || out_.empty()) return;
+  sink_->put(out_);
+  out_.clear();
 }
 
 JsonWriter& JsonWriter::begin_object() { open('{'); return *this; }

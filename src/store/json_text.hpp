@@ -33,6 +33,9 @@ enum class JsonStyle { Pretty, Compact };
 class JsonWriter {
  public:
   explicit JsonWriter(JsonStyle style = JsonStyle::Pretty) : style_(style) {}
+  // Hands the text to `sink` in pieces as it grows, instead of keeping it
+  // whole; flush() hands on the rest at the end.
+  JsonWriter(JsonStyle style, ByteSink& sink) : style_(style), sink_(&sink) {}
 
   JsonWriter& begin_object();
   JsonWriter& end_object();
@@ -57,6 +60,8 @@ class JsonWriter {
 
   const std::string& text() const { return out_; }
   std::string take() { return std::move(out_); }
+  // Hands the text not yet handed on to the sink.
+  void flush();
 
  private:
   void before_value();
@@ -65,6 +70,7 @@ class JsonWriter {
   void newline_indent();
 
   JsonStyle style_;
+  ByteSink* sink_ = nullptr;
   std::string out_;
   // One flag per open container: whether it has received an element yet.
   std::vector<bool> has_elements_;

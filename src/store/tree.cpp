@@ -134,13 +134,53 @@ std::expected<void, std::string> check_writable_name(int dir, const std::string&
   }
 }
 
-// Writes `bytes` into the new file `fd`, calling the hook half way.
-std::expected<void, std::string> write_halves(int fd, std::string_view bytes,
-                                              const std::filesystem::path& shown, FileHook* hook) {
-  const std::size_t half = bytes.size() / 2;
-  if (auto written = fsx::write_all(fd, bytes.substr(0, half)); !written) return written;
-  if (const auto injected = run_hook(hook, FileStep::WriteHalf, shown)) return failure(*injected);
-  return fsx::write_all(fd, bytes.substr(half));
+// Writes what it is given into a new file, calling the hook once the first
+// piece is in, so a test can end the process with the file half written.
+class FileSink final : public ByteSink {
+ public:
+  FileSink(int fd, const std::filesystem::path& shown, FileHook* hook)
+      : fd_(fd), shown_(shown), hook_(hook) {}
+
+  void put(std::string_view bytes) override {
+    if (error_) return;
+    if (auto written = fsx::write_all(fd_, bytes); !written) {
+      error_ = std::move(written.error());
+      return;
+    }
+    if (!hooked_) {
+      hooked_ = true;
+      if (const auto injected = run_hook(hook_, FileStep::WriteHalf, shown_)) {
+        error_ = fsx::errno_text(*injected);
+      }
+    }
+  }
+
+  // The first failure, if any.
+  const std::optional<std::string>& error() const { return error_; }
+
+ private:
+  int fd_;
+  const std::filesystem::path& shown_;
+  FileHook* hook_;
+  bool hooked_ = false;
+  std::optional<std::string> error_;
+};
+
+// Puts `bytes` in two halves, so the hook runs half way.
+Producer halves(std::string_view bytes) {
+  return [bytes](ByteSink& sink) {
+    sink.put(bytes.substr(0, bytes.size() / 2));
+    sink.put(bytes.substr(bytes.size() / 2));
+  };
+}
+
+std::expected<void, std::string> write_through(int fd, const Producer& produce,
+                                               const std::filesystem::path& shown,
+                                               FileHook* hook) {
+  FileSink sink(fd, shown, hook);
+  produce(sink);
+  if (sink.error()) return std::unexpected(*sink.error());
+  return {};
 }
 
 std::expected<fsx::UniqueFd, std::string> create_file(int dir, const std::string& name,
@@ -231,13 +271,21 @@ std::expected<void, std::string> Tree::write_plain(const std::filesystem::path& 
   const auto path = shown(relative);
   auto fd = create_file(parent->dir.get(), parent->name, FileStep::WritePlain, path, hook_);
   if (!fd) return std::unexpected(fd.error());
-  if (auto written = write_halves(fd->get(), bytes, path, hook_); !written) return written;
+  if (auto written = write_through(fd->get(), halves(bytes), path, hook_); !written) {
+    return written;
+  }
   if (fd->close() != 0) return failure(errno);
   return {};
 }
 
 std::expected<void, std::string> Tree::write_atomic(const std::filesystem::path& relative,
                                                     std::string_view bytes,
+                                                    Durability durability) const {
+  return write_atomic(relative, halves(bytes), durability);
+}
+
+std::expected<void, std::string> Tree::write_atomic(const std::filesystem::path& relative,
+                                                    const Producer& produce,
                                                     Durability durability) const {
   const auto parent = open_parent(base_, relative, true, hook_);
   if (!parent) return failure(parent.error());
@@ -251,7 +299,7 @@ std::expected<void, std::string> Tree::write_atomic(const std::filesystem::path&
 
   auto fd = create_file(dir, temporary, FileStep::CreateTemporary, path, hook_);
   if (!fd) return std::unexpected(fd.error());
-  if (auto written = write_halves(fd->get(), bytes, path, hook_); !written) return written;
+  if (auto written = write_through(fd->get(), produce, path, hook_); !written) return written;
   if (durable) {
     if (const auto injected = before(FileStep::SyncFile, path)) return failure(*injected);
     if (::fsync(fd->get()) != 0) return failure(errno);

@@ -9,6 +9,7 @@
 
 #include <expected>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -49,6 +50,17 @@ class FileHook {
   virtual std::optional<int> before(FileStep step, const std::filesystem::path& path) = 0;
 };
 
+// Receives a file's bytes piece by piece as they are made, so that a file of
+// tens of megabytes never has to stand whole in memory.
+class ByteSink {
+ public:
+  virtual ~ByteSink() = default;
+  virtual void put(std::string_view bytes) = 0;
+};
+
+// Makes a file's bytes into a sink.
+using Producer = std::function<void(ByteSink&)>;
+
 // A directory trusted as given and the rules for everything below it.
 class Tree {
  public:
@@ -88,6 +100,11 @@ class Tree {
   std::expected<void, std::string> write_atomic(const std::filesystem::path& relative,
                                                 std::string_view bytes,
                                                 Durability durability = Durability::Volatile) const;
+
+  // The same, with the bytes made by `produce` while they are written.
+  std::expected<void, std::string> write_atomic(const std::filesystem::path& relative,
+                                                const Producer& produce,
+                                                Durability durability) const;
 
  private:
   // Runs the hook before a step; an error number it returns fails the step.

@@ -1,7 +1,6 @@
 #include "store/workspace.hpp"
 
 #include <chrono>
-#include <functional>
 
 #include <fmt/chrono.h>
 #include <fmt/format.h>
@@ -11,6 +10,32 @@
 #include "store/layout.hpp"
 
 namespace store {
+namespace {
+
+// Size and 64-bit FNV-1a hash of bytes seen piece by piece: enough to tell
+// whether a state file still holds what this run saved.
+struct Digest {
+  std::size_t size = 0;
+  std::uint64_t hash = 0xcbf29ce484222325ULL;
+
+  void add(std::string_view bytes) {
+    size += bytes.size();
+    for (const unsigned char c : bytes) hash = (hash ^ c) * 0x100000001b3ULL;
+  }
+
+  // Passes bytes on to a sink and adds them to a digest.
+  struct Tee final : ByteSink {
+    Tee(ByteSink& out, Digest& digest) : out_(out), digest_(digest) {}
+    void put(std::string_view bytes) override {
+      digest_.add(bytes);
+      out_.put(bytes);
+    }
+    ByteSink& out_;
+    Digest& digest_;
+  };
+};
+
+}  // namespace
 
 Workspace::Workspace(std::filesystem::path root, FileHook* hook)
     : tree_(std::move(root), hook), hook_(hook) {}
@@ -76,22 +101,38 @@ std::expected<void, std::string> Workspace::save_state(const std::filesystem::pa
                                                        std::string_view bytes,
                                                        std::string_view failure_prefix,
                                                        std::ostream& err) {
+  return save_state(
+      relative, [bytes](ByteSink& sink) { sink.put(bytes); }, failure_prefix, err);
+}
+
+std::expected<void, std::string> Workspace::save_state(const std::filesystem::path& relative,
+                                                       const Producer& produce,
+                                                       std::string_view failure_prefix,
+                                                       std::ostream& err) {
   if (found(relative) == Found::Unreadable && !kept_.contains(relative)) {
     if (auto kept = keep_copy(relative, err); !kept) return kept;
     kept_.insert(relative);
   }
-  if (auto written = write_atomic(tree_, relative, bytes, Durability::Durable); !written) {
-    return std::unexpected(std::string(failure_prefix) + written.error().text());
+  Digest digest;
+  const auto produce_and_digest = [&](ByteSink& sink) {
+    Digest::Tee tee{sink, digest};
+    produce(tee);
+  };
+  if (auto written = tree_.write_atomic(relative, produce_and_digest, Durability::Durable);
+      !written) {
+    return std::unexpected(std::string(failure_prefix) + StoreError::io(written.error()).text());
   }
   found_[relative] = Found::Valid;
-  saved_[relative] = {bytes.size(), std::hash<std::string_view>{}(bytes)};
+  saved_[relative] = {digest.size, digest.hash};
   return {};
 }
 
 bool Workspace::holds_saved(const std::filesystem::path& relative, std::string_view bytes) const {
   const auto it = saved_.find(relative);
-  return it != saved_.end() && it->second.first == bytes.size() &&
-         it->second.second == std::hash<std::string_view>{}(bytes);
+  if (it == saved_.end() || it->second.first != bytes.size()) return false;
+  Digest digest;
+  digest.add(bytes);
+  return it->second.second == digest.hash;
 }
 
 }  // namespace store

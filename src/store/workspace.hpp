@@ -8,6 +8,7 @@
 
 #include <expected>
 #include <filesystem>
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <set>
@@ -85,6 +86,11 @@ class Workspace {
                                               std::string_view bytes,
                                               std::string_view failure_prefix, std::ostream& err);
 
+  // The same, with the bytes made by `produce` while they are written.
+  std::expected<void, std::string> save_state(const std::filesystem::path& relative,
+                                              const Producer& produce,
+                                              std::string_view failure_prefix, std::ostream& err);
+
   // True when `bytes` are exactly what the last save of the state file
   // `relative` in this run wrote, so the value saved stands for a reload.
   bool holds_saved(const std::filesystem::path& relative, std::string_view bytes) const;
@@ -101,7 +107,7 @@ class Workspace {
   // State files already copied in this run: one copy and one warning each.
   std::set<std::filesystem::path> kept_;
   // Size and hash of the bytes each state file was last saved with.
-  std::map<std::filesystem::path, std::pair<std::size_t, std::size_t>> saved_;
+  std::map<std::filesystem::path, std::pair<std::size_t, std::uint64_t>> saved_;
 };
 
 }  // namespace store
