@@ -31,6 +31,12 @@ void GraphEditor::ensure_edge_index() {
   }
 }
 
+void GraphEditor::reserve(std::size_t nodes, std::size_t edges) {
+  graph_.nodes.reserve(graph_.nodes.size() + nodes);
+  graph_.edges.reserve(graph_.edges.size() + edges);
+  node_index_.reserve(graph_.nodes.size() + nodes);
+}
+
 Node* GraphEditor::find_node(std::string_view id) {
   const auto it = node_index_.find(id);
   return it == node_index_.end() ? nullptr : &graph_.nodes[it->second];

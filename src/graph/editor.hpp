@@ -26,6 +26,10 @@ class GraphEditor {
   // Hands the graph back; the editor must not be used afterwards.
   Graph take() { return std::move(graph_); }
 
+  // Makes room for `nodes` and `edges` more, so that a large rebuild neither
+  // copies its lists while growing nor holds twice their size.
+  void reserve(std::size_t nodes, std::size_t edges);
+
   // The first node with `id`, or null.
   Node* find_node(std::string_view id);
 
