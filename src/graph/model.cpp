@@ -90,7 +90,13 @@ std::optional<float> to_float32(double value) {
 // false on the first violation, which ends the parse.
 class GraphReader final : public nlohmann::json_sax<json> {
  public:
-  Graph take() { return std::move(graph_); }
+  Graph take() {
+    // The lists grew by doubling; a large graph would keep up to half of its
+    // memory unused for the whole run.
+    graph_.nodes.shrink_to_fit();
+    graph_.edges.shrink_to_fit();
+    return std::move(graph_);
+  }
 
   bool null() override { return scalar(Scalar::of(Scalar::Kind::Other)); }
   bool boolean(bool value) override {

@@ -1,5 +1,6 @@
 #include "graph/rebuild.hpp"
 
+#include <algorithm>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
@@ -41,16 +42,35 @@ class Cooccurrences {
 };
 
 // Only topic nodes and the links touching them survive from the loaded file.
-Graph keep_topics(Graph loaded) {
-  std::unordered_set<std::string> topic_ids;
+// They move into lists with room for `nodes` and `edges` more, and the loaded
+// lists go at once, so the two never stand side by side at full size.
+Graph keep_topics(Graph loaded, std::size_t nodes, std::size_t edges) {
+  std::unordered_set<std::string_view> topic_ids;
+  std::size_t kept_nodes = 0;
   for (const auto& node : loaded.nodes) {
-    if (const auto* topic = std::get_if<Topic>(&node)) topic_ids.insert(topic->id);
+    if (const auto* topic = std::get_if<Topic>(&node)) {
+      topic_ids.insert(topic->id);
+      ++kept_nodes;
+    }
   }
-  std::erase_if(loaded.edges, [&](const Edge& e) {
-    return !topic_ids.contains(e.from) && !topic_ids.contains(e.to);
-  });
-  std::erase_if(loaded.nodes, [](const Node& n) { return !std::holds_alternative<Topic>(n); });
-  return loaded;
+  const auto touches_topic = [&](const Edge& e) {
+    return topic_ids.contains(e.from) || topic_ids.contains(e.to);
+  };
+  Graph kept;
+  kept.version = std::move(loaded.version);
+  kept.layout = std::move(loaded.layout);
+  kept.edges.reserve(static_cast<std::size_t>(std::ranges::count_if(loaded.edges, touches_topic)) +
+                     edges);
+  for (auto& edge : loaded.edges) {
+    if (touches_topic(edge)) kept.edges.push_back(std::move(edge));
+  }
+  loaded.edges = {};
+  topic_ids.clear();
+  kept.nodes.reserve(kept_nodes + nodes);
+  for (auto& node : loaded.nodes) {
+    if (std::holds_alternative<Topic>(node)) kept.nodes.push_back(std::move(node));
+  }
+  return kept;
 }
 
 void place_record(GraphEditor& editor, const std::string& rid, const journal::JournalEntry& record) {
@@ -102,7 +122,6 @@ std::vector<std::string_view> topic_names(const RecordTopics& map,
 
 Graph rebuild_graph(Graph previous, const std::vector<journal::JournalEntry>& records,
                     const std::vector<GoalSeed>& goals, const RecordTopics& map) {
-  GraphEditor editor(keep_topics(std::move(previous)));
   // At most a node per goal, record and topic name, and a goal edge and an
   // edge per topic name of each record.
   std::size_t names = 0;
@@ -110,7 +129,8 @@ Graph rebuild_graph(Graph previous, const std::vector<journal::JournalEntry>& re
     const auto mapped = map.find(record.file_name);
     names += record.topics.size() + (mapped == map.end() ? 0 : mapped->second.size());
   }
-  editor.reserve(goals.size() + records.size() + names, records.size() + names);
+  GraphEditor editor(keep_topics(std::move(previous), goals.size() + records.size() + names,
+                                 records.size() + names));
   for (const auto& goal : goals) editor.upsert_goal_node(goal.name, goal.progress);
 
   Cooccurrences cooccurrences;

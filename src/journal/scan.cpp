@@ -210,8 +210,8 @@ std::expected<Scan, std::string> scan_journal(const std::filesystem::path& root,
 
 Inference infer(const std::vector<JournalEntry>& records) {
   Inference result;
-  std::vector<std::string> goals;
-  std::vector<std::string> topics;
+  std::vector<std::string_view> goals;
+  std::vector<std::string_view> topics;
   for (const auto& record : records) {
     if (record.goal) {
       ++result.with_goal;
@@ -220,8 +220,9 @@ Inference infer(const std::vector<JournalEntry>& records) {
     if (!record.topics.empty()) ++result.with_topic;
     topics.insert(topics.end(), record.topics.begin(), record.topics.end());
   }
-  result.goals = sorted_unique(std::move(goals));
-  result.topics = sorted_unique(std::move(topics));
+  // Only the distinct texts are copied.
+  for (const auto goal : sorted_unique(std::move(goals))) result.goals.emplace_back(goal);
+  for (const auto topic : sorted_unique(std::move(topics))) result.topics.emplace_back(topic);
   return result;
 }
 
