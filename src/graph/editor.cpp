@@ -14,7 +14,7 @@ std::size_t GraphEditor::EndsHash::operator()(const EndsView& e) const noexcept 
 }
 
 GraphEditor::GraphEditor(Graph graph) : graph_(std::move(graph)) {
-  node_index_.reserve(graph_.nodes.size());
+  node_index_.reserve(graph_.nodes.capacity());
   for (std::size_t i = 0; i < graph_.nodes.size(); ++i) {
     node_index_.try_emplace(node_id(graph_.nodes[i]), i);
   }
@@ -23,18 +23,12 @@ GraphEditor::GraphEditor(Graph graph) : graph_(std::move(graph)) {
 void GraphEditor::ensure_edge_index() {
   if (edges_indexed_) return;
   edges_indexed_ = true;
-  edge_index_.reserve(graph_.edges.size());
-  ends_index_.reserve(graph_.edges.size());
+  edge_index_.reserve(graph_.edges.capacity());
+  ends_index_.reserve(graph_.edges.capacity());
   for (std::size_t i = 0; i < graph_.edges.size(); ++i) {
     edge_index_.try_emplace(graph_.edges[i].id, i);
     index_edge(i);
   }
-}
-
-void GraphEditor::reserve(std::size_t nodes, std::size_t edges) {
-  graph_.nodes.reserve(graph_.nodes.size() + nodes);
-  graph_.edges.reserve(graph_.edges.size() + edges);
-  node_index_.reserve(graph_.nodes.size() + nodes);
 }
 
 Node* GraphEditor::find_node(std::string_view id) {
@@ -77,8 +71,8 @@ void GraphEditor::upsert_edge(Edge edge) {
     return;
   }
   if (const auto it = ends_index_.find(EndsView{edge.from, edge.to});
-      it != ends_index_.end() && !it->second.positions.empty()) {
-    const std::size_t position = it->second.positions.front();
+      it != ends_index_.end() && !it->second.empty()) {
+    const std::size_t position = it->second.first;
     unindex_edge(position);
     Edge& kept = graph_.edges[position];
     kept.weight = edge.weight;
@@ -122,9 +116,29 @@ bool GraphEditor::has_confirmed_user_edge(std::string_view from, std::string_vie
 bool GraphEditor::set_first_edge_weight(std::string_view from, std::string_view to,
                                         float weight) {
   const EndsInfo* info = ends_info(from, to);
-  if (info == nullptr || info->positions.empty()) return false;
-  graph_.edges[info->positions.front()].weight = weight;
+  if (info == nullptr || info->empty()) return false;
+  graph_.edges[info->first].weight = weight;
   return true;
+}
+
+void GraphEditor::EndsInfo::add(std::size_t position) {
+  if (first == kNone) {
+    first = position;
+    return;
+  }
+  if (position < first) std::swap(position, first);
+  // Appends land at the end; only a replacement by id can land in the middle.
+  more.insert(std::upper_bound(more.begin(), more.end(), position), position);
+}
+
+void GraphEditor::EndsInfo::remove(std::size_t position) {
+  if (position == first) {
+    first = more.empty() ? kNone : more.front();
+    if (!more.empty()) more.erase(more.begin());
+    return;
+  }
+  const auto at = std::lower_bound(more.begin(), more.end(), position);
+  if (at != more.end() && *at == position) more.erase(at);
 }
 
 void GraphEditor::prune_dangling_edges() {
@@ -144,9 +158,7 @@ void GraphEditor::index_edge(std::size_t position) {
     it = ends_index_.emplace(OwnedEnds{edge.from, edge.to}, EndsInfo{}).first;
   }
   EndsInfo& info = it->second;
-  // Appends land at the end; only a replacement by id can land in the middle.
-  info.positions.insert(std::upper_bound(info.positions.begin(), info.positions.end(), position),
-                        position);
+  info.add(position);
   if (edge.confirmed) {
     ++info.confirmed;
     if (edge.source == EdgeSource::User) ++info.confirmed_user;
@@ -158,8 +170,7 @@ void GraphEditor::unindex_edge(std::size_t position) {
   const auto it = ends_index_.find(EndsView{edge.from, edge.to});
   if (it == ends_index_.end()) return;
   EndsInfo& info = it->second;
-  const auto at = std::lower_bound(info.positions.begin(), info.positions.end(), position);
-  if (at != info.positions.end() && *at == position) info.positions.erase(at);
+  info.remove(position);
   if (edge.confirmed) {
     --info.confirmed;
     if (edge.source == EdgeSource::User) --info.confirmed_user;

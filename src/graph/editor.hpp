@@ -18,17 +18,15 @@ namespace graph {
 class GraphEditor {
  public:
   // Takes the graph over and indexes its nodes; the edges are indexed at the
-  // first edge operation, so node-only edits stay cheap on large graphs.
+  // first edge operation, so node-only edits stay cheap on large graphs. The
+  // indexes are sized for the lists' capacity: reserve room in the lists to
+  // spare the indexes rehashing too.
   explicit GraphEditor(Graph graph);
 
   // The graph as edited so far.
   const Graph& graph() const { return graph_; }
   // Hands the graph back; the editor must not be used afterwards.
   Graph take() { return std::move(graph_); }
-
-  // Makes room for `nodes` and `edges` more, so that a large rebuild neither
-  // copies its lists while growing nor holds twice their size.
-  void reserve(std::size_t nodes, std::size_t edges);
 
   // The first node with `id`, or null.
   Node* find_node(std::string_view id);
@@ -90,11 +88,18 @@ class GraphEditor {
   };
 
   // The edges between one pair of ends: their positions in ascending order and
-  // how many of them are confirmed, and confirmed by the user.
+  // how many of them are confirmed, and confirmed by the user. Nearly every
+  // pair has one edge, so the first position is kept inline.
   struct EndsInfo {
-    std::vector<std::size_t> positions;
+    static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+    std::size_t first = kNone;
+    std::vector<std::size_t> more;
     std::uint32_t confirmed = 0;
     std::uint32_t confirmed_user = 0;
+
+    bool empty() const { return first == kNone; }
+    void add(std::size_t position);
+    void remove(std::size_t position);
   };
 
   static EndsView view(const OwnedEnds& e) { return {e.from, e.to}; }

@@ -122,15 +122,19 @@ std::vector<std::string_view> topic_names(const RecordTopics& map,
 
 Graph rebuild_graph(Graph previous, const std::vector<journal::JournalEntry>& records,
                     const std::vector<GoalSeed>& goals, const RecordTopics& map) {
-  // At most a node per goal, record and topic name, and a goal edge and an
-  // edge per topic name of each record.
-  std::size_t names = 0;
+  // At most a node per goal, record and distinct topic name, and a goal edge
+  // and an edge per topic name of each record.
+  std::size_t record_names = 0;
+  std::unordered_set<std::string_view> distinct_names;
   for (const auto& record : records) {
-    const auto mapped = map.find(record.file_name);
-    names += record.topics.size() + (mapped == map.end() ? 0 : mapped->second.size());
+    const auto names = topic_names(map, record);
+    record_names += names.size();
+    distinct_names.insert(names.begin(), names.end());
   }
-  GraphEditor editor(keep_topics(std::move(previous), goals.size() + records.size() + names,
-                                 records.size() + names));
+  GraphEditor editor(keep_topics(std::move(previous),
+                                 goals.size() + records.size() + distinct_names.size(),
+                                 records.size() + record_names));
+  distinct_names = {};
   for (const auto& goal : goals) editor.upsert_goal_node(goal.name, goal.progress);
 
   Cooccurrences cooccurrences;
@@ -175,9 +179,6 @@ Graph rebuild_graph(Graph previous, const std::vector<journal::JournalEntry>& re
 
 void complete_record_topic_edges(Graph& graph, const std::vector<journal::JournalEntry>& records) {
   GraphEditor editor(std::move(graph));
-  std::size_t names = 0;
-  for (const auto& record : records) names += record.topics.size();
-  editor.reserve(names, names);
   for (const auto& record : records) {
     const std::string rid = record_node_id(record.date, record.time);
     // The record's own names only, not the map's: the pass fills in the
