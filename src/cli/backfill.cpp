@@ -100,8 +100,7 @@ std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std
                                             : graph::load_graph(workspace);
   graph::RecordTopics record_topics = graph::load_record_topics(workspace);
   graph::Graph rebuilt =
-      graph::rebuild_graph(std::move(previous), records_list, seeds, record_topics);
-  graph::complete_record_topic_edges(rebuilt, records_list);
+      graph::rebuild_and_complete(std::move(previous), records_list, seeds, record_topics);
   const auto completed = graph::save_graph(workspace, std::move(rebuilt), err);
   if (!completed) return stage_failed(completed);
   const graph::Graph& saved = *completed;

@@ -1,6 +1,7 @@
 #include "graph/editor.hpp"
 
 #include <algorithm>
+#include <unordered_set>
 #include <utility>
 
 #include "graph/ids.hpp"
@@ -20,15 +21,18 @@ GraphEditor::GraphEditor(Graph graph) : graph_(std::move(graph)) {
   }
 }
 
-void GraphEditor::ensure_edge_index() {
-  if (edges_indexed_) return;
-  edges_indexed_ = true;
+void GraphEditor::ensure_id_index() {
+  if (ids_indexed_) return;
+  ids_indexed_ = true;
   edge_index_.reserve(graph_.edges.capacity());
+  for (std::size_t i = 0; i < graph_.edges.size(); ++i) edge_index_.try_emplace(graph_.edges[i].id, i);
+}
+
+void GraphEditor::ensure_ends_index() {
+  if (ends_indexed_) return;
+  ends_indexed_ = true;
   ends_index_.reserve(graph_.edges.capacity());
-  for (std::size_t i = 0; i < graph_.edges.size(); ++i) {
-    edge_index_.try_emplace(graph_.edges[i].id, i);
-    index_edge(i);
-  }
+  for (std::size_t i = 0; i < graph_.edges.size(); ++i) index_edge(i);
 }
 
 Node* GraphEditor::find_node(std::string_view id) {
@@ -62,7 +66,8 @@ std::string GraphEditor::upsert_topic_node(std::string_view name) {
 }
 
 void GraphEditor::upsert_edge(Edge edge) {
-  ensure_edge_index();
+  ensure_id_index();
+  ensure_ends_index();
   if (const auto it = edge_index_.find(edge.id); it != edge_index_.end()) {
     // The replacement may have other ends than the edge it replaces.
     unindex_edge(it->second);
@@ -85,20 +90,19 @@ void GraphEditor::upsert_edge(Edge edge) {
 }
 
 void GraphEditor::append_edge(Edge edge) {
-  ensure_edge_index();
   const std::size_t position = graph_.edges.size();
-  edge_index_.try_emplace(edge.id, position);
+  if (ids_indexed_) edge_index_.try_emplace(edge.id, position);
   graph_.edges.push_back(std::move(edge));
-  index_edge(position);
+  if (ends_indexed_) index_edge(position);
 }
 
 bool GraphEditor::has_edge_id(std::string_view id) {
-  ensure_edge_index();
+  ensure_id_index();
   return edge_index_.contains(id);
 }
 
 const GraphEditor::EndsInfo* GraphEditor::ends_info(std::string_view from, std::string_view to) {
-  ensure_edge_index();
+  ensure_ends_index();
   const auto it = ends_index_.find(EndsView{from, to});
   return it == ends_index_.end() ? nullptr : &it->second;
 }
@@ -142,13 +146,34 @@ void GraphEditor::EndsInfo::remove(std::size_t position) {
 }
 
 void GraphEditor::prune_dangling_edges() {
-  std::erase_if(graph_.edges, [&](const Edge& e) {
-    return !node_index_.contains(e.from) || !node_index_.contains(e.to);
-  });
-  // Positions moved: the edge indexes are built again when next needed.
-  edge_index_.clear();
+  // Ids whose first edge goes: a later edge of the same id, if one stays,
+  // becomes the first.
+  std::unordered_set<std::string> orphaned;
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < graph_.edges.size(); ++i) {
+    Edge& edge = graph_.edges[i];
+    const bool dangling = !node_index_.contains(edge.from) || !node_index_.contains(edge.to);
+    const auto indexed = ids_indexed_ ? edge_index_.find(edge.id) : edge_index_.end();
+    const bool first_of_id = indexed != edge_index_.end() && indexed->second == i;
+    if (dangling) {
+      if (first_of_id) {
+        orphaned.insert(edge.id);
+        edge_index_.erase(indexed);
+      }
+      continue;
+    }
+    if (first_of_id) indexed->second = kept;
+    if (kept != i) graph_.edges[kept] = std::move(edge);
+    ++kept;
+  }
+  graph_.edges.resize(kept);
+  if (!orphaned.empty()) {
+    for (std::size_t i = 0; i < graph_.edges.size(); ++i) {
+      if (orphaned.contains(graph_.edges[i].id)) edge_index_.try_emplace(graph_.edges[i].id, i);
+    }
+  }
   ends_index_.clear();
-  edges_indexed_ = false;
+  ends_indexed_ = false;
 }
 
 void GraphEditor::index_edge(std::size_t position) {

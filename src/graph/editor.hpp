@@ -54,7 +54,8 @@ class GraphEditor {
   // Appends `edge` without looking for an existing one.
   void append_edge(Edge edge);
 
-  // Drops the edges whose from or to names no node, as a save would.
+  // Drops the edges whose from or to names no node, as a save would. The id
+  // index stays valid; the end-pair index is built again when next needed.
   void prune_dangling_edges();
 
  private:
@@ -104,7 +105,10 @@ class GraphEditor {
 
   static EndsView view(const OwnedEnds& e) { return {e.from, e.to}; }
   const EndsInfo* ends_info(std::string_view from, std::string_view to);
-  void ensure_edge_index();
+  // The id index and the end-pair index are built separately, each when first
+  // needed: a pass that only asks for ids never pays for the pairs.
+  void ensure_id_index();
+  void ensure_ends_index();
   void index_edge(std::size_t position);
   void unindex_edge(std::size_t position);
 
@@ -112,7 +116,8 @@ class GraphEditor {
   std::unordered_map<std::string, std::size_t, StringHash, std::equal_to<>> node_index_;
   std::unordered_map<std::string, std::size_t, StringHash, std::equal_to<>> edge_index_;
   std::unordered_map<OwnedEnds, EndsInfo, EndsHash, EndsEqual> ends_index_;
-  bool edges_indexed_ = false;
+  bool ids_indexed_ = false;
+  bool ends_indexed_ = false;
 };
 
 }  // namespace graph

@@ -118,10 +118,9 @@ std::vector<std::string_view> topic_names(const RecordTopics& map,
   return names;
 }
 
-}  // namespace
-
-Graph rebuild_graph(Graph previous, const std::vector<journal::JournalEntry>& records,
-                    const std::vector<GoalSeed>& goals, const RecordTopics& map) {
+// An editor on the topics kept from `previous`, its lists sized for the run.
+GraphEditor start_rebuild(Graph previous, const std::vector<journal::JournalEntry>& records,
+                          const std::vector<GoalSeed>& goals, const RecordTopics& map) {
   // At most a node per goal, record and distinct topic name, and a goal edge
   // and an edge per topic name of each record.
   std::size_t record_names = 0;
@@ -131,10 +130,13 @@ Graph rebuild_graph(Graph previous, const std::vector<journal::JournalEntry>& re
     record_names += names.size();
     distinct_names.insert(names.begin(), names.end());
   }
-  GraphEditor editor(keep_topics(std::move(previous),
+  return GraphEditor(keep_topics(std::move(previous),
                                  goals.size() + records.size() + distinct_names.size(),
                                  records.size() + record_names));
-  distinct_names = {};
+}
+
+void rebuild_into(GraphEditor& editor, const std::vector<journal::JournalEntry>& records,
+                  const std::vector<GoalSeed>& goals, const RecordTopics& map) {
   for (const auto& goal : goals) editor.upsert_goal_node(goal.name, goal.progress);
 
   Cooccurrences cooccurrences;
@@ -171,14 +173,11 @@ Graph rebuild_graph(Graph previous, const std::vector<journal::JournalEntry>& re
     editor.append_edge(Edge{goal_topic_edge_id(pair.goal_id, pair.topic_id), pair.goal_id,
                             pair.topic_id, weight, EdgeSource::Llm, false});
   }
-  Graph rebuilt = editor.take();
-  // What the saved rebuild would hold: the completion works on that.
-  prune_dangling_edges(rebuilt);
-  return rebuilt;
+  // What a save of the rebuild would hold: the completion works on that.
+  editor.prune_dangling_edges();
 }
 
-void complete_record_topic_edges(Graph& graph, const std::vector<journal::JournalEntry>& records) {
-  GraphEditor editor(std::move(graph));
+void complete_into(GraphEditor& editor, const std::vector<journal::JournalEntry>& records) {
   for (const auto& record : records) {
     const std::string rid = record_node_id(record.date, record.time);
     // The record's own names only, not the map's: the pass fills in the
@@ -192,9 +191,30 @@ void complete_record_topic_edges(Graph& graph, const std::vector<journal::Journa
       }
     }
   }
+}
+
+}  // namespace
+
+Graph rebuild_graph(Graph previous, const std::vector<journal::JournalEntry>& records,
+                    const std::vector<GoalSeed>& goals, const RecordTopics& map) {
+  GraphEditor editor = start_rebuild(std::move(previous), records, goals, map);
+  rebuild_into(editor, records, goals, map);
+  return editor.take();
+}
+
+void complete_record_topic_edges(Graph& graph, const std::vector<journal::JournalEntry>& records) {
+  GraphEditor editor(std::move(graph));
+  complete_into(editor, records);
   graph = editor.take();
 }
 
+Graph rebuild_and_complete(Graph previous, const std::vector<journal::JournalEntry>& records,
+                           const std::vector<GoalSeed>& goals, const RecordTopics& map) {
+  GraphEditor editor = start_rebuild(std::move(previous), records, goals, map);
+  rebuild_into(editor, records, goals, map);
+  complete_into(editor, records);
+  return editor.take();
+}
 
 GraphCounts count_graph(const Graph& graph) {
   GraphCounts counts;

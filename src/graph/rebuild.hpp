@@ -33,6 +33,10 @@ Graph rebuild_graph(Graph previous, const std::vector<journal::JournalEntry>& re
 // record's own topics that lacks one in `graph`.
 void complete_record_topic_edges(Graph& graph, const std::vector<journal::JournalEntry>& records);
 
+// The rebuild and then the completion, in one pass over one set of indexes.
+Graph rebuild_and_complete(Graph previous, const std::vector<journal::JournalEntry>& records,
+                           const std::vector<GoalSeed>& goals, const RecordTopics& map);
+
 // Node counts by kind and the edge count of a graph.
 struct GraphCounts {
   std::size_t nodes = 0;

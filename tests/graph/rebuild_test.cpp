@@ -198,3 +198,32 @@ TEST_F(RebuildTest, MapNamesComeFirstButOnlyTheRebuildReadsTheMap) {
   EXPECT_EQ(names, (std::vector<std::string>{"乙", "甲", "丁"}));
   EXPECT_EQ(g.edges.size(), 3u);
 }
+
+// The run does both passes over one set of indexes; an edge the rebuild drops
+// as dangling must not hide the standard id from the completion, even when it
+// carries that id or shares it with an edge that stays.
+TEST(RebuildAndCompleteTest, OnePassLeavesWhatTheTwoPassesLeave) {
+  Graph previous;
+  previous.nodes = {Topic{"t_甲", "甲", 1, 2}, Topic{"t_乙", "乙", 3, 4}};
+  const std::string standard = record_edge_id(kRid, "t_甲");
+  previous.edges = {
+      {standard, "t_甲", "r_gone", 1.0f, EdgeSource::User, true},
+      {record_edge_id(kRid, "t_乙"), "t_乙", "r_gone", 1.0f, EdgeSource::User, true},
+      {"twice", "t_乙", "r_gone", 1.0f, EdgeSource::User, true},
+      {"twice", "t_甲", "t_乙", 2.0f, EdgeSource::User, true},
+      {"user", kRid, "t_乙", 1.0f, EdgeSource::User, true},
+  };
+  const std::vector<JournalEntry> records = {record("09:30", "a.md", {"甲", "乙"}, "工作")};
+  const std::vector<GoalSeed> goals = {{"工作", 0}};
+  const RecordTopics map = {{"a.md", {"丙"}}};
+
+  Graph two_passes = rebuild_graph(previous, records, goals, map);
+  complete_record_topic_edges(two_passes, records);
+  const Graph one_pass = rebuild_and_complete(previous, records, goals, map);
+  EXPECT_EQ(one_pass, two_passes);
+  EXPECT_EQ(count_edges(one_pass, kRid, "t_甲"), 1u);
+  // The user's link stays, and the completion adds the standard one.
+  EXPECT_EQ(count_edges(one_pass, kRid, "t_乙"), 2u);
+  ASSERT_TRUE(find_edge(one_pass, "twice"));
+  EXPECT_EQ(find_edge(one_pass, "twice")->from, "t_甲");
+}
