@@ -56,11 +56,8 @@ std::expected<void, RunFailure> self_check(store::Workspace& workspace,
   // The check is of graph.json as it stands. When its bytes are those the run
   // saved, the saved graph is what loading them gives, without parsing tens
   // of megabytes again.
-  const auto bytes = workspace.files().read(store::kGraphFile);
   std::optional<graph::Graph> reloaded_graph;
-  if (!bytes || !workspace.holds_saved(store::kGraphFile, *bytes)) {
-    reloaded_graph = bytes ? graph::parse_graph(*bytes).value_or(graph::Graph{}) : graph::Graph{};
-  }
+  if (!workspace.holds_saved(store::kGraphFile)) reloaded_graph = graph::load_graph(workspace);
   const graph::Graph& graph = reloaded_graph ? *reloaded_graph : saved;
   std::unordered_set<std::string_view> ids;
   std::size_t record_nodes = 0;

@@ -2,6 +2,8 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstddef>
+#include <iterator>
 #include <ctime>
 #include <limits>
 #include <optional>
@@ -15,6 +17,7 @@
 
 #include "store/json_text.hpp"
 #include "store/layout.hpp"
+#include "util/fs.hpp"
 #include "util/text.hpp"
 
 namespace graph {
@@ -477,6 +480,59 @@ void write_node(store::JsonWriter& w, const Node& node) {
 
 }  // namespace
 
+namespace {
+
+// Walks the pieces of a Utf8Reader as one run of characters, for the parser.
+class PieceIterator {
+ public:
+  using iterator_category = std::input_iterator_tag;
+  using value_type = char;
+  using difference_type = std::ptrdiff_t;
+  using pointer = const char*;
+  using reference = const char&;
+
+  PieceIterator() = default;
+  explicit PieceIterator(fsx::Utf8Reader& reader) : reader_(&reader) { fill(); }
+
+  reference operator*() const { return piece_[at_]; }
+  PieceIterator& operator++() {
+    if (++at_ == piece_.size()) fill();
+    return *this;
+  }
+  // Only ever compared with the end.
+  bool operator==(const PieceIterator& other) const { return reader_ == other.reader_; }
+  std::string_view piece() const { return piece_; }
+
+ private:
+  void fill() {
+    piece_ = reader_->next();
+    at_ = 0;
+    if (piece_.empty()) reader_ = nullptr;
+  }
+
+  fsx::Utf8Reader* reader_ = nullptr;
+  std::string_view piece_;
+  std::size_t at_ = 0;
+};
+
+}  // namespace
+
+std::optional<Graph> read_graph(int fd) {
+  fsx::Utf8Reader reader(fd);
+  PieceIterator first(reader);
+  // The parser would skip a byte-order mark silently; the file form has none.
+  if (first.piece().starts_with("\xEF\xBB\xBF")) return std::nullopt;
+  GraphReader graph_reader;
+  try {
+    if (!json::sax_parse(first, PieceIterator{}, &graph_reader) || !reader.ok()) {
+      return std::nullopt;
+    }
+  } catch (...) {
+    return std::nullopt;
+  }
+  return graph_reader.take();
+}
+
 std::optional<Graph> parse_graph(std::string_view text) {
   // The parser would skip a byte-order mark silently; the file form has none.
   if (text.starts_with("\xEF\xBB\xBF") || !text::is_valid_utf8(text)) return std::nullopt;
@@ -490,7 +546,8 @@ std::optional<Graph> parse_graph(std::string_view text) {
 }
 
 Graph load_graph(store::Workspace& workspace) {
-  return workspace.load_state<Graph>(store::kGraphFile, parse_graph);
+  // Read in pieces: the file of a large workspace runs to tens of megabytes.
+  return workspace.load_state_from_file<Graph>(store::kGraphFile, read_graph);
 }
 
 void prune_dangling_edges(Graph& graph) {

@@ -80,6 +80,9 @@ struct Graph {
 // mistyped field, a repeated key).
 std::optional<Graph> parse_graph(std::string_view text);
 
+// The same for the graph.json file open as `fd`, read in pieces.
+std::optional<Graph> read_graph(int fd);
+
 // Loads graph.json of the workspace; any problem gives the empty graph. The
 // workspace remembers what stood there for the next save.
 Graph load_graph(store::Workspace& workspace);

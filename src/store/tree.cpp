@@ -219,7 +219,8 @@ EntryKind Tree::kind(const std::filesystem::path& relative) const {
   return kind_at(parent->dir.get(), parent->name);
 }
 
-std::expected<std::string, std::string> Tree::read(const std::filesystem::path& relative) const {
+std::expected<fsx::UniqueFd, std::string> Tree::open_read(
+    const std::filesystem::path& relative) const {
   const auto parent = open_parent(base_, relative, false, hook_);
   if (!parent) return failure(parent.error());
   fsx::UniqueFd fd(::openat(parent->dir.get(), parent->name.c_str(),
@@ -228,7 +229,13 @@ std::expected<std::string, std::string> Tree::read(const std::filesystem::path& 
   struct stat info {};
   if (::fstat(fd.get(), &info) != 0) return failure(errno);
   if (!S_ISREG(info.st_mode)) return std::unexpected(std::string(fsx::kNotRegular));
-  return fsx::read_all(fd.get());
+  return fd;
+}
+
+std::expected<std::string, std::string> Tree::read(const std::filesystem::path& relative) const {
+  const auto fd = open_read(relative);
+  if (!fd) return std::unexpected(fd.error());
+  return fsx::read_all(fd->get());
 }
 
 std::expected<std::string, std::string> read_text(const Tree& tree,

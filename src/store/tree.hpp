@@ -84,6 +84,9 @@ class Tree {
   // The whole content of the regular file at `relative`; opening never blocks.
   std::expected<std::string, std::string> read(const std::filesystem::path& relative) const;
 
+  // The regular file at `relative`, open for reading; opening never blocks.
+  std::expected<fsx::UniqueFd, std::string> open_read(const std::filesystem::path& relative) const;
+
   // The entries of the directory `relative`, sorted by name bytes; each entry's
   // path is relative to the base.
   std::expected<std::vector<fsx::DirEntry>, std::string> list(

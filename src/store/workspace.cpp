@@ -1,5 +1,8 @@
 #include "store/workspace.hpp"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
 
 #include <fmt/chrono.h>
@@ -72,6 +75,21 @@ std::pair<Found, std::string> Workspace::read_state(const std::filesystem::path&
   return {Found::Valid, std::move(*bytes)};
 }
 
+std::pair<Found, fsx::UniqueFd> Workspace::open_state(
+    const std::filesystem::path& relative) const {
+  switch (tree_.kind(relative)) {
+    case EntryKind::Missing:
+      return {Found::Missing, fsx::UniqueFd{}};
+    case EntryKind::Regular:
+      break;
+    default:
+      return {Found::NotRegular, fsx::UniqueFd{}};
+  }
+  auto fd = tree_.open_read(relative);
+  if (!fd) return {Found::Unreadable, fsx::UniqueFd{}};
+  return {Found::Valid, std::move(*fd)};
+}
+
 Found Workspace::found(const std::filesystem::path& relative) const {
   const auto it = found_.find(relative);
   return it == found_.end() ? Found::Missing : it->second;
@@ -127,12 +145,21 @@ std::expected<void, std::string> Workspace::save_state(const std::filesystem::pa
   return {};
 }
 
-bool Workspace::holds_saved(const std::filesystem::path& relative, std::string_view bytes) const {
+bool Workspace::holds_saved(const std::filesystem::path& relative) const {
   const auto it = saved_.find(relative);
-  if (it == saved_.end() || it->second.first != bytes.size()) return false;
+  if (it == saved_.end()) return false;
+  const auto fd = tree_.open_read(relative);
+  if (!fd) return false;
   Digest digest;
-  digest.add(bytes);
-  return it->second.second == digest.hash;
+  std::string piece(1 << 20, '\0');
+  for (;;) {
+    const ssize_t got = ::read(fd->get(), piece.data(), piece.size());
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return false;
+    if (got == 0) break;
+    digest.add(std::string_view(piece.data(), static_cast<std::size_t>(got)));
+  }
+  return digest.size == it->second.first && digest.hash == it->second.second;
 }
 
 }  // namespace store

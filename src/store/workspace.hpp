@@ -73,6 +73,18 @@ class Workspace {
     return parsed ? std::move(*parsed) : T{};
   }
 
+  // The same for a state file too large to stand whole in memory: `parse`
+  // reads the open file itself (int fd → std::optional<T>).
+  template <typename T, typename Parse>
+  T load_state_from_file(const std::filesystem::path& relative, Parse&& parse) {
+    auto [found, fd] = open_state(relative);
+    std::optional<T> parsed;
+    if (found == Found::Valid) parsed = std::forward<Parse>(parse)(fd.get());
+    if (found == Found::Valid && !parsed) found = Found::Unreadable;
+    found_[relative] = found;
+    return parsed ? std::move(*parsed) : T{};
+  }
+
   // What the last load of `relative` found; Missing before any load.
   Found found(const std::filesystem::path& relative) const;
 
@@ -91,13 +103,15 @@ class Workspace {
                                               const Producer& produce,
                                               std::string_view failure_prefix, std::ostream& err);
 
-  // True when `bytes` are exactly what the last save of the state file
-  // `relative` in this run wrote, so the value saved stands for a reload.
-  bool holds_saved(const std::filesystem::path& relative, std::string_view bytes) const;
+  // True when the state file `relative` holds exactly the bytes the last save
+  // of it in this run wrote, so the value saved stands for a reload.
+  bool holds_saved(const std::filesystem::path& relative) const;
 
  private:
   // Found::Valid with the bytes when a regular file could be read.
   std::pair<Found, std::string> read_state(const std::filesystem::path& relative) const;
+  // Found::Valid with the open file when it is a regular file.
+  std::pair<Found, fsx::UniqueFd> open_state(const std::filesystem::path& relative) const;
   std::expected<void, std::string> keep_copy(const std::filesystem::path& relative,
                                              std::ostream& err) const;
 

@@ -58,6 +58,37 @@ std::expected<void, std::string> write_all(int fd, std::string_view bytes) {
   return {};
 }
 
+std::string_view Utf8Reader::next() {
+  constexpr std::size_t kPieceBytes = 1 << 20;
+  while (!done_) {
+    piece_ = std::move(carry_);
+    carry_.clear();
+    const std::size_t kept = piece_.size();
+    piece_.resize(kept + kPieceBytes);
+    ssize_t got = 0;
+    do {
+      got = ::read(fd_, piece_.data() + kept, kPieceBytes);
+    } while (got < 0 && errno == EINTR);
+    if (got <= 0) {
+      // A sequence left over at the end was cut short.
+      ok_ = got == 0 && kept == 0;
+      done_ = true;
+      break;
+    }
+    piece_.resize(kept + static_cast<std::size_t>(got));
+    const std::size_t complete = text::complete_utf8_length(piece_);
+    carry_.assign(piece_, complete);
+    piece_.resize(complete);
+    if (!text::is_valid_utf8(piece_)) {
+      ok_ = false;
+      done_ = true;
+      break;
+    }
+    if (!piece_.empty()) return piece_;
+  }
+  return {};
+}
+
 std::expected<std::string, std::string> read_bytes(const std::filesystem::path& path) {
   // Without O_NONBLOCK a FIFO would hold the open until a writer came.
   UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));

@@ -58,6 +58,28 @@ std::expected<std::string, std::string> read_all(int fd);
 // Writes all of `bytes` to `fd`.
 std::expected<void, std::string> write_all(int fd, std::string_view bytes);
 
+// Reads an open file in pieces and checks, as it goes, that its bytes are
+// UTF-8, so a large file can be parsed without standing whole in memory.
+class Utf8Reader {
+ public:
+  explicit Utf8Reader(int fd) : fd_(fd) {}
+
+  // The next piece, cut where no UTF-8 sequence is split; empty at the end, at
+  // a read failure or at bytes that are not UTF-8.
+  std::string_view next();
+
+  // False once a read failed or the bytes so far were not UTF-8 (a sequence
+  // cut short by the end of the file included).
+  bool ok() const { return ok_; }
+
+ private:
+  int fd_;
+  std::string piece_;
+  std::string carry_;
+  bool ok_ = true;
+  bool done_ = false;
+};
+
 // The whole content of the regular file at `path` (links followed), or the
 // system's error text; a FIFO, device or other non-regular file gives
 // `kNotRegular` without blocking or reading it.

@@ -98,6 +98,17 @@ std::string_view first_chars(std::string_view s, std::size_t n) {
   return s.substr(0, i);
 }
 
+std::size_t complete_utf8_length(std::string_view s) {
+  // A sequence is at most four bytes: its lead byte is among the last four.
+  for (std::size_t back = 1; back <= 4 && back <= s.size(); ++back) {
+    const auto byte = static_cast<uint8_t>(s[s.size() - back]);
+    if (U8_IS_TRAIL(byte)) continue;
+    const std::size_t length = U8_IS_LEAD(byte) ? 1 + U8_COUNT_TRAIL_BYTES(byte) : 1;
+    return length > back ? s.size() - back : s.size();
+  }
+  return s.size();
+}
+
 bool is_valid_utf8(std::string_view s) {
   const auto* bytes = reinterpret_cast<const uint8_t*>(s.data());
   const auto length = static_cast<int32_t>(s.size());

@@ -41,6 +41,10 @@ std::string_view first_chars(std::string_view s, std::size_t n);
 // True when `s` is well-formed UTF-8.
 bool is_valid_utf8(std::string_view s);
 
+// The length of `s` without a UTF-8 sequence that its end cuts short (what a
+// later piece of the same text would complete).
+std::size_t complete_utf8_length(std::string_view s);
+
 // `s` with every ill-formed sequence replaced by U+FFFD.
 std::string to_valid_utf8(std::string_view s);
 
