@@ -125,10 +125,11 @@ GraphEditor start_rebuild(Graph previous, const std::vector<journal::JournalEntr
   // and an edge per topic name of each record.
   std::size_t record_names = 0;
   std::unordered_set<std::string_view> distinct_names;
+  for (const auto& [file_name, names] : map) distinct_names.insert(names.begin(), names.end());
   for (const auto& record : records) {
-    const auto names = topic_names(map, record);
-    record_names += names.size();
-    distinct_names.insert(names.begin(), names.end());
+    const auto mapped = map.find(record.file_name);
+    record_names += record.topics.size() + (mapped == map.end() ? 0 : mapped->second.size());
+    distinct_names.insert(record.topics.begin(), record.topics.end());
   }
   return GraphEditor(keep_topics(std::move(previous),
                                  goals.size() + records.size() + distinct_names.size(),

@@ -3,7 +3,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <chrono>
+#include <functional>
 
 #include <fmt/chrono.h>
 #include <fmt/format.h>
@@ -15,15 +17,34 @@
 namespace store {
 namespace {
 
-// Size and 64-bit FNV-1a hash of bytes seen piece by piece: enough to tell
-// whether a state file still holds what this run saved.
+// Size and hash of bytes seen piece by piece, whatever the pieces: enough to
+// tell whether a state file still holds what this run saved. The bytes are
+// hashed in fixed blocks, so the writer's pieces and the reader's agree.
 struct Digest {
+  static constexpr std::size_t kBlock = 1 << 16;
   std::size_t size = 0;
-  std::uint64_t hash = 0xcbf29ce484222325ULL;
+  std::uint64_t hash = 0;
+  std::string block;
 
   void add(std::string_view bytes) {
     size += bytes.size();
-    for (const unsigned char c : bytes) hash = (hash ^ c) * 0x100000001b3ULL;
+    while (!bytes.empty()) {
+      const std::size_t take = std::min(kBlock - block.size(), bytes.size());
+      block.append(bytes.substr(0, take));
+      bytes.remove_prefix(take);
+      if (block.size() == kBlock) mix();
+    }
+  }
+
+  // The hash of everything added.
+  std::uint64_t finish() {
+    mix();
+    return hash;
+  }
+
+  void mix() {
+    hash = hash * 0x100000001b3ULL ^ std::hash<std::string_view>{}(block);
+    block.clear();
   }
 
   // Passes bytes on to a sink and adds them to a digest.
@@ -141,7 +162,7 @@ std::expected<void, std::string> Workspace::save_state(const std::filesystem::pa
     return std::unexpected(std::string(failure_prefix) + StoreError::io(written.error()).text());
   }
   found_[relative] = Found::Valid;
-  saved_[relative] = {digest.size, digest.hash};
+  saved_[relative] = {digest.size, digest.finish()};
   return {};
 }
 
@@ -159,7 +180,7 @@ bool Workspace::holds_saved(const std::filesystem::path& relative) const {
     if (got == 0) break;
     digest.add(std::string_view(piece.data(), static_cast<std::size_t>(got)));
   }
-  return digest.size == it->second.first && digest.hash == it->second.second;
+  return digest.size == it->second.first && digest.finish() == it->second.second;
 }
 
 }  // namespace store
