@@ -14,10 +14,6 @@
 namespace journal {
 namespace {
 
-bool all_ascii_digits(std::string_view s) {
-  return std::ranges::all_of(s, [](char c) { return c >= '0' && c <= '9'; });
-}
-
 bool is_record_file_name(std::string_view name) {
   return name.ends_with(".md") && name.size() >= 10 && text::is_char_boundary(name, 10);
 }
@@ -84,11 +80,11 @@ std::expected<Walk, std::string> walk_tree(const std::filesystem::path& root) {
   Walk walk;
   std::vector<std::string> pending;
   for (const auto& year : *years) {
-    if (year.name.size() != 4 || !all_ascii_digits(year.name)) continue;
+    if (year.name.size() != 4 || !text::all_ascii_digits(year.name)) continue;
     const auto months = list_level(year, root / year.name, pending);
     if (!months) continue;
     for (const auto& month : *months) {
-      if (month.name.size() != 2 || !all_ascii_digits(month.name)) continue;
+      if (month.name.size() != 2 || !text::all_ascii_digits(month.name)) continue;
       const auto shown = root / year.name / month.name;
       const auto files = list_level(month, shown, pending);
       if (!files) continue;

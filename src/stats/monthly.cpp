@@ -16,9 +16,8 @@ namespace {
 // The day of month written at bytes 8 and 9 of a date; 0 when there is none.
 int day_of_month(std::string_view date) {
   if (date.size() < 10) return 0;
-  const char tens = date[8], ones = date[9];
-  if (tens < '0' || tens > '9' || ones < '0' || ones > '9') return 0;
-  return (tens - '0') * 10 + (ones - '0');
+  const auto day = date.substr(8, 2);
+  return text::all_ascii_digits(day) ? text::ascii_digits_value(day) : 0;
 }
 
 std::vector<std::string> record_snippets(const EntryRefs& sorted) {
