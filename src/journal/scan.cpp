@@ -32,14 +32,6 @@ std::vector<std::string_view> split_path_segments(std::string_view rest) {
   }
 }
 
-template <typename T>
-std::vector<T> sorted_unique(std::vector<T> values) {
-  std::ranges::sort(values);
-  const auto [first, last] = std::ranges::unique(values);
-  values.erase(first, last);
-  return values;
-}
-
 // The entries of a year or month directory. One that cannot be listed is
 // skipped, with a warning when it is a directory: its records would otherwise
 // vanish from every derived file without a trace.
@@ -217,8 +209,8 @@ Inference infer(const std::vector<JournalEntry>& records) {
     topics.insert(topics.end(), record.topics.begin(), record.topics.end());
   }
   // Only the distinct texts are copied.
-  for (const auto goal : sorted_unique(std::move(goals))) result.goals.emplace_back(goal);
-  for (const auto topic : sorted_unique(std::move(topics))) result.topics.emplace_back(topic);
+  for (const auto goal : text::sorted_unique(std::move(goals))) result.goals.emplace_back(goal);
+  for (const auto topic : text::sorted_unique(std::move(topics))) result.topics.emplace_back(topic);
   return result;
 }
 

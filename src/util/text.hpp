@@ -4,6 +4,7 @@
 // characters are Unicode scalar values, "white space" is the Unicode White_Space
 // property. Bytes that do not decode are treated as ordinary non-space characters.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -70,5 +71,16 @@ int ascii_digits_value(std::string_view s);
 // The value of `s` as ASCII digits after an optional leading "+", when there is
 // at least one digit and the value is at most `max`; nothing otherwise.
 std::optional<std::uint64_t> unsigned_decimal(std::string_view s, std::uint64_t max);
+
+// Sorting
+
+// `texts` in ascending byte order, each distinct text once.
+template <typename Text>
+std::vector<Text> sorted_unique(std::vector<Text> texts) {
+  std::ranges::sort(texts);
+  const auto [first, last] = std::ranges::unique(texts);
+  texts.erase(first, last);
+  return texts;
+}
 
 }  // namespace text
