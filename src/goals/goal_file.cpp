@@ -108,7 +108,7 @@ std::string entry_line(const journal::JournalEntry& entry) {
   std::string line = "- ";
   line += entry.date;
   line += ' ';
-  line += journal::title_from_file_name(entry.file_name).value_or(entry.title);
+  line += journal::display_title(entry);
   line += ' ';
   bool first = true;
   const auto ratings = entry.ratings();

@@ -155,4 +155,8 @@ std::optional<std::string> title_from_file_name(std::string_view file_name) {
   return std::string(file_name.substr(11, file_name.size() - 14));
 }
 
+std::string display_title(const JournalEntry& entry) {
+  return title_from_file_name(entry.file_name).value_or(entry.title);
+}
+
 }  // namespace journal

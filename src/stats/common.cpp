@@ -26,10 +26,6 @@ RatingMeans nonzero_means(const EntryRefs& entries) {
   return means;
 }
 
-std::string display_title(const journal::JournalEntry& entry) {
-  return journal::title_from_file_name(entry.file_name).value_or(entry.title);
-}
-
 EntryRefs load_range(journal::DayListingCache& days, std::string_view first,
                      std::string_view last) {
   EntryRefs entries;
@@ -60,7 +56,7 @@ std::vector<std::string> record_titles(const EntryRefs& sorted, std::size_t limi
   std::unordered_set<std::string> seen;
   for (const auto* entry : sorted) {
     if (lines.size() >= limit) break;
-    std::string line = entry->date + " " + display_title(*entry);
+    std::string line = entry->date + " " + journal::display_title(*entry);
     if (seen.insert(line).second) lines.push_back(std::move(line));
   }
   return lines;

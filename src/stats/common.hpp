@@ -31,10 +31,6 @@ RatingMeans nonzero_means(const EntryRefs& entries);
 // The same mean for the one rating kind `kind`.
 float nonzero_mean(const EntryRefs& entries, std::size_t kind);
 
-// The name shown for an entry: its file name without the date prefix and ".md"
-// when that can be cut cleanly, else its own title.
-std::string display_title(const journal::JournalEntry& entry);
-
 // The entries of every date from `first` to `last` (compared as texts), day by
 // day; days whose listing fails contribute nothing.
 EntryRefs load_range(journal::DayListingCache& days, std::string_view first, std::string_view last);
