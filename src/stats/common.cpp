@@ -5,6 +5,7 @@
 #include <unordered_set>
 
 #include "stats/dates.hpp"
+#include "store/json_text.hpp"
 
 namespace stats {
 
@@ -73,6 +74,14 @@ std::vector<std::pair<std::string, std::size_t>> count_topics(const EntryRefs& e
     }
   }
   return counts;
+}
+
+void write_sentences_and_titles(store::JsonWriter& writer, const ReportSentences& sentences,
+                                const std::vector<std::string>& record_titles) {
+  writer.member("pattern", sentences.pattern)
+      .member("suggestion", sentences.suggestion)
+      .member("efficiencyNote", sentences.efficiency_note)
+      .member_strings("recordTitles", record_titles);
 }
 
 }  // namespace stats

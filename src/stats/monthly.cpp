@@ -126,13 +126,9 @@ std::string monthly_stats_json(const MonthlyStats& stats) {
         .member_uint("to", change.to)
         .end_object();
   }
-  writer.end_array()
-      .member("pattern", stats.pattern)
-      .member("suggestion", stats.suggestion)
-      .member("efficiencyNote", stats.efficiency_note)
-      .member_strings("recordTitles", stats.record_titles)
-      .member_strings("recordSnippets", stats.record_snippets)
-      .end_object();
+  writer.end_array();
+  write_sentences_and_titles(writer, stats.sentences, stats.record_titles);
+  writer.member_strings("recordSnippets", stats.record_snippets).end_object();
   return writer.take();
 }
 

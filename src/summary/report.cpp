@@ -108,16 +108,8 @@ PeriodReport daily_report(const stats::DailyStats& stats) {
   return report;
 }
 
-void store_sentences(const PeriodReport& report, stats::MonthlyStats& stats) {
-  stats.pattern = report.work;
-  stats.suggestion = report.next_step;
-  stats.efficiency_note = report.efficiency_note;
-}
-
-void store_sentences(const PeriodReport& report, stats::WeeklyStats& stats) {
-  stats.pattern = report.work;
-  stats.suggestion = report.next_step;
-  stats.efficiency_note = report.efficiency_note;
+void store_sentences(const PeriodReport& report, stats::ReportSentences& sentences) {
+  sentences = {report.work, report.next_step, report.efficiency_note};
 }
 
 }  // namespace summary

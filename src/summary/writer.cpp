@@ -99,8 +99,8 @@ std::expected<ReportCounts, std::string> write_reports(
     auto stats = stats::build_monthly_stats(days, snapshots, month);
     if (!stats) return std::unexpected(stats.error());
     auto report = monthly_report(*stats);
-    store_sentences(report, *stats);
-    if (stats->pattern.empty()) {
+    store_sentences(report, stats->sentences);
+    if (stats->sentences.pattern.empty()) {
       report.work =
           fmt::format("本月记录 {} 条 / {} 天", stats->total_entries, stats->days_recorded);
     }
@@ -118,7 +118,7 @@ std::expected<ReportCounts, std::string> write_reports(
     auto stats = stats::build_weekly_stats(days, snapshots, start);
     if (!stats) return std::unexpected(stats.error());
     const auto report = weekly_report(*stats);
-    store_sentences(report, *stats);
+    store_sentences(report, stats->sentences);
     if (auto written =
             write_summary(workspace, "weekly", stats->period, stats::weekly_stats_json(*stats), report);
         !written) {
