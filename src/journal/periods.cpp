@@ -14,12 +14,4 @@ std::vector<std::string> month_list(const std::vector<JournalEntry>& records) {
   return text::sorted_unique(std::move(months));
 }
 
-std::vector<std::string> day_list(const std::vector<JournalEntry>& records) {
-  std::vector<std::string> days;
-  for (const auto& record : records) {
-    if (record.date.starts_with("2026-07")) days.push_back(record.date);
-  }
-  return text::sorted_unique(std::move(days));
-}
-
 }  // namespace journal

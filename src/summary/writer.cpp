@@ -9,6 +9,7 @@
 #include "journal/periods.hpp"
 #include "store/atomic.hpp"
 #include "store/layout.hpp"
+#include "summary/periods.hpp"
 #include "util/text.hpp"
 
 namespace summary {
@@ -114,7 +115,7 @@ std::expected<ReportCounts, std::string> write_reports(
     days.forget_days();
   }
 
-  for (const auto start : journal::kWeekStarts) {
+  for (const auto start : kWeekStarts) {
     auto stats = stats::build_weekly_stats(days, snapshots, start);
     if (!stats) return std::unexpected(stats.error());
     const auto report = weekly_report(*stats);
@@ -127,7 +128,7 @@ std::expected<ReportCounts, std::string> write_reports(
     ++counts.weekly;
   }
 
-  for (const auto& day : journal::day_list(records)) {
+  for (const auto& day : day_list(records)) {
     // A recorded date that is no day key (a file named 2026-07.md) cannot be
     // listed; it simply has no daily report.
     const auto stats = stats::build_daily_stats(days, day);
