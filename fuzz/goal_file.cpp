@@ -40,8 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   std::string expected(base);
-  goals::GoalTextBuilder builder(std::string(base), false);
-  goals::GoalTextBuilder reusing(std::string(base), true);
+  goals::GoalTextBuilder builder(std::string(base), goals::ReuseLines::No);
+  goals::GoalTextBuilder reusing(std::string(base), goals::ReuseLines::Yes);
   bool reused_wrote = false;
   for (const auto& [line, section] : requests) {
     const std::size_t before = expected.size();

@@ -14,6 +14,7 @@
 #include "stats/snapshot.hpp"
 #include "store/layout.hpp"
 #include "store/metrics.hpp"
+#include "summary/periods.hpp"
 #include "summary/writer.hpp"
 #include "topics/topic_files.hpp"
 
@@ -27,7 +28,7 @@ RunFailure failed(std::string text) { return {RunFailure::Kind::Failed, std::mov
 void print_plan(const std::vector<journal::JournalEntry>& records,
                 const journal::Inference& inferred, std::ostream& out) {
   const auto months = journal::month_list(records);
-  const auto days = journal::day_list(records);
+  const auto days = summary::day_list(records);
   const std::size_t n = records.size();
   const std::size_t g = inferred.goals.size();
   const std::string first = months.empty() ? "" : months.front();
@@ -37,7 +38,7 @@ void print_plan(const std::vector<journal::JournalEntry>& records,
   fmt::print(out, "  - .system/topics/*.md (经 30 字符归一化后可能更少) + _index.md\n");
   fmt::print(out, "  - .system/graph.json: ~{} record + {} goal + N topic 节点\n", n, g);
   fmt::print(out, "  - summary/monthly/*.md × {} ({}~{})\n", months.size(), first, last);
-  fmt::print(out, "  - summary/weekly/*.md × ~{} (2026-07 ISO 周)\n", journal::kWeekStarts.size());
+  fmt::print(out, "  - summary/weekly/*.md × ~{} (2026-07 ISO 周)\n", summary::kWeekStarts.size());
   fmt::print(out, "  - summary/daily/*.md × {} (2026-07 有记录日)\n", days.size());
   fmt::print(out, "  - .system/stats/snapshots/<月末>.json × {}\n", months.size());
   fmt::print(out, "  - .system/metrics.json: records={}\n", n);

@@ -4,6 +4,7 @@
 
 #include "cli/backfill.hpp"
 #include "cli/options.hpp"
+#include "cli/run_failure.hpp"
 #include "util/fs.hpp"
 
 namespace cli {

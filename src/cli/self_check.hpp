@@ -8,7 +8,7 @@
 #include <ostream>
 #include <vector>
 
-#include "cli/backfill.hpp"
+#include "cli/run_failure.hpp"
 #include "graph/model.hpp"
 #include "journal/entry.hpp"
 #include "store/workspace.hpp"

@@ -13,19 +13,6 @@ namespace {
 constexpr std::string_view kHeadingMarker = "## ";
 constexpr std::string_view kEntryMarker = "- ";
 
-// ASCII digits with an optional leading "+", at most `max`.
-std::optional<std::uint64_t> parse_unsigned(std::string_view s, std::uint64_t max) {
-  if (s.starts_with('+')) s.remove_prefix(1);
-  if (s.empty()) return std::nullopt;
-  std::uint64_t value = 0;
-  for (const char c : s) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + static_cast<std::uint64_t>(c - '0');
-    if (value > max) return std::nullopt;
-  }
-  return value;
-}
-
 std::string_view strip_trailing_percent(std::string_view s) {
   while (s.ends_with('%')) s.remove_suffix(1);
   return s;
@@ -43,7 +30,7 @@ Heading read_heading(std::string_view after_marker, std::uint64_t max_progress) 
   const std::size_t space = after_marker.rfind(' ');
   if (space != std::string_view::npos) {
     const auto word = strip_trailing_percent(text::trim(after_marker.substr(space + 1)));
-    if (const auto number = parse_unsigned(word, max_progress)) {
+    if (const auto number = text::unsigned_decimal(word, max_progress)) {
       return {text::trim(after_marker.substr(0, space)), *number};
     }
   }
@@ -56,7 +43,7 @@ std::optional<std::pair<std::size_t, std::uint8_t>> read_rating_token(std::strin
   for (std::size_t kind = 0; kind < journal::kRatingCount; ++kind) {
     const auto label = journal::kRatingLabels[kind];
     if (!token.starts_with(label)) continue;
-    const auto value = parse_unsigned(token.substr(label.size()), 255);
+    const auto value = text::unsigned_decimal(token.substr(label.size()), 255);
     if (!value || *value < 1 || *value > 3) return std::nullopt;
     return std::pair{kind, static_cast<std::uint8_t>(*value)};
   }
@@ -121,7 +108,7 @@ std::string entry_line(const journal::JournalEntry& entry) {
   std::string line = "- ";
   line += entry.date;
   line += ' ';
-  line += journal::title_from_file_name(entry.file_name).value_or(entry.title);
+  line += journal::display_title(entry);
   line += ' ';
   bool first = true;
   const auto ratings = entry.ratings();
@@ -201,8 +188,9 @@ GoalFile parse_goal_file(std::string_view name, std::string_view text) {
       const auto rest = text::trim(line.substr(1));
       const std::size_t bar = rest.find('|');
       if (bar == std::string_view::npos) continue;
-      const auto number = parse_unsigned(strip_trailing_percent(text::trim(rest.substr(0, bar))),
-                                         std::numeric_limits<std::uint8_t>::max());
+      const auto number =
+          text::unsigned_decimal(strip_trailing_percent(text::trim(rest.substr(0, bar))),
+                                 std::numeric_limits<std::uint8_t>::max());
       goal.progress = static_cast<std::uint8_t>(number.value_or(0));
       goal.note = std::string(text::trim(rest.substr(bar + 1)));
     } else if (line.starts_with(kHeadingMarker)) {

@@ -4,8 +4,7 @@
 
 namespace goals {
 
-GoalTextBuilder::GoalTextBuilder(std::string base, bool reuse_existing_lines)
-    : base_(std::move(base)) {
+GoalTextBuilder::GoalTextBuilder(std::string base, ReuseLines reuse) : base_(std::move(base)) {
   const std::string_view text = base_;
   std::size_t start = 0;
   while (start < text.size()) {
@@ -18,7 +17,7 @@ GoalTextBuilder::GoalTextBuilder(std::string base, bool reuse_existing_lines)
       first_heading_.emplace(std::string(*name), heading_piece_.size());
       heading_piece_.push_back(index);
     }
-    if (reuse_existing_lines) {
+    if (reuse == ReuseLines::Yes) {
       if (piece.ends_with('\n')) {
         piece.remove_suffix(1);
         if (piece.ends_with('\r')) piece.remove_suffix(1);

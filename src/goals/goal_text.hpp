@@ -10,16 +10,25 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace goals {
 
+// Whether lines already in the base text can stand for equal new lines.
+enum class ReuseLines { No, Yes };
+
 class GoalTextBuilder {
  public:
-  // Starts from `base`. With `reuse_existing_lines`, lines already in `base` can
-  // be claimed by equal new lines instead of being written a second time, so a
+  // Starts from `base`. With ReuseLines::Yes, lines already in `base` can be
+  // claimed by equal new lines instead of being written a second time, so a
   // file that the run does not reset keeps its content from the previous run.
-  GoalTextBuilder(std::string base, bool reuse_existing_lines);
+  GoalTextBuilder(std::string base, ReuseLines reuse);
+
+  // The same with the choice as a bool, for the goal stage until it passes
+  // ReuseLines.
+  GoalTextBuilder(std::string base, bool reuse_existing_lines)
+      : GoalTextBuilder(std::move(base), reuse_existing_lines ? ReuseLines::Yes : ReuseLines::No) {}
 
   // Files `line` into the first section named `section` (or at the end). When
   // reuse is on and the target region holds an unclaimed equal line of the base

@@ -9,7 +9,6 @@ namespace {
 
 constexpr std::string_view kArrow = "→";
 
-bool is_ascii_digit(char c) { return c >= '0' && c <= '9'; }
 bool is_rating_digit(char c) { return c >= '1' && c <= '3'; }
 
 // Label characters are all three bytes long in UTF-8.
@@ -20,8 +19,8 @@ std::optional<std::string> find_time(const std::vector<std::string_view>& lines)
     const auto trimmed = text::trim(line);
     if (!trimmed.starts_with("## ")) continue;
     const auto rest = text::trim(trimmed.substr(3));
-    if (rest.size() == 5 && rest[2] == ':' && is_ascii_digit(rest[0]) &&
-        is_ascii_digit(rest[1]) && is_ascii_digit(rest[3]) && is_ascii_digit(rest[4])) {
+    if (rest.size() == 5 && rest[2] == ':' && text::all_ascii_digits(rest.substr(0, 2)) &&
+        text::all_ascii_digits(rest.substr(3))) {
       return std::string(rest);
     }
   }
@@ -154,6 +153,10 @@ std::optional<std::string> title_from_file_name(std::string_view file_name) {
     return std::nullopt;
   }
   return std::string(file_name.substr(11, file_name.size() - 14));
+}
+
+std::string display_title(const JournalEntry& entry) {
+  return title_from_file_name(entry.file_name).value_or(entry.title);
 }
 
 }  // namespace journal

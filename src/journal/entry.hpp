@@ -56,4 +56,9 @@ std::optional<JournalEntry> parse_entry(std::string_view text, std::string_view 
 // 14 bytes and the cut falls on a character boundary; otherwise nothing.
 std::optional<std::string> title_from_file_name(std::string_view file_name);
 
+// The name shown for `entry` in reports, goal files and the graph: the title
+// its file name carries when the date prefix and ".md" cut off cleanly, else
+// the entry's own title.
+std::string display_title(const JournalEntry& entry);
+
 }  // namespace journal

@@ -4,31 +4,25 @@
 
 #include <fmt/format.h>
 
+#include "util/text.hpp"
+
 namespace journal {
 namespace {
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
-int digits_value(std::string_view s) {
-  int value = 0;
-  for (const char c : s) value = value * 10 + (c - '0');
-  return value;
-}
-
 // Four digits, or a sign followed by three digits.
 std::optional<int> signed_field(std::string_view s) {
-  if (std::all_of(s.begin(), s.end(), is_digit)) return digits_value(s);
+  if (text::all_ascii_digits(s)) return text::ascii_digits_value(s);
   const auto rest = s.substr(1);
-  if ((s[0] == '+' || s[0] == '-') && std::all_of(rest.begin(), rest.end(), is_digit)) {
-    return s[0] == '-' ? -digits_value(rest) : digits_value(rest);
+  if ((s[0] == '+' || s[0] == '-') && text::all_ascii_digits(rest)) {
+    return s[0] == '-' ? -text::ascii_digits_value(rest) : text::ascii_digits_value(rest);
   }
   return std::nullopt;
 }
 
 // Two digits, or "+" followed by one digit.
 std::optional<int> unsigned_field(std::string_view s) {
-  if (is_digit(s[0]) && is_digit(s[1])) return digits_value(s);
-  if (s[0] == '+' && is_digit(s[1])) return digits_value(s.substr(1));
+  if (text::all_ascii_digits(s)) return text::ascii_digits_value(s);
+  if (s[0] == '+' && text::is_ascii_digit(s[1])) return text::ascii_digits_value(s.substr(1));
   return std::nullopt;
 }
 

@@ -14,10 +14,6 @@
 namespace journal {
 namespace {
 
-bool all_ascii_digits(std::string_view s) {
-  return std::ranges::all_of(s, [](char c) { return c >= '0' && c <= '9'; });
-}
-
 bool is_record_file_name(std::string_view name) {
   return name.ends_with(".md") && name.size() >= 10 && text::is_char_boundary(name, 10);
 }
@@ -34,14 +30,6 @@ std::vector<std::string_view> split_path_segments(std::string_view rest) {
     segments.push_back(rest.substr(start, cut - start));
     start = cut + 1;
   }
-}
-
-template <typename T>
-std::vector<T> sorted_unique(std::vector<T> values) {
-  std::ranges::sort(values);
-  const auto [first, last] = std::ranges::unique(values);
-  values.erase(first, last);
-  return values;
 }
 
 // The entries of a year or month directory. One that cannot be listed is
@@ -84,11 +72,11 @@ std::expected<Walk, std::string> walk_tree(const std::filesystem::path& root) {
   Walk walk;
   std::vector<std::string> pending;
   for (const auto& year : *years) {
-    if (year.name.size() != 4 || !all_ascii_digits(year.name)) continue;
+    if (year.name.size() != 4 || !text::all_ascii_digits(year.name)) continue;
     const auto months = list_level(year, root / year.name, pending);
     if (!months) continue;
     for (const auto& month : *months) {
-      if (month.name.size() != 2 || !all_ascii_digits(month.name)) continue;
+      if (month.name.size() != 2 || !text::all_ascii_digits(month.name)) continue;
       const auto shown = root / year.name / month.name;
       const auto files = list_level(month, shown, pending);
       if (!files) continue;
@@ -221,8 +209,8 @@ Inference infer(const std::vector<JournalEntry>& records) {
     topics.insert(topics.end(), record.topics.begin(), record.topics.end());
   }
   // Only the distinct texts are copied.
-  for (const auto goal : sorted_unique(std::move(goals))) result.goals.emplace_back(goal);
-  for (const auto topic : sorted_unique(std::move(topics))) result.topics.emplace_back(topic);
+  for (const auto goal : text::sorted_unique(std::move(goals))) result.goals.emplace_back(goal);
+  for (const auto topic : text::sorted_unique(std::move(topics))) result.topics.emplace_back(topic);
   return result;
 }
 

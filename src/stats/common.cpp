@@ -5,6 +5,7 @@
 #include <unordered_set>
 
 #include "stats/dates.hpp"
+#include "store/json_text.hpp"
 
 namespace stats {
 
@@ -24,10 +25,6 @@ RatingMeans nonzero_means(const EntryRefs& entries) {
   RatingMeans means{};
   for (std::size_t kind = 0; kind < means.size(); ++kind) means[kind] = nonzero_mean(entries, kind);
   return means;
-}
-
-std::string display_title(const journal::JournalEntry& entry) {
-  return journal::title_from_file_name(entry.file_name).value_or(entry.title);
 }
 
 EntryRefs load_range(journal::DayListingCache& days, std::string_view first,
@@ -60,7 +57,7 @@ std::vector<std::string> record_titles(const EntryRefs& sorted, std::size_t limi
   std::unordered_set<std::string> seen;
   for (const auto* entry : sorted) {
     if (lines.size() >= limit) break;
-    std::string line = entry->date + " " + display_title(*entry);
+    std::string line = entry->date + " " + journal::display_title(*entry);
     if (seen.insert(line).second) lines.push_back(std::move(line));
   }
   return lines;
@@ -77,6 +74,14 @@ std::vector<std::pair<std::string, std::size_t>> count_topics(const EntryRefs& e
     }
   }
   return counts;
+}
+
+void write_sentences_and_titles(store::JsonWriter& writer, const ReportSentences& sentences,
+                                const std::vector<std::string>& record_titles) {
+  writer.member("pattern", sentences.pattern)
+      .member("suggestion", sentences.suggestion)
+      .member("efficiencyNote", sentences.efficiency_note)
+      .member_strings("recordTitles", record_titles);
 }
 
 }  // namespace stats

@@ -11,6 +11,10 @@
 #include "journal/entry.hpp"
 #include "journal/files.hpp"
 
+namespace store {
+class JsonWriter;
+}
+
 namespace stats {
 
 // Entries of a period, pointing into the day listings they were loaded from.
@@ -31,10 +35,6 @@ RatingMeans nonzero_means(const EntryRefs& entries);
 // The same mean for the one rating kind `kind`.
 float nonzero_mean(const EntryRefs& entries, std::size_t kind);
 
-// The name shown for an entry: its file name without the date prefix and ".md"
-// when that can be cut cleanly, else its own title.
-std::string display_title(const journal::JournalEntry& entry);
-
 // The entries of every date from `first` to `last` (compared as texts), day by
 // day; days whose listing fails contribute nothing.
 EntryRefs load_range(journal::DayListingCache& days, std::string_view first, std::string_view last);
@@ -47,5 +47,18 @@ std::vector<std::string> record_titles(const EntryRefs& sorted, std::size_t limi
 
 // Topic → number of entries carrying it, in order of first appearance.
 std::vector<std::pair<std::string, std::size_t>> count_topics(const EntryRefs& entries);
+
+// The report sentences a week or a month keeps in its statistics, filled in by
+// the report writer.
+struct ReportSentences {
+  std::string pattern;
+  std::string suggestion;
+  std::string efficiency_note;
+};
+
+// Writes the members that end both a week's and a month's JSON object: the
+// sentences as "pattern", "suggestion" and "efficiencyNote", then "recordTitles".
+void write_sentences_and_titles(store::JsonWriter& writer, const ReportSentences& sentences,
+                                const std::vector<std::string>& record_titles);
 
 }  // namespace stats

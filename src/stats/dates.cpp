@@ -1,34 +1,25 @@
 #include "stats/dates.hpp"
 
-#include <algorithm>
 #include <ctime>
 
 #include <fmt/chrono.h>
 #include <fmt/format.h>
 
+#include "util/text.hpp"
+
 namespace stats {
-namespace {
-
-bool all_digits(std::string_view s) {
-  return std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-int digits_value(std::string_view s) {
-  int value = 0;
-  for (const char c : s) value = value * 10 + (c - '0');
-  return value;
-}
-
-}  // namespace
 
 std::optional<std::chrono::year_month_day> parse_date(std::string_view text) {
   if (text.size() != 10 || text[4] != '-' || text[7] != '-') return std::nullopt;
   const auto year = text.substr(0, 4), month = text.substr(5, 2), day = text.substr(8, 2);
-  if (!all_digits(year) || !all_digits(month) || !all_digits(day)) return std::nullopt;
+  if (!text::all_ascii_digits(year) || !text::all_ascii_digits(month) ||
+      !text::all_ascii_digits(day)) {
+    return std::nullopt;
+  }
   const std::chrono::year_month_day date{
-      std::chrono::year{digits_value(year)},
-      std::chrono::month{static_cast<unsigned>(digits_value(month))},
-      std::chrono::day{static_cast<unsigned>(digits_value(day))}};
+      std::chrono::year{text::ascii_digits_value(year)},
+      std::chrono::month{static_cast<unsigned>(text::ascii_digits_value(month))},
+      std::chrono::day{static_cast<unsigned>(text::ascii_digits_value(day))}};
   if (!date.ok()) return std::nullopt;
   return date;
 }
@@ -36,8 +27,8 @@ std::optional<std::chrono::year_month_day> parse_date(std::string_view text) {
 std::optional<MonthKey> parse_month(std::string_view text) {
   if (text.size() != 7 || text[4] != '-') return std::nullopt;
   const auto year = text.substr(0, 4), month = text.substr(5, 2);
-  if (!all_digits(year) || !all_digits(month)) return std::nullopt;
-  return MonthKey{digits_value(year), digits_value(month)};
+  if (!text::all_ascii_digits(year) || !text::all_ascii_digits(month)) return std::nullopt;
+  return MonthKey{text::ascii_digits_value(year), text::ascii_digits_value(month)};
 }
 
 std::string format_date(std::chrono::year_month_day date) {

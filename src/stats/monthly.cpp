@@ -16,9 +16,8 @@ namespace {
 // The day of month written at bytes 8 and 9 of a date; 0 when there is none.
 int day_of_month(std::string_view date) {
   if (date.size() < 10) return 0;
-  const char tens = date[8], ones = date[9];
-  if (tens < '0' || tens > '9' || ones < '0' || ones > '9') return 0;
-  return (tens - '0') * 10 + (ones - '0');
+  const auto day = date.substr(8, 2);
+  return text::all_ascii_digits(day) ? text::ascii_digits_value(day) : 0;
 }
 
 std::vector<std::string> record_snippets(const EntryRefs& sorted) {
@@ -127,13 +126,9 @@ std::string monthly_stats_json(const MonthlyStats& stats) {
         .member_uint("to", change.to)
         .end_object();
   }
-  writer.end_array()
-      .member("pattern", stats.pattern)
-      .member("suggestion", stats.suggestion)
-      .member("efficiencyNote", stats.efficiency_note)
-      .member_strings("recordTitles", stats.record_titles)
-      .member_strings("recordSnippets", stats.record_snippets)
-      .end_object();
+  writer.end_array();
+  write_sentences_and_titles(writer, stats.sentences, stats.record_titles);
+  writer.member_strings("recordSnippets", stats.record_snippets).end_object();
   return writer.take();
 }
 

@@ -48,10 +48,7 @@ struct MonthlyStats {
   std::array<MonthPhase, 3> phases{};
   // Goals present in both boundary snapshots, ascending by goal.
   std::vector<GoalChange> goal_evolution;
-  // The report sentences, filled in by the report writer.
-  std::string pattern;
-  std::string suggestion;
-  std::string efficiency_note;
+  ReportSentences sentences;
   std::vector<std::string> record_titles;
   std::vector<std::string> record_snippets;
   // Topic → entries carrying it, in order of first appearance; feeds the report

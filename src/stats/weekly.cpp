@@ -85,12 +85,9 @@ std::string weekly_stats_json(const WeeklyStats& stats) {
         .member_uint("to", move.to)
         .end_object();
   }
-  writer.end_object()
-      .member("pattern", stats.pattern)
-      .member("suggestion", stats.suggestion)
-      .member("efficiencyNote", stats.efficiency_note)
-      .member_strings("recordTitles", stats.record_titles)
-      .end_object();
+  writer.end_object();
+  write_sentences_and_titles(writer, stats.sentences, stats.record_titles);
+  writer.end_object();
   return writer.take();
 }
 

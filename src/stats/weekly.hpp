@@ -43,10 +43,7 @@ struct WeeklyStats {
   // In order of first appearance over the week's entries.
   std::vector<std::pair<std::string, std::size_t>> topic_counts;
   std::map<std::string, GoalMove> goal_progress;
-  // The report sentences, filled in by the report writer.
-  std::string pattern;
-  std::string suggestion;
-  std::string efficiency_note;
+  ReportSentences sentences;
   std::vector<std::string> record_titles;
 };
 

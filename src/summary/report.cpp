@@ -1,6 +1,8 @@
 #include "summary/report.hpp"
 
 #include <algorithm>
+#include <optional>
+#include <string_view>
 
 #include <fmt/format.h>
 
@@ -33,6 +35,43 @@ std::string ability_note(float initiative, float focus, float persistence) {
 
 bool all_zero(float a, float b, float c) { return a == 0.0f && b == 0.0f && c == 0.0f; }
 
+// What the sentences of a month or a week are made of.
+struct PeriodFacts {
+  std::string_view this_period;  // how the work sentence names the period
+  std::string_view next_period;  // how the next step names what follows
+  const TopicCounts& topic_counts;
+  std::size_t total_entries = 0;
+  float initiative = 0.0f;
+  float focus = 0.0f;
+  float persistence = 0.0f;
+  // Shown after the efficiency note when given; a month has none.
+  std::optional<std::string_view> focus_trend;
+};
+
+PeriodReport period_report(const PeriodFacts& facts) {
+  const auto ranked = rank_topics(facts.topic_counts);
+  PeriodReport report;
+  if (facts.total_entries == 0) {
+    report.work = fmt::format("{}无工作记录", facts.this_period);
+  } else if (ranked.empty()) {
+    report.work = fmt::format("{}完成 {} 项工作", facts.this_period, facts.total_entries);
+  } else {
+    report.work = fmt::format("{}推进 {} 条工作主线：{}", facts.this_period,
+                              std::min<std::size_t>(ranked.size(), 3), leading_topics(ranked));
+  }
+  report.next_step = ranked.empty() ? std::string(kNoTopicNextStep)
+                                    : fmt::format("{}可继续推进「{}」直至交付", facts.next_period,
+                                                  leading_topic(ranked));
+  const float a = facts.initiative, f = facts.focus, p = facts.persistence;
+  if (!all_zero(a, f, p)) {
+    report.efficiency_note = ability_note(a, f, p);
+    if (facts.focus_trend) {
+      report.efficiency_note += fmt::format("（趋势：{}）", *facts.focus_trend);
+    }
+  }
+  return report;
+}
+
 }  // namespace
 
 TopicCounts rank_topics(TopicCounts counts) {
@@ -44,49 +83,27 @@ TopicCounts rank_topics(TopicCounts counts) {
 }
 
 PeriodReport monthly_report(const stats::MonthlyStats& stats) {
-  const auto ranked = rank_topics(stats.topic_counts);
-  const std::size_t total = stats.total_entries;
-  PeriodReport report;
-  if (total == 0) {
-    report.work = "本月无工作记录";
-  } else if (ranked.empty()) {
-    report.work = fmt::format("本月完成 {} 项工作", total);
-  } else {
-    report.work = fmt::format("本月推进 {} 条工作主线：{}", std::min<std::size_t>(ranked.size(), 3),
-                              leading_topics(ranked));
-  }
-  report.next_step = ranked.empty()
-                         ? std::string(kNoTopicNextStep)
-                         : fmt::format("下月可继续推进「{}」直至交付", leading_topic(ranked));
   const auto& avg = stats.avg_ratings;
-  const float a = avg[stats::kInitiative], f = avg[stats::kFocus], p = avg[stats::kPersistence];
-  if (!all_zero(a, f, p)) report.efficiency_note = ability_note(a, f, p);
-  return report;
+  return period_report({.this_period = "本月",
+                        .next_period = "下月",
+                        .topic_counts = stats.topic_counts,
+                        .total_entries = stats.total_entries,
+                        .initiative = avg[stats::kInitiative],
+                        .focus = avg[stats::kFocus],
+                        .persistence = avg[stats::kPersistence],
+                        .focus_trend = std::nullopt});
 }
 
 PeriodReport weekly_report(const stats::WeeklyStats& stats) {
-  const auto ranked = rank_topics(stats.topic_counts);
-  const std::size_t total = stats.total_entries;
-  PeriodReport report;
-  if (total == 0) {
-    report.work = "本期无工作记录";
-  } else if (ranked.empty()) {
-    report.work = fmt::format("本期完成 {} 项工作", total);
-  } else {
-    report.work = fmt::format("本期推进 {} 条工作主线：{}", std::min<std::size_t>(ranked.size(), 3),
-                              leading_topics(ranked));
-  }
-  report.next_step = ranked.empty()
-                         ? std::string(kNoTopicNextStep)
-                         : fmt::format("下一步可继续推进「{}」直至交付", leading_topic(ranked));
   const auto& avgs = stats.daily_avgs;
-  const float a = avgs[stats::kInitiative].this_week, f = avgs[stats::kFocus].this_week,
-              p = avgs[stats::kPersistence].this_week;
-  if (!all_zero(a, f, p)) {
-    report.efficiency_note =
-        fmt::format("{}（趋势：{}）", ability_note(a, f, p), avgs[stats::kFocus].trend);
-  }
-  return report;
+  return period_report({.this_period = "本期",
+                        .next_period = "下一步",
+                        .topic_counts = stats.topic_counts,
+                        .total_entries = stats.total_entries,
+                        .initiative = avgs[stats::kInitiative].this_week,
+                        .focus = avgs[stats::kFocus].this_week,
+                        .persistence = avgs[stats::kPersistence].this_week,
+                        .focus_trend = avgs[stats::kFocus].trend});
 }
 
 PeriodReport daily_report(const stats::DailyStats& stats) {
@@ -108,16 +125,8 @@ PeriodReport daily_report(const stats::DailyStats& stats) {
   return report;
 }
 
-void store_sentences(const PeriodReport& report, stats::MonthlyStats& stats) {
-  stats.pattern = report.work;
-  stats.suggestion = report.next_step;
-  stats.efficiency_note = report.efficiency_note;
-}
-
-void store_sentences(const PeriodReport& report, stats::WeeklyStats& stats) {
-  stats.pattern = report.work;
-  stats.suggestion = report.next_step;
-  stats.efficiency_note = report.efficiency_note;
+void store_sentences(const PeriodReport& report, stats::ReportSentences& sentences) {
+  sentences = {report.work, report.next_step, report.efficiency_note};
 }
 
 }  // namespace summary

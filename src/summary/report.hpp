@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "stats/common.hpp"
 #include "stats/daily.hpp"
 #include "stats/monthly.hpp"
 #include "stats/weekly.hpp"
@@ -36,7 +37,6 @@ PeriodReport daily_report(const stats::DailyStats& stats);
 
 // Copies the sentences into the pattern, suggestion and efficiency note that a
 // month or week keeps in its statistics.
-void store_sentences(const PeriodReport& report, stats::MonthlyStats& stats);
-void store_sentences(const PeriodReport& report, stats::WeeklyStats& stats);
+void store_sentences(const PeriodReport& report, stats::ReportSentences& sentences);
 
 }  // namespace summary

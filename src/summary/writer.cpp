@@ -1,6 +1,7 @@
 #include "summary/writer.hpp"
 
 #include <ctime>
+#include <utility>
 
 #include <fmt/chrono.h>
 #include <fmt/format.h>
@@ -9,6 +10,7 @@
 #include "journal/periods.hpp"
 #include "store/atomic.hpp"
 #include "store/layout.hpp"
+#include "summary/periods.hpp"
 #include "util/text.hpp"
 
 namespace summary {
@@ -20,17 +22,19 @@ struct KindInfo {
   std::string_view section_heading;  // empty: the kind has no section block
 };
 
-KindInfo kind_info(std::string_view kind) {
-  if (kind == "monthly") return {"monthly", "月报 ", "月度工作总结"};
-  if (kind == "weekly") return {"weekly", "周报 ", ""};
-  if (kind == "daily") return {"daily", "日报 ", ""};
-  if (kind == "yearly") return {"yearly", "年报 ", "年度工作总结"};
-  return {kind, "报告 ", ""};
+KindInfo kind_info(ReportKind kind) {
+  switch (kind) {
+    case ReportKind::Monthly: return {"monthly", "月报 ", "月度工作总结"};
+    case ReportKind::Weekly: return {"weekly", "周报 ", ""};
+    case ReportKind::Daily: return {"daily", "日报 ", ""};
+    case ReportKind::Yearly: return {"yearly", "年报 ", "年度工作总结"};
+  }
+  std::unreachable();
 }
 
 }  // namespace
 
-std::filesystem::path summary_path(std::string_view kind, std::string_view period) {
+std::filesystem::path summary_path(ReportKind kind, std::string_view period) {
   return std::filesystem::path(store::kSummaryDir) / kind_info(kind).folder /
          (std::string(period) + ".md");
 }
@@ -40,9 +44,8 @@ std::string utc_stamp(std::chrono::system_clock::time_point time) {
                      fmt::gmtime(std::chrono::system_clock::to_time_t(time)));
 }
 
-std::string summary_text(std::string_view kind, std::string_view period,
-                         std::string_view stats_json, const PeriodReport& report,
-                         std::string_view stamp) {
+std::string summary_text(ReportKind kind, std::string_view period, std::string_view stats_json,
+                         const PeriodReport& report, std::string_view stamp) {
   const KindInfo info = kind_info(kind);
   std::string out;
   out += "# ";
@@ -74,9 +77,8 @@ std::string summary_text(std::string_view kind, std::string_view period,
   return out;
 }
 
-std::expected<void, std::string> write_summary(const store::Workspace& workspace,
-                                               std::string_view kind, std::string_view period,
-                                               std::string_view stats_json,
+std::expected<void, std::string> write_summary(const store::Workspace& workspace, ReportKind kind,
+                                               std::string_view period, std::string_view stats_json,
                                                const PeriodReport& report) {
   const auto path = summary_path(kind, period);
   if (auto made = workspace.files().create_directories(path.parent_path()); !made) {
@@ -99,13 +101,13 @@ std::expected<ReportCounts, std::string> write_reports(
     auto stats = stats::build_monthly_stats(days, snapshots, month);
     if (!stats) return std::unexpected(stats.error());
     auto report = monthly_report(*stats);
-    store_sentences(report, *stats);
-    if (stats->pattern.empty()) {
+    store_sentences(report, stats->sentences);
+    if (stats->sentences.pattern.empty()) {
       report.work =
           fmt::format("本月记录 {} 条 / {} 天", stats->total_entries, stats->days_recorded);
     }
-    if (auto written =
-            write_summary(workspace, "monthly", month, stats::monthly_stats_json(*stats), report);
+    if (auto written = write_summary(workspace, ReportKind::Monthly, month,
+                                     stats::monthly_stats_json(*stats), report);
         !written) {
       return std::unexpected(written.error());
     }
@@ -114,26 +116,26 @@ std::expected<ReportCounts, std::string> write_reports(
     days.forget_days();
   }
 
-  for (const auto start : journal::kWeekStarts) {
+  for (const auto start : kWeekStarts) {
     auto stats = stats::build_weekly_stats(days, snapshots, start);
     if (!stats) return std::unexpected(stats.error());
     const auto report = weekly_report(*stats);
-    store_sentences(report, *stats);
-    if (auto written =
-            write_summary(workspace, "weekly", stats->period, stats::weekly_stats_json(*stats), report);
+    store_sentences(report, stats->sentences);
+    if (auto written = write_summary(workspace, ReportKind::Weekly, stats->period,
+                                     stats::weekly_stats_json(*stats), report);
         !written) {
       return std::unexpected(written.error());
     }
     ++counts.weekly;
   }
 
-  for (const auto& day : journal::day_list(records)) {
+  for (const auto& day : day_list(records)) {
     // A recorded date that is no day key (a file named 2026-07.md) cannot be
     // listed; it simply has no daily report.
     const auto stats = stats::build_daily_stats(days, day);
     if (!stats) continue;
-    if (auto written = write_summary(workspace, "daily", day, stats::daily_stats_json(*stats),
-                                     daily_report(*stats));
+    if (auto written = write_summary(workspace, ReportKind::Daily, day,
+                                     stats::daily_stats_json(*stats), daily_report(*stats));
         !written) {
       return std::unexpected(written.error());
     }

@@ -19,23 +19,23 @@
 
 namespace summary {
 
-// summary/{folder of kind}/{period}.md, relative to the root; a kind without a
-// table row uses its own name as folder.
-std::filesystem::path summary_path(std::string_view kind, std::string_view period);
+// The kinds of report, each with its own folder below summary/ and its own title.
+enum class ReportKind { Monthly, Weekly, Daily, Yearly };
+
+// summary/{folder of `kind`}/{period}.md, relative to the root.
+std::filesystem::path summary_path(ReportKind kind, std::string_view period);
 
 // `time` in UTC as "%Y-%m-%dT%H:%M:%SZ".
 std::string utc_stamp(std::chrono::system_clock::time_point time);
 
 // The whole text of a summary file generated at `stamp`.
-std::string summary_text(std::string_view kind, std::string_view period,
-                         std::string_view stats_json, const PeriodReport& report,
-                         std::string_view stamp);
+std::string summary_text(ReportKind kind, std::string_view period, std::string_view stats_json,
+                         const PeriodReport& report, std::string_view stamp);
 
 // Writes the summary file of one period, stamped now, replacing any earlier one;
 // fails with "创建 summary 目录失败: " or "写入 summary 缓存失败: " and the detail.
-std::expected<void, std::string> write_summary(const store::Workspace& workspace,
-                                               std::string_view kind, std::string_view period,
-                                               std::string_view stats_json,
+std::expected<void, std::string> write_summary(const store::Workspace& workspace, ReportKind kind,
+                                               std::string_view period, std::string_view stats_json,
                                                const PeriodReport& report);
 
 // Files written by the report stage, per kind.

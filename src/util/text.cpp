@@ -1,5 +1,7 @@
 #include "util/text.hpp"
 
+#include <algorithm>
+
 #include <unicode/uchar.h>
 #include <unicode/utf8.h>
 
@@ -153,6 +155,29 @@ std::vector<std::string_view> lines(std::string_view s) {
     start = newline + 1;
   }
   return out;
+}
+
+bool all_ascii_digits(std::string_view s) { return std::ranges::all_of(s, is_ascii_digit); }
+
+int ascii_digits_value(std::string_view s) {
+  int value = 0;
+  for (const char c : s) value = value * 10 + (c - '0');
+  return value;
+}
+
+std::optional<std::uint64_t> unsigned_decimal(std::string_view s, std::uint64_t max) {
+  if (s.starts_with('+')) s.remove_prefix(1);
+  if (s.empty()) return std::nullopt;
+  std::uint64_t value = 0;
+  for (const char c : s) {
+    if (!is_ascii_digit(c)) return std::nullopt;
+    const auto digit = static_cast<std::uint64_t>(c - '0');
+    // Compared without computing the larger value, which could wrap around
+    // for a `max` near the type's limit.
+    if (value > max / 10 || digit > max - value * 10) return std::nullopt;
+    value = value * 10 + digit;
+  }
+  return value;
 }
 
 }  // namespace text

@@ -4,7 +4,10 @@
 // characters are Unicode scalar values, "white space" is the Unicode White_Space
 // property. Bytes that do not decode are treated as ordinary non-space characters.
 
+#include <algorithm>
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -54,5 +57,34 @@ bool is_char_boundary(std::string_view s, std::size_t i);
 // The lines of `s`: pieces ended by "\n" or by the end of the text, with a "\r"
 // before the "\n" removed. A final "\n" does not start a further, empty line.
 std::vector<std::string_view> lines(std::string_view s);
+
+// ASCII digits
+//
+// Dates, times and numbers in file names and files are written with the bytes
+// '0' to '9' only; a digit of another script is an ordinary character there.
+
+// True when `c` is one of the bytes '0' to '9'.
+constexpr bool is_ascii_digit(char c) { return c >= '0' && c <= '9'; }
+
+// True when every byte of `s` is an ASCII digit (so also when `s` is empty).
+bool all_ascii_digits(std::string_view s);
+
+// The value of `s`, which must be all ASCII digits and at most nine of them.
+int ascii_digits_value(std::string_view s);
+
+// The value of `s` as ASCII digits after an optional leading "+", when there is
+// at least one digit and the value is at most `max`; nothing otherwise.
+std::optional<std::uint64_t> unsigned_decimal(std::string_view s, std::uint64_t max);
+
+// Sorting
+
+// `texts` in ascending byte order, each distinct text once.
+template <typename Text>
+std::vector<Text> sorted_unique(std::vector<Text> texts) {
+  std::ranges::sort(texts);
+  const auto [first, last] = std::ranges::unique(texts);
+  texts.erase(first, last);
+  return texts;
+}
 
 }  // namespace text

@@ -112,7 +112,7 @@ TEST(GoalTextBuilderTest, MatchesFilingLineByLine) {
     std::string base;
     const int piece_count = static_cast<int>(random() % 7);
     for (int i = 0; i < piece_count; ++i) base += pieces[random() % pieces.size()];
-    goals::GoalTextBuilder builder(base, false);
+    goals::GoalTextBuilder builder(base, goals::ReuseLines::No);
     std::string expected = base;
     for (int i = 0; i < 6; ++i) {
       const auto& section = sections[random() % sections.size()];
@@ -125,7 +125,7 @@ TEST(GoalTextBuilderTest, MatchesFilingLineByLine) {
 }
 
 TEST(GoalTextBuilderTest, ReusedLinesAreClaimedOncePerRegion) {
-  goals::GoalTextBuilder builder("# 学习\n## 英语\n- L\r\n## 算法\n- M\n", true);
+  goals::GoalTextBuilder builder("# 学习\n## 英语\n- L\r\n## 算法\n- M\n", goals::ReuseLines::Yes);
   EXPECT_FALSE(builder.file("- L", "英语"));  // claims the existing line
   EXPECT_TRUE(builder.file("- L", "英语"));   // a second equal record still lands
   EXPECT_TRUE(builder.file("- M", "英语"));   // - M lies outside the 英语 region

@@ -67,7 +67,9 @@ Outcome capture(const fs::path& root, const std::expected<void, std::string>& re
   return outcome;
 }
 
-// The stage done one step at a time, as the goal operations define it.
+// The stage done one step at a time through the single-goal operations: each
+// goal created and its file reset, then each record's line appended, each step
+// writing what it changed before the next one starts.
 std::expected<void, std::string> step_by_step(const fs::path& root,
                                               const std::vector<std::string>& goal_list,
                                               const std::vector<journal::JournalEntry>& records,
@@ -115,8 +117,8 @@ const std::vector<journal::JournalEntry> kRecords = {
 
 }  // namespace
 
-// Writing each file once must leave the files, graph nodes, warnings and
-// failure text of the step-by-step order, also when a step fails part-way.
+// Writing each file once must leave the same files, graph nodes, warnings and
+// failure text as step_by_step, also when a step fails part-way.
 TEST(WriteGoalFilesTest, LeavesWhatTheStepByStepOrderLeaves) {
   // "./生活" and "生活" name one file; "/tmp/x" and "_index" are unsafe.
   const std::vector<std::string> goal_list = {"./生活", "/tmp/x", "_index", "学习/英语",

@@ -116,3 +116,13 @@ TEST(TitleFromFileNameTest, NeedsMdAndMoreThanFourteenBytes) {
   EXPECT_FALSE(journal::title_from_file_name("2026-07-05-abc.txt"));
   EXPECT_FALSE(journal::title_from_file_name("2026-07-1中文.md"));
 }
+
+TEST(DisplayTitleTest, FileNameTitleElseOwnTitle) {
+  JournalEntry entry;
+  entry.title = "own";
+  entry.file_name = "2026-07-05-1中.md";
+  EXPECT_EQ(journal::display_title(entry), "1中");
+  // A name whose cut would split a character is shown by the entry's own title.
+  entry.file_name = "2026-07-1中.md";
+  EXPECT_EQ(journal::display_title(entry), "own");
+}

@@ -51,10 +51,6 @@ TEST(DailyStatsTest, MeansSkipZerosAndTiesPickTheRightMoment) {
       "2026-07-05", {rated("08:00", {2, 2, 2, 3, 0}), rated("09:00", {1, 3, 3, 1, 0})});
   EXPECT_FALSE(calm.highlight);   // best initiative + affect has initiative 2
   EXPECT_FALSE(calm.breakpoint);  // weakest has focus 2 and persistence 2
-
-  // A name whose cut would split a character is shown by the entry's own title.
-  EXPECT_EQ(stats::display_title(rated("09:00", {}, "2026-07-05-1中.md")), "1中");
-  EXPECT_EQ(stats::display_title(rated("09:00", {}, "2026-07-1中.md")), "own");
 }
 
 TEST(WeeklyStatsTest, TrendBoundsAreStrictIn32BitArithmetic) {

@@ -80,15 +80,19 @@ TEST(SummaryFileTest, TextOfEachKind) {
       "\n\n<details><summary>统计数据（JSON）</summary>\n\n```json\n{}\n```\n\n</details>\n";
   const std::string head =
       "\n\n> AI 回看 · 生成于 S\n\n## 本期工作回顾\n\n- **本期工作**：W\n- **下一步推进**：N";
-  EXPECT_EQ(summary::summary_text("monthly", "2026-07", "{}", report, "S"),
+  EXPECT_EQ(summary::summary_text(summary::ReportKind::Monthly, "2026-07", "{}", report, "S"),
             "# 月报 2026-07" + head + "\n- **效能附注**：E" +
                 "\n\n## 月度工作总结\n\n### H1\n\nB1\n\n### H2\n\nB2\n" + tail);
-  EXPECT_EQ(summary::summary_text("weekly", "2026-w27", "{}", report, "S"),
+  EXPECT_EQ(summary::summary_text(summary::ReportKind::Weekly, "2026-w27", "{}", report, "S"),
             "# 周报 2026-w27" + head + "\n- **效能附注**：E" + tail);
-  EXPECT_EQ(summary::summary_text("daily", "2026-07-05", "{}", {"W", "N", " \u3000", {}}, "S"),
+  EXPECT_EQ(summary::summary_text(summary::ReportKind::Daily, "2026-07-05", "{}",
+                                  {"W", "N", " \u3000", {}}, "S"),
             "# 日报 2026-07-05" + head + tail);
-  EXPECT_TRUE(summary::summary_text("other", "p", "{}", report, "S").starts_with("# 报告 p\n"));
-  EXPECT_EQ(summary::summary_path("yearly", "2026"), std::filesystem::path("summary/yearly/2026.md"));
+  EXPECT_EQ(summary::summary_text(summary::ReportKind::Yearly, "2026", "{}", report, "S"),
+            "# 年报 2026" + head + "\n- **效能附注**：E" +
+                "\n\n## 年度工作总结\n\n### H1\n\nB1\n\n### H2\n\nB2\n" + tail);
+  EXPECT_EQ(summary::summary_path(summary::ReportKind::Yearly, "2026"),
+            std::filesystem::path("summary/yearly/2026.md"));
 
   using namespace std::chrono;
   EXPECT_EQ(summary::utc_stamp(sys_days{year{2026} / 7 / 5} + hours{23} + minutes{4} + seconds{9}),

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <limits>
+
 using text::char_count;
 using text::first_chars;
 using text::split_white_space;
@@ -56,4 +59,22 @@ TEST(TextTest, CharacterBoundaries) {
   EXPECT_FALSE(text::is_char_boundary(s, 10));
   EXPECT_FALSE(text::is_char_boundary(s, 11));
   EXPECT_TRUE(text::is_char_boundary(s, s.size()));
+}
+
+TEST(AsciiDigitsTest, UnsignedDecimalTakesOnePlusAndStopsAtItsLimit) {
+  EXPECT_EQ(text::unsigned_decimal("+007", 255), 7u);
+  EXPECT_EQ(text::unsigned_decimal("255", 255), 255u);
+  EXPECT_FALSE(text::unsigned_decimal("256", 255));
+  EXPECT_FALSE(text::unsigned_decimal("9", 5));
+  EXPECT_FALSE(text::unsigned_decimal("+", 255));
+  EXPECT_FALSE(text::unsigned_decimal("", 255));
+  EXPECT_FALSE(text::unsigned_decimal("++1", 255));
+  EXPECT_FALSE(text::unsigned_decimal("-1", 255));
+  EXPECT_FALSE(text::unsigned_decimal("1 ", 255));
+  // A full-width digit is no ASCII digit.
+  EXPECT_FALSE(text::unsigned_decimal("\uFF11", 255));
+  constexpr auto kMax = std::numeric_limits<std::uint64_t>::max();
+  EXPECT_EQ(text::unsigned_decimal("18446744073709551615", kMax), kMax);
+  EXPECT_FALSE(text::unsigned_decimal("18446744073709551616", kMax));
+  EXPECT_FALSE(text::unsigned_decimal("99999999999999999999", kMax));
 }

@@ -1,0 +1,23 @@
+#pragma once
+
+// The failure a run ends with, apart from the run itself, so that the
+// self-check can end a run without depending on it.
+
+#include <string>
+
+namespace cli {
+
+// How a run ended when it did not succeed.
+struct RunFailure {
+  enum class Kind {
+    // The entry prints "补全失败: " and the text; exit status 1.
+    Failed,
+    // A self-check found an inconsistency: the text is printed as it is and the
+    // process stops with status 3.
+    HardStop,
+  };
+  Kind kind = Kind::Failed;
+  std::string text;
+};
+
+}  // namespace cli
