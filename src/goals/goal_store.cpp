@@ -50,9 +50,11 @@ struct StageFile {
   bool written = false;
 };
 
-// The goal-file stage. Every goal file is computed in memory and written once;
-// where a step fails, the files and graph nodes that the step-by-step order
-// would already have produced are written before the failure is returned.
+// The goal-file stage. Every goal file is computed in memory and written once.
+// The stage leaves what creating and resetting each goal in turn, then filing
+// each record's line, would leave: where a step fails, the files and graph
+// nodes that the steps before it would have produced are written before the
+// failure is returned.
 class GoalStage {
  public:
   GoalStage(store::Workspace& workspace, const std::vector<std::string>& goal_list,
@@ -95,7 +97,7 @@ class GoalStage {
       auto key = key_of(path);
       if (const auto found = file_by_key_.find(key); found != file_by_key_.end()) {
         // Written earlier in this run, so it exists and reads back fine.
-        files_[found->second].text = GoalTextBuilder(new_goal_text(name), false);
+        files_[found->second].text = GoalTextBuilder(new_goal_text(name), ReuseLines::No);
         goal_file_[k] = found->second;
         covered_ = k + 1;
         continue;
@@ -112,7 +114,7 @@ class GoalStage {
       goal_file_[k] = files_.size();
       file_by_key_.emplace(std::move(key), files_.size());
       files_.push_back(
-          {std::move(path), true, existed, GoalTextBuilder(new_goal_text(name), false), false});
+          {std::move(path), true, existed, GoalTextBuilder(new_goal_text(name), ReuseLines::No), false});
       covered_ = k + 1;
     }
   }
@@ -151,7 +153,7 @@ class GoalStage {
     // Not reset by this run: lines left by an earlier run are reused.
     const std::size_t index = files_.size();
     file_by_key_.emplace(std::move(key), index);
-    files_.push_back({std::move(path), false, true, GoalTextBuilder(std::move(*read), true), false});
+    files_.push_back({std::move(path), false, true, GoalTextBuilder(std::move(*read), ReuseLines::Yes), false});
     return index;
   }
 
@@ -161,8 +163,8 @@ class GoalStage {
       auto& file = files_[*goal_file_[k]];
       if (file.written) continue;
       file.written = true;
-      // Written whole by atomic replace, even where the step-by-step order
-      // resets in place: a crash or a full disk must not leave a torn goal file.
+      // Written whole by atomic replace, the reset included: a crash or a full
+      // disk must not leave a torn goal file.
       auto written = tree_.write_atomic(file.path, file.text.text());
       if (!written && file.existed) {
         fail_goal_write(k, k + 1, "重置目标文件失败: " + written.error());
@@ -231,7 +233,8 @@ class GoalStage {
   std::map<std::string, std::size_t> file_by_key_;
   std::vector<std::optional<std::size_t>> goal_file_;
   std::vector<bool> unsafe_;
-  // Goals whose node the step-by-step order would have saved.
+  // Goals whose create step came before the failure, if any: their nodes are
+  // saved.
   std::size_t covered_ = 0;
   std::optional<std::string> failure_;
   bool goal_write_failed_ = false;

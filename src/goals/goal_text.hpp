@@ -25,11 +25,6 @@ class GoalTextBuilder {
   // file that the run does not reset keeps its content from the previous run.
   GoalTextBuilder(std::string base, ReuseLines reuse);
 
-  // The same with the choice as a bool, for the goal stage until it passes
-  // ReuseLines.
-  GoalTextBuilder(std::string base, bool reuse_existing_lines)
-      : GoalTextBuilder(std::move(base), reuse_existing_lines ? ReuseLines::Yes : ReuseLines::No) {}
-
   // Files `line` into the first section named `section` (or at the end). When
   // reuse is on and the target region holds an unclaimed equal line of the base
   // text, that line is claimed and nothing is written. True when written.
