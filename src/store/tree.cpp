@@ -51,16 +51,19 @@ int directory_open_error(int dir, const std::string& name, int error) {
   return error;
 }
 
+// Whether a walk makes the directories it does not find.
+enum class Missing { Fail, Create };
+
 // Opens the directory made of the first `count` components below the base,
-// one component at a time without following links; with `create`, missing
+// one component at a time without following links; with Missing::Create, missing
 // ones are made on the way.
 std::expected<fsx::UniqueFd, int> open_directory(const std::filesystem::path& base,
                                                  const std::vector<std::string>& parts,
-                                                 std::size_t count, bool create, FileHook* hook) {
+                                                 std::size_t count, Missing missing, FileHook* hook) {
   // The base itself is used as given and may be a link; a missing one is made
   // like any directory a caller asks for.
   fsx::UniqueFd dir(::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!dir && errno == ENOENT && create) {
+  if (!dir && errno == ENOENT && missing == Missing::Create) {
     if (const auto injected = run_hook(hook, FileStep::MakeDirectory, base)) {
       return std::unexpected(*injected);
     }
@@ -75,7 +78,7 @@ std::expected<fsx::UniqueFd, int> open_directory(const std::filesystem::path& ba
     shown /= name;
     constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
     int next = ::openat(dir.get(), name.c_str(), kFlags);
-    if (next < 0 && errno == ENOENT && create) {
+    if (next < 0 && errno == ENOENT && missing == Missing::Create) {
       if (const auto injected = run_hook(hook, FileStep::MakeDirectory, shown)) {
         return std::unexpected(*injected);
       }
@@ -97,12 +100,12 @@ struct Parent {
 };
 
 std::expected<Parent, int> open_parent(const std::filesystem::path& base,
-                                       const std::filesystem::path& relative, bool create,
+                                       const std::filesystem::path& relative, Missing missing,
                                        FileHook* hook) {
   auto parts = components(relative);
   if (!parts) return std::unexpected(parts.error());
   if (parts->empty()) return std::unexpected(EINVAL);
-  auto dir = open_directory(base, *parts, parts->size() - 1, create, hook);
+  auto dir = open_directory(base, *parts, parts->size() - 1, missing, hook);
   if (!dir) return std::unexpected(dir.error());
   return Parent{std::move(*dir), std::move(parts->back())};
 }
@@ -208,20 +211,20 @@ std::expected<void, std::string> Tree::create_directories(
     const std::filesystem::path& relative) const {
   const auto parts = components(relative);
   if (!parts) return failure(parts.error());
-  const auto dir = open_directory(base_, *parts, parts->size(), true, hook_);
+  const auto dir = open_directory(base_, *parts, parts->size(), Missing::Create, hook_);
   if (!dir) return failure(dir.error());
   return {};
 }
 
 EntryKind Tree::kind(const std::filesystem::path& relative) const {
-  const auto parent = open_parent(base_, relative, false, hook_);
+  const auto parent = open_parent(base_, relative, Missing::Fail, hook_);
   if (!parent) return parent.error() == ELOOP ? EntryKind::Link : EntryKind::Missing;
   return kind_at(parent->dir.get(), parent->name);
 }
 
 std::expected<fsx::UniqueFd, std::string> Tree::open_read(
     const std::filesystem::path& relative) const {
-  const auto parent = open_parent(base_, relative, false, hook_);
+  const auto parent = open_parent(base_, relative, Missing::Fail, hook_);
   if (!parent) return failure(parent.error());
   fsx::UniqueFd fd(::openat(parent->dir.get(), parent->name.c_str(),
                             O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
@@ -249,7 +252,7 @@ std::expected<std::vector<fsx::DirEntry>, std::string> Tree::list(
     const std::filesystem::path& relative) const {
   const auto parts = components(relative);
   if (!parts) return failure(parts.error());
-  auto dir = open_directory(base_, *parts, parts->size(), false, hook_);
+  auto dir = open_directory(base_, *parts, parts->size(), Missing::Fail, hook_);
   if (!dir) return failure(dir.error());
   DIR* stream = ::fdopendir(dir->get());
   if (stream == nullptr) return failure(errno);
@@ -273,7 +276,7 @@ std::expected<std::vector<fsx::DirEntry>, std::string> Tree::list(
 
 std::expected<void, std::string> Tree::write_plain(const std::filesystem::path& relative,
                                                    std::string_view bytes) const {
-  const auto parent = open_parent(base_, relative, false, hook_);
+  const auto parent = open_parent(base_, relative, Missing::Fail, hook_);
   if (!parent) return failure(parent.error());
   const auto path = shown(relative);
   auto fd = create_file(parent->dir.get(), parent->name, FileStep::WritePlain, path, hook_);
@@ -294,7 +297,7 @@ std::expected<void, std::string> Tree::write_atomic(const std::filesystem::path&
 std::expected<void, std::string> Tree::write_atomic(const std::filesystem::path& relative,
                                                     const Producer& produce,
                                                     Durability durability) const {
-  const auto parent = open_parent(base_, relative, true, hook_);
+  const auto parent = open_parent(base_, relative, Missing::Create, hook_);
   if (!parent) return failure(parent.error());
   const int dir = parent->dir.get();
   const std::string& name = parent->name;
