@@ -113,12 +113,7 @@ json topics_expected(const std::vector<journal::JournalEntry>& records) {
 }
 
 json graph_expected(const graph::Graph& graph) {
-  std::size_t records = 0, goals = 0, topics = 0;
-  for (const auto& node : graph.nodes) {
-    if (std::holds_alternative<graph::Record>(node)) ++records;
-    if (std::holds_alternative<graph::Goal>(node)) ++goals;
-    if (std::holds_alternative<graph::Topic>(node)) ++topics;
-  }
+  const auto counts = graph::count_graph(graph);
   json edges = json::array();
   for (const auto& edge : graph.edges) {
     edges.push_back({{"confirmed", edge.confirmed},
@@ -128,9 +123,12 @@ json graph_expected(const graph::Graph& graph) {
   }
   json out = json::object();
   out["__meta"] = {
-      {"edge_count", graph.edges.size()},
+      {"edge_count", counts.edges},
       {"nodes",
-       {{"goal", goals}, {"record", records}, {"topic", topics}, {"total", graph.nodes.size()}}},
+       {{"goal", counts.goals},
+        {"record", counts.records},
+        {"topic", counts.topics},
+        {"total", counts.nodes}}},
   };
   out["edges"] = std::move(edges);
   return out;

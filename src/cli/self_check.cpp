@@ -59,12 +59,8 @@ std::expected<void, RunFailure> self_check(store::Workspace& workspace,
   std::optional<graph::Graph> reloaded_graph;
   if (!workspace.holds_saved(store::kGraphFile)) reloaded_graph = graph::load_graph(workspace);
   const graph::Graph& graph = reloaded_graph ? *reloaded_graph : saved;
-  std::unordered_set<std::string_view> ids;
-  std::size_t record_nodes = 0;
-  for (const auto& node : graph.nodes) {
-    ids.insert(graph::node_id(node));
-    if (std::holds_alternative<graph::Record>(node)) ++record_nodes;
-  }
+  const auto ids = graph::node_ids(graph);
+  const std::size_t record_nodes = graph::count_graph(graph).records;
   std::vector<std::string> dangling;
   for (const auto& edge : graph.edges) {
     if (!ids.contains(edge.from) || !ids.contains(edge.to)) dangling.push_back(debug_quoted(edge.id));

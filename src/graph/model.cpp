@@ -550,10 +550,27 @@ Graph load_graph(store::Workspace& workspace) {
   return workspace.load_state_from_file<Graph>(store::kGraphFile, read_graph);
 }
 
-void prune_dangling_edges(Graph& graph) {
+std::unordered_set<std::string_view> node_ids(const Graph& graph) {
   std::unordered_set<std::string_view> ids;
   ids.reserve(graph.nodes.size());
   for (const auto& node : graph.nodes) ids.insert(node_id(node));
+  return ids;
+}
+
+GraphCounts count_graph(const Graph& graph) {
+  GraphCounts counts;
+  counts.nodes = graph.nodes.size();
+  counts.edges = graph.edges.size();
+  for (const auto& node : graph.nodes) {
+    if (std::holds_alternative<Record>(node)) ++counts.records;
+    if (std::holds_alternative<Goal>(node)) ++counts.goals;
+    if (std::holds_alternative<Topic>(node)) ++counts.topics;
+  }
+  return counts;
+}
+
+void prune_dangling_edges(Graph& graph) {
+  const auto ids = node_ids(graph);
   std::erase_if(graph.edges, [&](const Edge& e) {
     return !ids.contains(e.from) || !ids.contains(e.to);
   });

@@ -10,6 +10,7 @@
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <variant>
 #include <vector>
 
@@ -86,6 +87,19 @@ std::optional<Graph> read_graph(int fd);
 // Loads graph.json of the workspace; any problem gives the empty graph. The
 // workspace remembers what stood there for the next save.
 Graph load_graph(store::Workspace& workspace);
+
+// The ids of all nodes, as views into `graph`.
+std::unordered_set<std::string_view> node_ids(const Graph& graph);
+
+// Node counts by kind and the edge count of a graph.
+struct GraphCounts {
+  std::size_t nodes = 0;
+  std::size_t records = 0;
+  std::size_t goals = 0;
+  std::size_t topics = 0;
+  std::size_t edges = 0;
+};
+GraphCounts count_graph(const Graph& graph);
 
 // Drops edges whose from or to names no node, keeping the order of the rest.
 void prune_dangling_edges(Graph& graph);

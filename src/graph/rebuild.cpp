@@ -217,16 +217,5 @@ Graph rebuild_and_complete(Graph previous, const std::vector<journal::JournalEnt
   return editor.take();
 }
 
-GraphCounts count_graph(const Graph& graph) {
-  GraphCounts counts;
-  counts.nodes = graph.nodes.size();
-  counts.edges = graph.edges.size();
-  for (const auto& node : graph.nodes) {
-    if (std::holds_alternative<Record>(node)) ++counts.records;
-    if (std::holds_alternative<Goal>(node)) ++counts.goals;
-    if (std::holds_alternative<Topic>(node)) ++counts.topics;
-  }
-  return counts;
-}
 
 }  // namespace graph

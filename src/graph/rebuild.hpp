@@ -37,14 +37,4 @@ void complete_record_topic_edges(Graph& graph, const std::vector<journal::Journa
 Graph rebuild_and_complete(Graph previous, const std::vector<journal::JournalEntry>& records,
                            const std::vector<GoalSeed>& goals, const RecordTopics& map);
 
-// Node counts by kind and the edge count of a graph.
-struct GraphCounts {
-  std::size_t nodes = 0;
-  std::size_t records = 0;
-  std::size_t goals = 0;
-  std::size_t topics = 0;
-  std::size_t edges = 0;
-};
-GraphCounts count_graph(const Graph& graph);
-
 }  // namespace graph

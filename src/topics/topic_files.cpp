@@ -29,11 +29,10 @@ struct IndexLine {
 }  // namespace
 
 std::string topics_index_text(const graph::Graph& graph) {
-  std::unordered_set<std::string_view> ids;
+  const auto ids = graph::node_ids(graph);
   // Every topic node under an id; a hand-edited file may repeat an id.
   std::unordered_map<std::string_view, std::vector<std::string_view>> topic_names_by_id;
   for (const auto& node : graph.nodes) {
-    ids.insert(graph::node_id(node));
     if (const auto* topic = std::get_if<graph::Topic>(&node)) {
       topic_names_by_id[topic->id].push_back(topic->name);
     }
