@@ -3,7 +3,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstddef>
-#include <iterator>
 #include <ctime>
 #include <limits>
 #include <optional>
@@ -15,10 +14,9 @@
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
 
+#include "store/json_read.hpp"
 #include "store/json_text.hpp"
 #include "store/layout.hpp"
-#include "util/fs.hpp"
-#include "util/text.hpp"
 
 namespace graph {
 
@@ -480,68 +478,15 @@ void write_node(store::JsonWriter& w, const Node& node) {
 
 }  // namespace
 
-namespace {
-
-// Walks the pieces of a Utf8Reader as one run of characters, for the parser.
-class PieceIterator {
- public:
-  using iterator_category = std::input_iterator_tag;
-  using value_type = char;
-  using difference_type = std::ptrdiff_t;
-  using pointer = const char*;
-  using reference = const char&;
-
-  PieceIterator() = default;
-  explicit PieceIterator(fsx::Utf8Reader& reader) : reader_(&reader) { fill(); }
-
-  reference operator*() const { return piece_[at_]; }
-  PieceIterator& operator++() {
-    if (++at_ == piece_.size()) fill();
-    return *this;
-  }
-  // Only ever compared with the end.
-  bool operator==(const PieceIterator& other) const { return reader_ == other.reader_; }
-  std::string_view piece() const { return piece_; }
-
- private:
-  void fill() {
-    piece_ = reader_->next();
-    at_ = 0;
-    if (piece_.empty()) reader_ = nullptr;
-  }
-
-  fsx::Utf8Reader* reader_ = nullptr;
-  std::string_view piece_;
-  std::size_t at_ = 0;
-};
-
-}  // namespace
-
 std::optional<Graph> read_graph(int fd) {
-  fsx::Utf8Reader reader(fd);
-  PieceIterator first(reader);
-  // The parser would skip a byte-order mark silently; the file form has none.
-  if (first.piece().starts_with("\xEF\xBB\xBF")) return std::nullopt;
-  GraphReader graph_reader;
-  try {
-    if (!json::sax_parse(first, PieceIterator{}, &graph_reader) || !reader.ok()) {
-      return std::nullopt;
-    }
-  } catch (...) {
-    return std::nullopt;
-  }
-  return graph_reader.take();
+  GraphReader reader;
+  if (!store::read_json_events(fd, reader)) return std::nullopt;
+  return reader.take();
 }
 
 std::optional<Graph> parse_graph(std::string_view text) {
-  // The parser would skip a byte-order mark silently; the file form has none.
-  if (text.starts_with("\xEF\xBB\xBF") || !text::is_valid_utf8(text)) return std::nullopt;
   GraphReader reader;
-  try {
-    if (!json::sax_parse(text, &reader)) return std::nullopt;
-  } catch (...) {
-    return std::nullopt;
-  }
+  if (!store::read_json_events(text, reader)) return std::nullopt;
   return reader.take();
 }
 

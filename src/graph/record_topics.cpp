@@ -6,9 +6,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include "store/json_read.hpp"
 #include "store/json_text.hpp"
 #include "store/layout.hpp"
-#include "util/text.hpp"
 
 namespace graph {
 
@@ -74,14 +74,8 @@ class RecordTopicsReader final : public nlohmann::json_sax<json> {
 }  // namespace
 
 std::optional<RecordTopics> parse_record_topics(std::string_view text) {
-  // The parser would skip a byte-order mark silently; the file form has none.
-  if (text.starts_with("\xEF\xBB\xBF") || !text::is_valid_utf8(text)) return std::nullopt;
   RecordTopicsReader reader;
-  try {
-    if (!json::sax_parse(text, &reader)) return std::nullopt;
-  } catch (...) {
-    return std::nullopt;
-  }
+  if (!store::read_json_events(text, reader)) return std::nullopt;
   return reader.take();
 }
 

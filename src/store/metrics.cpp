@@ -3,9 +3,9 @@
 #include <array>
 #include <nlohmann/json.hpp>
 
+#include "store/json_read.hpp"
 #include "store/json_text.hpp"
 #include "store/layout.hpp"
-#include "util/text.hpp"
 
 namespace store {
 namespace {
@@ -96,12 +96,9 @@ class MetricsReader : public nlohmann::json_sax<nlohmann::json> {
 }  // namespace
 
 std::optional<Metrics> parse_metrics(std::string_view text) {
-  if (text.starts_with("\xEF\xBB\xBF") || !text::is_valid_utf8(text)) return std::nullopt;
   Metrics metrics;
   MetricsReader reader(metrics);
-  const bool parsed =
-      nlohmann::json::sax_parse(text, &reader, nlohmann::json::input_format_t::json, true);
-  if (!parsed || !reader.ok()) return std::nullopt;
+  if (!read_json_events(text, reader) || !reader.ok()) return std::nullopt;
   return metrics;
 }
 
