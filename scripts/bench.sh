@@ -23,7 +23,7 @@ median() {
   local name=$1 prepare=$2 command=$3
   hyperfine --warmup 1 --runs "$runs" --style none --export-json "$work/$name.json" \
     --prepare "$prepare" "$command" >/dev/null
-  python3 -c 'import json,sys; print(f"{json.load(open(sys.argv[1]))[\"results\"][0][\"median\"]:.3f}")' \
+  python3 -c 'import json,sys; print("%.3f" % json.load(open(sys.argv[1]))["results"][0]["median"])' \
     "$work/$name.json"
 }
 
