@@ -1,11 +1,17 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build needs, only those that are missing.
+# Installs the Debian packages the build needs, only those that are missing;
+# with --package also what building and checking the Debian package needs.
 set -euo pipefail
 
 # clang 19 with its sanitizer and libFuzzer runtimes builds the sanitizer and fuzz builds;
 # llvm-19 brings the symbolizer that puts function names and lines into their reports.
 packages=(g++ cmake ninja-build pkg-config nlohmann-json3-dev libfmt-dev libicu-dev libgtest-dev
   clang-19 libclang-rt-19-dev llvm-19)
+if [ "${1:-}" = --package ]; then
+  # dpkg-shlibdeps (dpkg-dev) finds the runtime dependencies; cpack needs `file`
+  # for it; man renders the manual page.
+  packages+=(dpkg-dev file lintian man-db groff-base)
+fi
 missing=()
 for package in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then

@@ -1,17 +1,22 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything and runs every test twice: with
-# the default compiler in build/, and with clang 19 under AddressSanitizer and
-# UndefinedBehaviorSanitizer in build-asan/ (the fuzz corpora run in both).
+# Installs what is missing, builds everything and runs every test twice, with
+# warnings as errors in both builds: with g++ in build/, and with clang 19
+# under AddressSanitizer and UndefinedBehaviorSanitizer in build-asan/ (the
+# fuzz corpora run in both). Then builds the Debian package from build/ and
+# checks it (scripts/package.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_CXX_COMPILER=g++ -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
 cmake --build build
 ctest --test-dir build --output-on-failure -j2
 
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_CXX_COMPILER=clang++-19 -DBACKFILL_SANITIZE=ON
+  -DCMAKE_CXX_COMPILER=clang++-19 -DBACKFILL_SANITIZE=ON -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
 cmake --build build-asan
 UBSAN_OPTIONS=print_stacktrace=1 ASAN_SYMBOLIZER_PATH=/usr/lib/llvm-19/bin/llvm-symbolizer \
   ctest --test-dir build-asan --output-on-failure -j2
+
+bash scripts/package.sh build

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iostream>
 #include <set>
 #include <sstream>
 
@@ -33,56 +34,56 @@ std::vector<std::string> lines_of(const std::string& text) {
   return out;
 }
 
-struct FixtureCase {
-  std::string fixture;
-  std::string mode;
-  friend void PrintTo(const FixtureCase& c, std::ostream* os) { *os << c.fixture << "/" << c.mode; }
-};
-
-std::vector<FixtureCase> all_cases() {
-  std::vector<FixtureCase> cases;
-  const auto root = testing_support::fixtures_dir();
-  if (root.empty()) return cases;
-  for (const auto& fixture : fs::directory_iterator(root)) {
-    if (!fixture.is_directory()) continue;
-    for (const char* mode : {"dry", "real", "rerun", "golden"}) {
-      if (fs::is_directory(fixture.path() / mode)) {
-        cases.push_back({fixture.path().filename().string(), mode});
-      }
-    }
+// The whole content of a recorded file; a missing one fails the test, since an
+// empty expectation would otherwise match an empty output.
+std::string recorded(const fs::path& path) {
+  std::error_code ec;
+  if (!fs::is_regular_file(path, ec)) {
+    ADD_FAILURE() << "missing recorded file " << path;
+    return "";
   }
-  std::ranges::sort(cases, [](const auto& a, const auto& b) {
-    return std::tie(a.fixture, a.mode) < std::tie(b.fixture, b.mode);
-  });
-  return cases;
+  return slurp(path);
 }
 
-class FixtureTest : public ::testing::TestWithParam<FixtureCase> {};
+// Lays out an example's workspace before any run in `work`: input/ws, or the
+// repository directory named by input-from.
+void copy_input(const fs::path& example, const fs::path& work) {
+  if (fs::exists(example / "input-from")) {
+    const auto source = fs::path(BACKFILL_SOURCE_DIR) / words(slurp(example / "input-from")).at(0);
+    testing_support::copy_tree(source, work / "ws");
+  } else {
+    testing_support::copy_tree(example / "input", work);
+  }
+}
 
-TEST_P(FixtureTest, MatchesRecordedOutputAndFiles) {
-  const auto& [fixture, mode] = GetParam();
-  const auto base = testing_support::fixtures_dir() / fixture;
+// Runs every recorded run of one mode on a fresh copy of the example and
+// compares statuses, console output and the whole resulting directory.
+void check_mode(const fs::path& example, const std::string& mode) {
+  SCOPED_TRACE(example.filename().string() + "/" + mode);
+  const auto recorded_mode = example / mode;
+  ASSERT_TRUE(fs::is_directory(recorded_mode)) << "no recorded results in " << recorded_mode;
   TempDir work;
-  testing_support::copy_tree(base / "input", work.path());
+  copy_input(example, work.path());
 
   std::vector<fs::path> runs;
-  for (const auto& entry : fs::directory_iterator(base / mode)) {
+  for (const auto& entry : fs::directory_iterator(recorded_mode)) {
     if (entry.is_directory() && entry.path().filename().string().starts_with("run")) {
       runs.push_back(entry.path());
     }
   }
   std::ranges::sort(runs);
-  ASSERT_FALSE(runs.empty());
+  ASSERT_FALSE(runs.empty()) << "no recorded runs in " << recorded_mode;
   for (const auto& run : runs) {
     SCOPED_TRACE(run.filename().string());
-    const auto result =
-        testing_support::run_backfill_binary(words(slurp(run / "args")), work.path());
-    EXPECT_EQ(result.out, slurp(run / "stdout"));
-    EXPECT_EQ(result.err, slurp(run / "stderr"));
-    EXPECT_EQ(std::to_string(result.status), words(slurp(run / "status")).at(0));
+    const auto args = words(recorded(run / "args"));
+    ASSERT_FALSE(args.empty());
+    const auto result = testing_support::run_backfill_binary(args, work.path());
+    EXPECT_EQ(result.out, recorded(run / "stdout"));
+    EXPECT_EQ(result.err, recorded(run / "stderr"));
+    EXPECT_EQ(std::to_string(result.status) + "\n", recorded(run / "status"));
   }
 
-  const auto expected_paths = lines_of(slurp(base / mode / "expected.paths"));
+  const auto expected_paths = lines_of(recorded(recorded_mode / "expected.paths"));
   const auto actual_paths = listing(work.path());
   std::set<std::string> expected_set(expected_paths.begin(), expected_paths.end());
   for (const auto& path : actual_paths) {
@@ -92,18 +93,76 @@ TEST_P(FixtureTest, MatchesRecordedOutputAndFiles) {
   for (const auto& path : expected_paths) {
     EXPECT_TRUE(actual_set.contains(path)) << "missing path " << path;
     if (path.ends_with("/") || !actual_set.contains(path)) continue;
-    const auto expected = masked(path, slurp(base / mode / "expected" / path));
+    const auto expected = masked(path, recorded(recorded_mode / "expected" / path));
     const auto actual = masked(path, slurp(work / path));
     EXPECT_EQ(actual, expected) << "content of " << path;
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Examples, FixtureTest, ::testing::ValuesIn(all_cases()),
+std::vector<fs::path> examples_in(const fs::path& dir) {
+  std::vector<fs::path> examples;
+  for (const auto& entry : fs::directory_iterator(dir)) {
+    if (entry.is_directory()) examples.push_back(entry.path());
+  }
+  std::ranges::sort(examples);
+  return examples;
+}
+
+constexpr const char* kModes[] = {"dry", "real", "rerun", "golden"};
+
+// The bundled examples record every mode; each example and mode is one test,
+// so a bare clone runs the same tests as any other.
+struct BundledCase {
+  std::string example;
+  std::string mode;
+  friend void PrintTo(const BundledCase& c, std::ostream* os) { *os << c.example << "/" << c.mode; }
+};
+
+std::vector<BundledCase> bundled_cases() {
+  std::vector<BundledCase> cases;
+  for (const auto& example : examples_in(testing_support::bundled_examples_dir())) {
+    for (const char* mode : kModes) cases.push_back({example.filename().string(), mode});
+  }
+  return cases;
+}
+
+class BundledExample : public ::testing::TestWithParam<BundledCase> {};
+
+TEST_P(BundledExample, MatchesRecordedOutputAndFiles) {
+  check_mode(testing_support::bundled_examples_dir() / GetParam().example, GetParam().mode);
+}
+
+INSTANTIATE_TEST_SUITE_P(Examples, BundledExample, ::testing::ValuesIn(bundled_cases()),
                          [](const auto& info) {
-                           std::string name = info.param.fixture + "_" + info.param.mode;
+                           std::string name = info.param.example + "_" + info.param.mode;
                            std::ranges::replace(name, '-', '_');
                            return name;
                          });
-GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(FixtureTest);
+
+TEST(BundledExamples, AreThere) {
+  EXPECT_GE(bundled_cases().size(), 8u) << "tests/data lost its examples";
+}
+
+// Further examples beside the checkout run inside this one test, so that their
+// presence adds checks but never changes the number of tests; their absence is
+// said on the test's output.
+TEST(FurtherExamples, MatchRecordedOutputAndFilesWhenPresent) {
+  const auto dir = testing_support::further_examples_dir();
+  if (dir.empty()) {
+    std::cout << "[ further  ] no folder of further example workspaces beside the checkout "
+                 "(../shared/fixtures): 0 run, every one of them left out\n";
+    return;
+  }
+  int ran = 0;
+  for (const auto& example : examples_in(dir)) {
+    for (const char* mode : kModes) {
+      if (!fs::is_directory(example / mode)) continue;
+      check_mode(example, mode);
+      ++ran;
+    }
+  }
+  std::cout << "[ further  ] " << ran << " example runs from " << dir << "\n";
+  EXPECT_GT(ran, 0) << dir << " holds no example workspaces";
+}
 
 }  // namespace

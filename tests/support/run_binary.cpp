@@ -70,7 +70,11 @@ CommandResult run_backfill_binary(const std::vector<std::string>& args,
   return result;
 }
 
-std::filesystem::path fixtures_dir() {
+std::filesystem::path bundled_examples_dir() {
+  return std::filesystem::path(BACKFILL_SOURCE_DIR) / "tests" / "data";
+}
+
+std::filesystem::path further_examples_dir() {
   const auto dir = std::filesystem::path(BACKFILL_SOURCE_DIR) / ".." / "shared" / "fixtures";
   std::error_code ec;
   return std::filesystem::is_directory(dir, ec) ? std::filesystem::canonical(dir, ec)

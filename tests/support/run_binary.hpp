@@ -35,8 +35,11 @@ CommandResult run_backfill_binary(const std::vector<std::string>& args,
                                   const std::filesystem::path& cwd,
                                   const RunOptions& options = {});
 
-// The shared example fixtures beside the project checkout, or an empty path
-// when they are not there.
-std::filesystem::path fixtures_dir();
+// The example workspaces the repository bundles with their recorded results.
+std::filesystem::path bundled_examples_dir();
+
+// A folder of further example workspaces beside the checkout (as in CI), or
+// an empty path when there is none.
+std::filesystem::path further_examples_dir();
 
 }  // namespace testing_support
