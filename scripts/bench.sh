@@ -6,6 +6,10 @@
 # ratio of each to the floor, the growth from 10,000 to 100,000 records and the
 # peak resident memory. A last case files 50,000 records into one goal with a
 # section, where goal-file work must stay linear.
+# Every run starts on a fresh copy that is flushed to disk first, so the copy's
+# write-back does not land in the measured run. The workspaces go below
+# $BENCH_DIR (default: the system's temporary directory); the file system
+# there matters, since a run creates thousands of files.
 # Needs hyperfine and python3 (Debian packages). Usage: scripts/bench.sh [RUNS]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -15,7 +19,7 @@ cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=
 cmake --build build-release >/dev/null
 binary=$(pwd)/build-release/backfill-workspace
 
-work=$(mktemp -d)
+work=$(mktemp -d -p "${BENCH_DIR:-${TMPDIR:-/tmp}}")
 trap 'rm -rf "$work"' EXIT
 
 # Median seconds of one command over the runs, each prepared by `prepare`.
@@ -30,12 +34,13 @@ median() {
 # Peak resident memory in MB of one run on a fresh copy of `template`.
 peak_mb() {
   local template=$1; shift
-  rm -rf "$work/ws" && cp -r "$template" "$work/ws"
+  rm -rf "$work/ws" && cp -r "$template" "$work/ws" && sync
   /usr/bin/time -f %M "$binary" --root "$work/ws" "$@" 2>&1 >/dev/null | tail -n 1 |
     awk '{printf "%.0f", $1 / 1024}'
 }
 
 declare -A first_run
+echo "file system: $(df -T "$work" | awk 'NR == 2 {print $2}'), $(nproc) cores"
 printf '| Records | Read floor | Dry run | First run | Second run | Peak memory (first / second) |\n'
 printf '|---|---|---|---|---|---|\n'
 for records in 10000 100000; do
@@ -45,9 +50,9 @@ for records in 10000 100000; do
   cp -r "$template" "$second" && "$binary" --root "$second" >/dev/null
 
   floor=$(median floor true "tar cf - -C '$template' . | cat >/dev/null")
-  dry=$(median dry "rm -rf '$work/ws' && cp -r '$template' '$work/ws'" "$binary --root '$work/ws' --dry-run")
-  first=$(median first "rm -rf '$work/ws' && cp -r '$template' '$work/ws'" "$binary --root '$work/ws'")
-  again=$(median second "rm -rf '$work/ws' && cp -r '$second' '$work/ws'" "$binary --root '$work/ws'")
+  dry=$(median dry "rm -rf '$work/ws' && cp -r '$template' '$work/ws' && sync" "$binary --root '$work/ws' --dry-run")
+  first=$(median first "rm -rf '$work/ws' && cp -r '$template' '$work/ws' && sync" "$binary --root '$work/ws'")
+  again=$(median second "rm -rf '$work/ws' && cp -r '$second' '$work/ws' && sync" "$binary --root '$work/ws'")
   peak_first=$(peak_mb "$template")
   peak_second=$(peak_mb "$second")
   first_run[$records]=$first
@@ -63,4 +68,4 @@ python3 -c "import sys; print(f'Growth 10,000 → 100,000 records (first run): {
 # One goal with a section holding all 50,000 records.
 python3 scripts/gen-workspace.py "$work/one-goal" 50000 100 1 --one-goal
 echo "50,000 records in one goal, first run: $(median one-goal \
-  "rm -rf '$work/ws' && cp -r '$work/one-goal' '$work/ws'" "$binary --root '$work/ws'") s"
+  "rm -rf '$work/ws' && cp -r '$work/one-goal' '$work/ws' && sync" "$binary --root '$work/ws'") s"
