@@ -3,8 +3,8 @@
 #include <fmt/format.h>
 #include <fmt/ostream.h>
 
-#include "cli/golden.hpp"
-#include "cli/self_check.hpp"
+#include "check/self_check.hpp"
+#include "golden/export.hpp"
 #include "goals/goal_store.hpp"
 #include "goals/goals_index.hpp"
 #include "graph/rebuild.hpp"
@@ -132,10 +132,14 @@ std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std
 
   if (auto done = write_metrics(workspace, n, out, err); !done) return done;
 
-  if (auto done = self_check(workspace, records_list, saved, out); !done) return done;
+  if (auto checked = check::self_check(workspace, records_list, saved, out); !checked) {
+    const auto kind = checked.error().kind == check::Failure::Kind::Inconsistent ? RunFailure::Kind::HardStop
+                                                                                : RunFailure::Kind::Failed;
+    return std::unexpected(RunFailure{kind, std::move(checked.error().text)});
+  }
 
   if (options.emit_golden) {
-    if (auto done = export_golden(workspace.files_at(*options.emit_golden), records_list, scan.goals, saved); !done) {
+    if (auto done = golden::export_golden(workspace.files_at(*options.emit_golden), records_list, scan.goals, saved); !done) {
       return stage_failed(done);
     }
     fmt::print(out, "  ✓ golden 期望集已导出到 {}\n", options.emit_golden->string());

@@ -1,7 +1,7 @@
 #pragma once
 
-// The failure a run ends with, apart from the run itself, so that the
-// self-check can end a run without depending on it.
+// The failure a run ends with, apart from the run itself, so that the entry
+// point can report it without depending on the run.
 
 #include <string>
 

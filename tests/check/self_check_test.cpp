@@ -1,4 +1,4 @@
-#include "cli/self_check.hpp"
+#include "check/self_check.hpp"
 
 #include <gtest/gtest.h>
 
@@ -30,9 +30,9 @@ class SelfCheckTest : public ::testing::Test {
     dir.write(".system/graph.json", graph::graph_to_json(graph));
   }
 
-  std::expected<void, cli::RunFailure> check(const std::vector<journal::JournalEntry>& records) {
+  std::expected<void, check::Failure> check(const std::vector<journal::JournalEntry>& records) {
     store::Workspace workspace(dir.path());
-    return cli::self_check(workspace, records, graph::Graph{}, out);
+    return check::self_check(workspace, records, graph::Graph{}, out);
   }
 
   TempDir dir;
@@ -59,12 +59,12 @@ TEST_F(SelfCheckTest, ChecksTheFileWhenItNoLongerHoldsTheSavedGraph) {
   const auto saved = graph::save_graph(workspace, graph, out);
   ASSERT_TRUE(saved);
   const auto records = {record("2026-07-03-a.md", "09:30")};
-  ASSERT_TRUE(cli::self_check(workspace, records, *saved, out));
+  ASSERT_TRUE(check::self_check(workspace, records, *saved, out));
 
   auto changed = *saved;
   changed.edges = {{"e_gone", "r_20260703_0930", "t_gone", 1.0f, graph::EdgeSource::Llm, false}};
   dir.write(".system/graph.json", graph::graph_to_json(changed));
-  const auto stopped = cli::self_check(workspace, records, *saved, out);
+  const auto stopped = check::self_check(workspace, records, *saved, out);
   ASSERT_FALSE(stopped);
   EXPECT_EQ(stopped.error().text, "图谱存在悬空边: [\"e_gone\"]");
 }
@@ -72,7 +72,7 @@ TEST_F(SelfCheckTest, ChecksTheFileWhenItNoLongerHoldsTheSavedGraph) {
 TEST_F(SelfCheckTest, ReloadFailuresAreOrdinaryFailures) {
   const auto misfiled = check({record("2026-07-05-x.md", "09:30")});
   ASSERT_FALSE(misfiled);
-  EXPECT_EQ(misfiled.error().kind, cli::RunFailure::Kind::Failed);
+  EXPECT_EQ(misfiled.error().kind, check::Failure::Kind::ReloadFailed);
   EXPECT_EQ(misfiled.error().text, "读取日记文件失败: No such file or directory");
 
   const auto bad_name = check({record("2026-07.md", "09:30")});
@@ -85,7 +85,7 @@ TEST_F(SelfCheckTest, RoundTripMismatchesStopHard) {
   auto wrong_time = record("2026-07-03-a.md", "10:00");
   const auto time = check({wrong_time});
   ASSERT_FALSE(time);
-  EXPECT_EQ(time.error().kind, cli::RunFailure::Kind::HardStop);
+  EXPECT_EQ(time.error().kind, check::Failure::Kind::Inconsistent);
   EXPECT_EQ(time.error().text, "round-trip time mismatch\n  left: \"09:30\"\n right: \"10:00\"");
 
   // The scan would give the date of the name; a record claiming another date
@@ -100,7 +100,7 @@ TEST_F(SelfCheckTest, AGoalReadBackFromTheRatingLineStopsHard) {
   dir.write("2026/07/2026-07-03-a.md", "## 09:30\n动2 → 学习/\"精读\"\n");
   const auto result = check({record("2026-07-03-a.md", "09:30")});
   ASSERT_FALSE(result);
-  EXPECT_EQ(result.error().kind, cli::RunFailure::Kind::HardStop);
+  EXPECT_EQ(result.error().kind, check::Failure::Kind::Inconsistent);
   EXPECT_EQ(result.error().text, "原始记录不应被写入目标行，但读回了 goal=Some(\"学习/\\\"精读\\\"\")");
 }
 
@@ -111,7 +111,7 @@ TEST_F(SelfCheckTest, DanglingEdgesStopHardAndAreListedInGraphOrder) {
                graph::Edge{"e1", "g_gone", "r_20260703_0930", 1, {}, false}});
   const auto result = check({record("2026-07-03-a.md", "09:30")});
   ASSERT_FALSE(result);
-  EXPECT_EQ(result.error().kind, cli::RunFailure::Kind::HardStop);
+  EXPECT_EQ(result.error().kind, check::Failure::Kind::Inconsistent);
   EXPECT_EQ(result.error().text, "图谱存在悬空边: [\"e2\", \"e1\"]");
 }
 
@@ -119,7 +119,7 @@ TEST_F(SelfCheckTest, RecordNodeCountMustMatchDistinctKeys) {
   write_graph({});
   const auto result = check({record("2026-07-03-a.md", "09:30")});
   ASSERT_FALSE(result);
-  EXPECT_EQ(result.error().kind, cli::RunFailure::Kind::HardStop);
+  EXPECT_EQ(result.error().kind, check::Failure::Kind::Inconsistent);
   EXPECT_EQ(result.error().text,
             "record 节点数 0 ≠ 去重 date+time 键数 1 (1 条记录中 0 条因时间戳碰撞合并)\n"
             "  left: 0\n right: 1");

@@ -1,4 +1,4 @@
-#include "cli/golden.hpp"
+#include "golden/export.hpp"
 
 #include <algorithm>
 #include <nlohmann/json.hpp>
@@ -8,7 +8,7 @@
 #include "util/fs.hpp"
 #include "util/text.hpp"
 
-namespace cli {
+namespace golden {
 namespace {
 
 using nlohmann::json;
@@ -164,4 +164,4 @@ std::expected<void, std::string> export_golden(const store::Tree& tree,
   return {};
 }
 
-}  // namespace cli
+}  // namespace golden

@@ -11,7 +11,7 @@
 #include "journal/entry.hpp"
 #include "store/tree.hpp"
 
-namespace cli {
+namespace golden {
 
 // Writes records_expected.json, goals_expected.json, topics_expected.json,
 // graph_expected.json and README.md into the "workspace" directory below
@@ -21,4 +21,4 @@ std::expected<void, std::string> export_golden(const store::Tree& dir,
                                                const std::vector<std::string>& goals,
                                                const graph::Graph& graph);
 
-}  // namespace cli
+}  // namespace golden

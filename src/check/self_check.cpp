@@ -1,4 +1,4 @@
-#include "cli/self_check.hpp"
+#include "check/self_check.hpp"
 
 #include <fmt/format.h>
 #include <fmt/ostream.h>
@@ -12,10 +12,10 @@
 #include "store/json_text.hpp"
 #include "store/layout.hpp"
 
-namespace cli {
+namespace check {
 namespace {
 
-RunFailure hard_stop(std::string text) { return {RunFailure::Kind::HardStop, std::move(text)}; }
+Failure hard_stop(std::string text) { return {Failure::Kind::Inconsistent, std::move(text)}; }
 
 // The message followed by the two values it compared.
 std::string with_compared_values(std::string_view message, std::string_view left, std::string_view right) {
@@ -32,12 +32,12 @@ std::string debug_quoted(std::string_view s) {
 
 }  // namespace
 
-std::expected<void, RunFailure> self_check(store::Workspace& workspace,
+std::expected<void, Failure> self_check(store::Workspace& workspace,
                                            const std::vector<journal::JournalEntry>& records,
                                            const graph::Graph& saved, std::ostream& out) {
   const auto& first = records.front();
   const auto reloaded = journal::reload_entry(workspace.root(), first.file_name);
-  if (!reloaded) return std::unexpected(RunFailure{RunFailure::Kind::Failed, reloaded.error()});
+  if (!reloaded) return std::unexpected(Failure{Failure::Kind::ReloadFailed, reloaded.error()});
   if (reloaded->date != first.date) {
     return std::unexpected(hard_stop(
         with_compared_values("round-trip date mismatch", debug_quoted(reloaded->date), debug_quoted(first.date))));
@@ -87,4 +87,4 @@ std::expected<void, RunFailure> self_check(store::Workspace& workspace,
   return {};
 }
 
-}  // namespace cli
+}  // namespace check

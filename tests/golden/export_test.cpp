@@ -1,4 +1,4 @@
-#include "cli/golden.hpp"
+#include "golden/export.hpp"
 
 #include <gtest/gtest.h>
 
@@ -35,7 +35,7 @@ TEST_F(GoldenTest, WritesSortedFilesIntoAWorkspaceSubdirectory) {
   graph.nodes.push_back(graph::Goal{"g_工作", "工作", 0, 1.0f, 2.0f});
   graph.edges.push_back(graph::Edge{"e", "r", "g_工作", 1.0f, graph::EdgeSource::User, true});
 
-  ASSERT_TRUE(cli::export_golden(store::Tree(dir / "out/nested"), records, {"工作", "工作/日报"}, graph));
+  ASSERT_TRUE(golden::export_golden(store::Tree(dir / "out/nested"), records, {"工作", "工作/日报"}, graph));
   const auto base = std::filesystem::path("out/nested/workspace");
   EXPECT_EQ(dir.read(base / "records_expected.json"),
             "{\n"
@@ -87,20 +87,20 @@ TEST_F(GoldenTest, WritesSortedFilesIntoAWorkspaceSubdirectory) {
 }
 
 TEST_F(GoldenTest, EmptyGraphAndDirectoryFailure) {
-  ASSERT_TRUE(cli::export_golden(store::Tree(dir / "g"), {}, {}, graph::Graph{}));
+  ASSERT_TRUE(golden::export_golden(store::Tree(dir / "g"), {}, {}, graph::Graph{}));
   EXPECT_EQ(dir.read("g/workspace/graph_expected.json"),
             "{\n  \"__meta\": {\n    \"edge_count\": 0,\n    \"nodes\": {\n      \"goal\": 0,\n"
             "      \"record\": 0,\n      \"topic\": 0,\n      \"total\": 0\n    }\n  },\n"
             "  \"edges\": []\n}");
   dir.write("file", "");
-  const auto failed = cli::export_golden(store::Tree(dir / "file"), {}, {}, graph::Graph{});
+  const auto failed = golden::export_golden(store::Tree(dir / "file"), {}, {}, graph::Graph{});
   ASSERT_FALSE(failed);
   EXPECT_TRUE(failed.error().starts_with("创建 golden 目录失败: ")) << failed.error();
 }
 
 TEST_F(GoldenTest, WriteFailureNamesThePath) {
   std::filesystem::create_directories(dir / "g/workspace/goals_expected.json");
-  const auto failed = cli::export_golden(store::Tree(dir / "g"), {}, {}, graph::Graph{});
+  const auto failed = golden::export_golden(store::Tree(dir / "g"), {}, {}, graph::Graph{});
   ASSERT_FALSE(failed);
   EXPECT_EQ(failed.error(),
             "写入 " + (dir / "g/workspace/goals_expected.json").string() + " 失败: Is a directory");

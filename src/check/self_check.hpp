@@ -6,21 +6,34 @@
 #include <expected>
 #include <filesystem>
 #include <ostream>
+#include <string>
 #include <vector>
 
-#include "cli/run_failure.hpp"
 #include "graph/model.hpp"
 #include "journal/entry.hpp"
 #include "store/workspace.hpp"
 
-namespace cli {
+namespace check {
+
+// Why the check stopped the run.
+struct Failure {
+  enum class Kind {
+    // The first record could not be read back: the run fails.
+    ReloadFailed,
+    // The files disagree with the records: the text is printed as it is and
+    // the process stops with its own status.
+    Inconsistent,
+  };
+  Kind kind = Kind::ReloadFailed;
+  std::string text;
+};
 
 // Runs the checks in order and prints the success line on `out`. A failed
 // reload is a plain failure; an inconsistency is a hard stop. `saved` is the
 // graph the run last saved; graph.json is read and checked, and parsed only
 // when it no longer holds what was saved.
-std::expected<void, RunFailure> self_check(store::Workspace& workspace,
+std::expected<void, Failure> self_check(store::Workspace& workspace,
                                            const std::vector<journal::JournalEntry>& records,
                                            const graph::Graph& saved, std::ostream& out);
 
-}  // namespace cli
+}  // namespace check
