@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the Debian package from a build directory (default: a Release build in
-# build-release/), checks it with lintian (no error allowed), and runs the
-# packaged command on a copy of the sample workspace and its manual page
-# through man with warnings on. Usage: scripts/package.sh [BUILD_DIR]
+# build-release/), checks it with lintian (no error allowed), renders its
+# manual page through man with warnings on, checks what a plain install puts
+# under its prefix, and runs the packaged command on a copy of the sample
+# workspace. Usage: scripts/package.sh [BUILD_DIR]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -29,5 +30,11 @@ if [ -n "$warnings" ]; then
   echo "$warnings" >&2
   exit 1
 fi
+# A plain install puts the same three files under its prefix, the manual page uncompressed.
+cmake --install "$build" --prefix "$check/prefix" >/dev/null
+for file in bin/backfill-workspace share/man/man1/backfill-workspace.1 \
+  share/doc/backfill-workspace/README.md; do
+  test -f "$check/prefix/$file" || { echo "cmake --install left out $file" >&2; exit 1; }
+done
 cp -r examples/workspace "$check/workspace"
 "$check/root/usr/bin/backfill-workspace" --root "$check/workspace" | tail -n 1
