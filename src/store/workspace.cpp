@@ -1,9 +1,12 @@
 #include "store/workspace.hpp"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <algorithm>
+#include <array>
+#include <cstdint>
 #include <chrono>
 #include <functional>
 
@@ -73,9 +76,35 @@ std::expected<void, std::string> Workspace::ensure_system_dirs() const {
   return {};
 }
 
+bool Workspace::holds(const std::filesystem::path& relative, std::string_view bytes) const {
+  auto fd = tree_.open_read(relative);
+  if (!fd) return false;
+  struct stat st{};
+  if (::fstat(fd->get(), &st) != 0 || static_cast<std::uint64_t>(st.st_size) != bytes.size()) return false;
+  std::array<char, 1 << 16> buffer;
+  std::size_t offset = 0;
+  while (true) {
+    const auto got = ::read(fd->get(), buffer.data(), buffer.size());
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return false;
+    if (got == 0) return offset == bytes.size();
+    const auto n = static_cast<std::size_t>(got);
+    if (offset + n > bytes.size() || bytes.substr(offset, n) != std::string_view(buffer.data(), n)) {
+      return false;
+    }
+    offset += n;
+  }
+}
+
 std::expected<void, std::string> Workspace::write(const std::filesystem::path& relative,
                                                   std::string_view bytes,
                                                   std::string_view failure_prefix) const {
+  // A file that already holds these bytes, with no leftover temporary beside
+  // it, is left as it is: a repeated run then creates no new files, which on a
+  // busy disk is most of its cost, and readers see the same bytes either way.
+  auto temporary = relative;
+  temporary += ".tmp";
+  if (tree_.kind(temporary) == EntryKind::Missing && holds(relative, bytes)) return {};
   if (auto written = write_atomic(tree_, relative, bytes); !written) {
     return std::unexpected(std::string(failure_prefix) + written.error().text());
   }

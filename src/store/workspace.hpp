@@ -54,8 +54,9 @@ class Workspace {
   // order; fails with "创建 .system 目录失败: " and the system's text.
   std::expected<void, std::string> ensure_system_dirs() const;
 
-  // Replaces the derived file `relative` atomically; fails with
-  // `failure_prefix` and the store error's text ("IO 错误: …").
+  // Replaces the derived file `relative` atomically, unless it already holds
+  // exactly `bytes`; fails with `failure_prefix` and the store error's text
+  // ("IO 错误: …").
   std::expected<void, std::string> write(const std::filesystem::path& relative,
                                          std::string_view bytes,
                                          std::string_view failure_prefix) const;
@@ -108,6 +109,8 @@ class Workspace {
   bool holds_saved(const std::filesystem::path& relative) const;
 
  private:
+  // Whether the regular file `relative` holds exactly `bytes`.
+  bool holds(const std::filesystem::path& relative, std::string_view bytes) const;
   // Found::Valid with the bytes when a regular file could be read.
   std::pair<Found, std::string> read_state(const std::filesystem::path& relative) const;
   // Found::Valid with the open file when it is a regular file.

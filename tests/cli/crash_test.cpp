@@ -220,6 +220,8 @@ TEST_F(CrashTest, KilledRunsOfAFreshWorkspaceTearNothingAndSettle) {
 TEST_F(CrashTest, KilledRunsKeepTheUsersEditsAndSettle) {
   write_edited_state();
   const auto moments = sweep(true);
-  EXPECT_GT(moments, 30u);
+  // Fewer than on a fresh workspace: files that already hold their bytes are
+  // not rewritten.
+  EXPECT_GT(moments, 20u);
   RecordProperty("kill_moments", static_cast<int>(moments));
 }

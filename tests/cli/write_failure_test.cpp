@@ -42,6 +42,13 @@ class WriteFailureTest : public ::testing::Test {
     ASSERT_EQ(run_backfill_binary({"--root", "ws"}, state_.path()).status, 0);
     state_.write("ws/2026/08/2026-08-20-新增.md",
                  "## 10:00\n相对路径：资料\\新主题\\x.docx\n分类：学习/英语\n");
+    // A derived file that already holds its bytes is not rewritten; these
+    // would not change (a report when it is stamped in the same second), so they
+    // are removed to make this run write them.
+    for (const char* unchanged : {".system/goals/_index.md", ".system/stats/snapshots/2026-08-31.json",
+                                  "summary/weekly/2026-w27.md"}) {
+      std::filesystem::remove(state_ / "ws" / unchanged);
+    }
     old_ = masked_files(state_ / "ws");
 
     TempDir& reference = copy();
@@ -83,8 +90,11 @@ class WriteFailureTest : public ::testing::Test {
     const long step = step_of(c);
     ASSERT_GE(step, 0) << "no such step";
     TempDir& dir = copy();
-    const auto result =
-        run(dir, {"BACKFILL_FAULT_AT=" + std::to_string(step), "BACKFILL_FAULT_DO=28"});
+    // Matched by kind and path, not by number: a run does not rewrite a report
+    // stamped in the same second as the one on disk, so step numbers vary.
+    const auto result = run(dir, {"BACKFILL_FAULT_MATCH=" + c.kind + ":" + c.path,
+                                  "BACKFILL_FAULT_NTH=" + std::to_string(c.occurrence),
+                                  "BACKFILL_FAULT_DO=28"});
     EXPECT_EQ(result.status, c.status);
     if (c.status == 1) {
       EXPECT_TRUE(result.err.ends_with("补全失败: " + c.message + "\n")) << result.err;

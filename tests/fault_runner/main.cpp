@@ -5,6 +5,7 @@
 //   BACKFILL_FAULT_LOG=FILE    append "INDEX STEP PATH" for every step
 //   BACKFILL_FAULT_AT=N        act at step number N (counted from 0)
 //   BACKFILL_FAULT_MATCH=S:P   act at the first step S whose path contains P
+//   BACKFILL_FAULT_NTH=N       with MATCH: act at the Nth such step instead
 //   BACKFILL_FAULT_DO=kill|E   end the process with SIGKILL, or fail with errno E
 
 #include <csignal>
@@ -44,6 +45,7 @@ class EnvironmentHook final : public store::FileHook {
       : log_(env("BACKFILL_FAULT_LOG")), match_(env("BACKFILL_FAULT_MATCH")),
         action_(env("BACKFILL_FAULT_DO").value_or("kill")) {
     if (const auto at = env("BACKFILL_FAULT_AT")) at_ = std::stol(*at);
+    if (const auto nth = env("BACKFILL_FAULT_NTH")) nth_ = std::stol(*nth);
   }
 
   std::optional<int> before(store::FileStep step, const std::filesystem::path& path) override {
@@ -54,7 +56,7 @@ class EnvironmentHook final : public store::FileHook {
         std::fclose(out);
       }
     }
-    if (!fired_ && (index == at_ || matches(step, path))) {
+    if (!fired_ && (index == at_ || (matches(step, path) && ++matched_ == nth_))) {
       fired_ = true;
       if (action_ == "kill") std::raise(SIGKILL);
       return std::stoi(action_);
@@ -75,6 +77,8 @@ class EnvironmentHook final : public store::FileHook {
   std::string action_;
   long at_ = -1;
   long next_ = 0;
+  long nth_ = 1;
+  long matched_ = 0;
   bool fired_ = false;
 };
 

@@ -108,6 +108,37 @@ TEST_F(TreeTest, SpecialFilesAreNeitherReadNorWrittenAndNothingBlocks) {
   EXPECT_EQ(tree.kind("fifo.json"), store::EntryKind::Other);
 }
 
+TEST_F(TreeTest, DerivedFilesThatHoldTheirBytesAreNotRewritten) {
+  RecordingHook hook;
+  const store::Workspace workspace(ws, &hook);
+  dir.write("ws/same.md", "text");
+  dir.write("ws/other.md", "old");
+  dir.write("ws/stale.md", "text");
+  dir.write("ws/stale.md.tmp", "half");
+  struct stat before{};
+  ASSERT_EQ(::stat((ws / "same.md").c_str(), &before), 0);
+
+  ASSERT_TRUE(workspace.write("same.md", "text", "写入失败: "));
+  EXPECT_TRUE(hook.steps.empty());
+  struct stat after{};
+  ASSERT_EQ(::stat((ws / "same.md").c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+
+  // A longer file, different bytes, or a leftover temporary: replaced as ever.
+  ASSERT_TRUE(workspace.write("same.md", "tex", "写入失败: "));
+  ASSERT_TRUE(workspace.write("other.md", "new", "写入失败: "));
+  ASSERT_TRUE(workspace.write("stale.md", "text", "写入失败: "));
+  EXPECT_EQ(dir.read("ws/same.md"), "tex");
+  EXPECT_EQ(dir.read("ws/other.md"), "new");
+  EXPECT_FALSE(fs::exists(ws / "stale.md.tmp"));
+
+  // A link whose target holds the bytes is still refused.
+  link("linked.md", outside / "target");
+  const auto linked = workspace.write("linked.md", "outside", "写入失败: ");
+  ASSERT_FALSE(linked);
+  EXPECT_NE(linked.error().find(kLoop), std::string::npos) << linked.error();
+}
+
 TEST_F(TreeTest, DurableReplaceFlushesTheDataBeforeAndTheNameAfterTheRename) {
   using enum store::FileStep;
   {
