@@ -5,7 +5,6 @@
 
 #include <cerrno>
 #include <algorithm>
-#include <array>
 #include <cstdint>
 #include <chrono>
 #include <functional>
@@ -16,6 +15,7 @@
 
 #include "store/atomic.hpp"
 #include "store/layout.hpp"
+#include "util/fs.hpp"
 
 namespace store {
 namespace {
@@ -79,21 +79,11 @@ std::expected<void, std::string> Workspace::ensure_system_dirs() const {
 bool Workspace::holds(const std::filesystem::path& relative, std::string_view bytes) const {
   auto fd = tree_.open_read(relative);
   if (!fd) return false;
+  // A different size settles it without reading.
   struct stat st{};
   if (::fstat(fd->get(), &st) != 0 || static_cast<std::uint64_t>(st.st_size) != bytes.size()) return false;
-  std::array<char, 1 << 16> buffer;
-  std::size_t offset = 0;
-  while (true) {
-    const auto got = ::read(fd->get(), buffer.data(), buffer.size());
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return false;
-    if (got == 0) return offset == bytes.size();
-    const auto n = static_cast<std::size_t>(got);
-    if (offset + n > bytes.size() || bytes.substr(offset, n) != std::string_view(buffer.data(), n)) {
-      return false;
-    }
-    offset += n;
-  }
+  const auto existing = fsx::read_all(fd->get());
+  return existing && *existing == bytes;
 }
 
 std::expected<void, std::string> Workspace::write(const std::filesystem::path& relative,
