@@ -36,7 +36,7 @@ std::expected<void, Failure> self_check(store::Workspace& workspace,
                                            const std::vector<journal::JournalEntry>& records,
                                            const graph::Graph& saved, std::ostream& out) {
   const auto& first = records.front();
-  const auto reloaded = journal::reload_entry(workspace.root(), first.file_name);
+  const auto reloaded = journal::reload_entry(workspace.root(), first.file_name, workspace.file_system());
   if (!reloaded) return std::unexpected(Failure{Failure::Kind::ReloadFailed, reloaded.error()});
   if (reloaded->date != first.date) {
     return std::unexpected(hard_stop(
@@ -53,12 +53,9 @@ std::expected<void, Failure> self_check(store::Workspace& workspace,
         hard_stop("原始记录不应被写入目标行，但读回了 goal=Some(" + debug_quoted(*reloaded->goal) + ")"));
   }
 
-  // The check is of graph.json as it stands. When its bytes are those the run
-  // saved, the saved graph is what loading them gives, without parsing tens
-  // of megabytes again.
-  std::optional<graph::Graph> reloaded_graph;
-  if (!workspace.holds_saved(store::kGraphFile)) reloaded_graph = graph::load_graph(workspace);
-  const graph::Graph& graph = reloaded_graph ? *reloaded_graph : saved;
+  // The check is of the graph as the run staged it: nothing is committed
+  // before the check has passed.
+  const graph::Graph& graph = saved;
   const auto ids = graph::node_ids(graph);
   const std::size_t record_nodes = graph::count_graph(graph).records;
   std::vector<std::string> dangling;

@@ -30,8 +30,7 @@ struct Failure {
 
 // Runs the checks in order and prints the success line on `out`. A failed
 // reload is a plain failure; an inconsistency is a hard stop. `saved` is the
-// graph the run last saved; graph.json is read and checked, and parsed only
-// when it no longer holds what was saved.
+// graph as the run staged it.
 std::expected<void, Failure> self_check(store::Workspace& workspace,
                                            const std::vector<journal::JournalEntry>& records,
                                            const graph::Graph& saved, std::ostream& out);

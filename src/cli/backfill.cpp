@@ -1,5 +1,7 @@
 #include "cli/backfill.hpp"
 
+#include <cerrno>
+
 #include <fmt/format.h>
 #include <fmt/ostream.h>
 
@@ -14,9 +16,11 @@
 #include "stats/snapshot.hpp"
 #include "store/layout.hpp"
 #include "store/metrics.hpp"
+#include "store/writer.hpp"
 #include "summary/periods.hpp"
 #include "summary/writer.hpp"
 #include "topics/topic_files.hpp"
+#include "util/interrupt.hpp"
 
 namespace cli {
 namespace {
@@ -44,35 +48,50 @@ void print_plan(const std::vector<journal::JournalEntry>& records,
   fmt::print(out, "  - .system/metrics.json: records={}\n", n);
 }
 
-// Wraps a stage's failure text so the run ends with it.
-template <typename T>
-std::unexpected<RunFailure> stage_failed(const std::expected<T, std::string>& result) {
-  return std::unexpected(failed(result.error()));
+// How a run that stopped at a failure text ends: a noted signal wins, since
+// the text may be only what the signal cut short.
+RunFailure failed_or_interrupted(std::string text) {
+  if (const int signal = interrupt::noted(); signal != 0) {
+    return {RunFailure::Kind::Interrupted, {}, signal, false};
+  }
+  return failed(std::move(text));
 }
 
-Outcome write_metrics(store::Workspace& workspace, std::size_t n, std::ostream& out,
-                      std::ostream& err) {
-  auto metrics = store::load_metrics(workspace);
-  metrics.records = n;
-  if (auto saved = store::save_metrics(workspace, metrics, err); !saved) {
-    return std::unexpected(failed(saved.error()));
-  }
-  fmt::print(out, "  ✓ metrics.json: records={}\n", n);
-  return {};
+template <typename T>
+std::unexpected<RunFailure> stage_failed(const std::expected<T, std::string>& result) {
+  return std::unexpected(failed_or_interrupted(result.error()));
+}
+
+// One run per workspace: the lock on .system is held until the commit is done.
+std::expected<fsx::UniqueFd, RunFailure> lock_workspace(const store::Workspace& workspace,
+                                                         std::ostream& err) {
+  auto lock = workspace.file_system().lock_directory(workspace.root(), store::kSystemDir);
+  if (lock) return std::move(*lock);
+  if (lock.error() == EWOULDBLOCK) return std::unexpected(failed("另一个 backfill-workspace 正在处理该工作区"));
+  // A file system without locks: the run is still worth doing.
+  fmt::print(err, "[warn] 无法锁定工作区: {}\n", fsx::errno_text(lock.error()));
+  return fsx::UniqueFd{};
 }
 
 }  // namespace
 
 std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std::ostream& out,
-                                             std::ostream& err, store::FileHook* hook) {
-  store::Workspace workspace(options.root, hook);
+                                             std::ostream& err, const store::FileSystem& fs) {
+  store::Workspace workspace(options.root, fs);
   const auto& root = options.root;
   fmt::print(out, "▶ 工作区: {}{}\n", root.string(), options.dry_run ? "  [DRY-RUN]" : "");
+  out.flush();
   if (auto dirs = workspace.ensure_system_dirs(); !dirs) {
     return std::unexpected(failed(dirs.error()));
   }
-  auto journal = journal::scan_journal(root, err);
-  if (!journal) return std::unexpected(failed(journal.error()));
+  fsx::UniqueFd lock;
+  if (!options.dry_run) {
+    auto locked = lock_workspace(workspace, err);
+    if (!locked) return std::unexpected(locked.error());
+    lock = std::move(*locked);
+  }
+  auto journal = journal::scan_journal(root, err, fs);
+  if (!journal) return stage_failed(journal);
   const auto& records_list = journal->records;
   const std::size_t n = records_list.size();
   fmt::print(out, "  · 扫描到 {} 条记录\n", n);
@@ -86,65 +105,87 @@ std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std
     return {};
   }
 
-  // Goal files, with the goal nodes in graph.json.
-  auto goal_stage = goals::write_goal_files(workspace, scan.goals, records_list, err);
+  // Declared after the lock, so its leftover temporaries go before the lock does.
+  store::Writer writer(workspace, options.emit_golden, err);
+  const auto stage = [&](store::OutputFiles files) -> std::expected<void, RunFailure> {
+    if (auto staged = writer.stage(std::move(files)); !staged) {
+      return std::unexpected(failed_or_interrupted(staged.error()));
+    }
+    if (interrupt::noted() != 0) return std::unexpected(failed_or_interrupted({}));
+    return {};
+  };
+
+  // Goal files, with the goal nodes in the graph.
+  auto goal_stage = goals::goal_files(workspace, scan.goals, records_list, err);
   if (!goal_stage) return stage_failed(goal_stage);
+  if (auto done = stage(std::move(goal_stage->files)); !done) return done;
   fmt::print(out, "  ✓ goals/ 已生成 ({} 个目标 + _index.md)\n", scan.goals.size());
 
   // Graph: rebuilt from the records and completed in memory, from the graph
-  // the goal stage saved (what a reload would give), then saved once: a save
-  // in between could only be seen by a crash, which leaves the old file.
+  // with the goal nodes, then saved once.
   std::vector<graph::GoalSeed> seeds;
   seeds.reserve(scan.goals.size());
   for (const auto& goal : scan.goals) seeds.push_back({goal, 0});
   graph::Graph previous = goal_stage->graph ? std::move(*goal_stage->graph)
                                             : graph::load_graph(workspace);
   graph::RecordTopics record_topics = graph::load_record_topics(workspace);
-  graph::Graph rebuilt =
+  graph::Graph saved =
       graph::rebuild_and_complete(std::move(previous), records_list, seeds, record_topics);
-  const auto completed = graph::save_graph(workspace, std::move(rebuilt), err);
-  if (!completed) return stage_failed(completed);
-  const graph::Graph& saved = *completed;
+  graph::stamp_for_save(saved);
+  if (auto done = stage({graph::graph_file(saved)}); !done) return done;
   const auto counts = graph::count_graph(saved);
   fmt::print(out, "  ✓ graph.json 已重建: {} 节点 ({} record / {} goal / {} topic), {} 边\n",
              counts.nodes, counts.records, counts.goals, counts.topics, counts.edges);
 
-  if (auto done = topics::write_topics_index(workspace, saved); !done) return stage_failed(done);
-  if (auto done = topics::write_topic_files(workspace, saved, err); !done) return stage_failed(done);
+  if (auto done = stage(topics::topic_files(saved, err)); !done) return done;
   fmt::print(out, "  ✓ topics/ 已派生 ({} 主题节点 + _index.md)\n", counts.topics);
 
-  if (auto done = graph::write_record_topics(workspace, std::move(record_topics), records_list, err); !done) {
-    return stage_failed(done);
+  if (auto file = graph::record_topics_file(std::move(record_topics), records_list)) {
+    if (auto done = stage({std::move(*file)}); !done) return done;
   }
   fmt::print(out, "  ✓ record_topics.json 已写入（保持图谱自洽）\n");
 
-  if (auto done = goals::write_goals_index(workspace, goal_stage->texts); !done) return stage_failed(done);
+  if (auto done = stage({goals::goals_index_file(workspace, goal_stage->texts)}); !done) return done;
   fmt::print(out, "  ✓ goals/_index.md 已派生\n");
 
-  auto snapshots = stats::write_month_end_snapshots(workspace, records_list, scan.goals);
+  auto snapshots = stats::month_end_snapshots(workspace, records_list, scan.goals);
   if (!snapshots) return stage_failed(snapshots);
+  if (auto done = stage(std::move(snapshots->files)); !done) return done;
   fmt::print(out, "  ✓ stats/snapshots/ 月末快照已写入\n");
 
-  const auto reports = summary::write_reports(workspace, *journal, *snapshots);
+  auto reports = summary::reports(workspace, *journal, snapshots->index);
   if (!reports) return stage_failed(reports);
-  fmt::print(out, "  ✓ summary/ 已生成: 月报 {} + 周报 {} + 日报 {}\n", reports->monthly,
-             reports->weekly, reports->daily);
+  if (auto done = stage(std::move(reports->files)); !done) return done;
+  fmt::print(out, "  ✓ summary/ 已生成: 月报 {} + 周报 {} + 日报 {}\n", reports->counts.monthly,
+             reports->counts.weekly, reports->counts.daily);
 
-  if (auto done = write_metrics(workspace, n, out, err); !done) return done;
+  auto metrics = store::load_metrics(workspace);
+  metrics.records = n;
+  if (auto done = stage({store::metrics_file(metrics)}); !done) return done;
+  fmt::print(out, "  ✓ metrics.json: records={}\n", n);
 
   if (auto checked = check::self_check(workspace, records_list, saved, out); !checked) {
-    const auto kind = checked.error().kind == check::Failure::Kind::Inconsistent ? RunFailure::Kind::HardStop
-                                                                                : RunFailure::Kind::Failed;
-    return std::unexpected(RunFailure{kind, std::move(checked.error().text)});
+    if (checked.error().kind == check::Failure::Kind::Inconsistent) {
+      return std::unexpected(RunFailure{RunFailure::Kind::HardStop, std::move(checked.error().text)});
+    }
+    return std::unexpected(failed_or_interrupted(std::move(checked.error().text)));
   }
 
   if (options.emit_golden) {
-    if (auto done = golden::export_golden(workspace.files_at(*options.emit_golden), records_list, scan.goals, saved); !done) {
-      return stage_failed(done);
+    if (auto done = stage(golden::golden_files(*options.emit_golden, records_list, scan.goals, saved));
+        !done) {
+      return done;
     }
     fmt::print(out, "  ✓ golden 期望集已导出到 {}\n", options.emit_golden->string());
   }
 
+  if (auto committed = writer.commit(); !committed) {
+    return std::unexpected(failed_or_interrupted(committed.error()));
+  }
+  // A signal held during the renames ends the run now, with everything written.
+  if (const int signal = interrupt::noted(); signal != 0) {
+    return std::unexpected(RunFailure{RunFailure::Kind::Interrupted, {}, signal, true});
+  }
   fmt::print(out, "\n✅ 补全完成。\n");
   return {};
 }

@@ -7,13 +7,14 @@
 
 #include "cli/options.hpp"
 #include "cli/run_failure.hpp"
-#include "store/tree.hpp"
+#include "store/file_system.hpp"
 
 namespace cli {
 
-// Runs the whole backfill; progress goes to `out`, warnings to `err`. `hook`,
-// when given, watches every step of the file layer (tests only).
+// Runs the whole backfill on `fs`; progress goes to `out`, warnings to `err`.
+// Nothing is replaced unless every stage succeeds.
 std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std::ostream& out,
-                                             std::ostream& err, store::FileHook* hook = nullptr);
+                                             std::ostream& err,
+                                             const store::FileSystem& fs = store::disk());
 
 }  // namespace cli

@@ -6,10 +6,12 @@
 #include "cli/options.hpp"
 #include "cli/run_failure.hpp"
 #include "util/fs.hpp"
+#include "util/interrupt.hpp"
 
 namespace cli {
 
-int run(int argc, char** argv, store::FileHook* hook) {
+int run(int argc, char** argv, const store::FileSystem& fs) {
+  interrupt::install_handlers();
   const auto parsed = parse_arguments(argc, argv);
   if (std::holds_alternative<ShowUsage>(parsed)) {
     std::cout << kUsage << std::flush;
@@ -24,9 +26,13 @@ int run(int argc, char** argv, store::FileHook* hook) {
     std::cerr << "参数错误: 工作区目录不存在: " << options.root.string() << '\n';
     return 2;
   }
-  const auto result = run_backfill(options, std::cout, std::cerr, hook);
+  const auto result = run_backfill(options, std::cout, std::cerr, fs);
   std::cout.flush();
   if (result) return 0;
+  if (result.error().kind == RunFailure::Kind::Interrupted) {
+    std::cerr << (result.error().committed ? "补全中断: 已完成写入" : "补全中断: 未改动任何文件") << '\n';
+    return 128 + result.error().signal;
+  }
   if (result.error().kind == RunFailure::Kind::HardStop) {
     std::cerr << result.error().text << '\n';
     return 3;

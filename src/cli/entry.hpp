@@ -1,11 +1,11 @@
 #pragma once
 
-#include "store/tree.hpp"
+#include "store/file_system.hpp"
 
 namespace cli {
 
-// Runs the command with the process arguments and returns its exit status.
-// `hook`, when given, watches every step of the file layer (tests only).
-int run(int argc, char** argv, store::FileHook* hook = nullptr);
+// Runs the command with the process arguments on `fs` and returns its exit
+// status.
+int run(int argc, char** argv, const store::FileSystem& fs = store::disk());
 
 }  // namespace cli

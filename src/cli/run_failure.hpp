@@ -15,9 +15,15 @@ struct RunFailure {
     // A self-check found an inconsistency: the text is printed as it is and the
     // process stops with status 3.
     HardStop,
+    // A signal stopped the run: before its commit (nothing replaced) or after
+    // it (everything written); the status is 128 and the signal's number.
+    Interrupted,
   };
   Kind kind = Kind::Failed;
   std::string text;
+  // Interrupted only: the signal, and whether the commit had been made.
+  int signal = 0;
+  bool committed = false;
 };
 
 }  // namespace cli

@@ -1,7 +1,7 @@
 #pragma once
 
-// Goal files on disk: creating, resetting and filing entries one at a time, and
-// the whole goal-file stage of a backfill run done in one pass.
+// The goal-file stage of a backfill run: the goal files as the run leaves
+// them, and the graph with the goal nodes.
 
 #include <expected>
 #include <filesystem>
@@ -9,48 +9,37 @@
 #include <optional>
 #include <ostream>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "goals/goal_file.hpp"
 #include "graph/model.hpp"
 #include "journal/entry.hpp"
 #include "store/workspace.hpp"
+#include "store/writer.hpp"
 
 namespace goals {
 
-// Creates the goal file of `name` when missing, puts the goal node (progress 0)
-// into graph.json (a failed save only warns on `err`) and returns the parsed
-// file. A name that would leave the goals directory gets one warning on `err`,
-// no file work, and the parse of a new goal text.
-std::expected<GoalFile, std::string> create_goal(store::Workspace& workspace,
-                                                 std::string_view name, std::ostream& err);
-
-// Overwrites the goal file of `name` with the new-goal text (plain write); an
-// unsafe name is left alone.
-std::expected<void, std::string> reset_goal_file(const store::Workspace& workspace,
-                                                 std::string_view name);
-
-// Files the entry's line into the goal file its goal names, when that file
-// exists and its name is safe; entries without a goal are passed over.
-std::expected<void, std::string> append_entry_to_goal(const store::Workspace& workspace,
-                                                      const journal::JournalEntry& entry);
-
-// What the goal-file stage leaves for the later stages.
+// What the goal-file stage leaves for the writer and the later stages.
 struct GoalStageOutput {
-  // graph.json as the stage saved it; nothing when it did not save it.
+  // The loaded graph with every goal node added (progress 0); nothing when
+  // there are no goals.
   std::optional<graph::Graph> graph;
-  // The text every goal file the stage wrote or read now holds, by its path
-  // relative to the root in normal form.
+  // The text every goal file the stage writes or read holds after the run, by
+  // its path relative to the root in normal form.
   std::map<std::filesystem::path, std::string> texts;
+  // The goal files to write: the run's goals in order, then the other goal
+  // files that receive lines.
+  store::OutputFiles files;
 };
 
-// The goal-file stage: creates and resets the file of every goal of
-// `goal_list` (in order), files every record's line, and adds all goal nodes to
-// graph.json. Leaves the same files, warnings and failure text as doing those
-// steps one by one, but writes each file and the graph only once. Lines already
-// present in a goal file that the run does not reset are not written again.
-std::expected<GoalStageOutput, std::string> write_goal_files(
+// The goal-file stage: every goal of `goal_list` gets its file, holding its
+// header and the lines of its records; a goal "A/B" files its records' lines
+// into section B of A's file when that file exists. A file the run does not
+// reset (A's) keeps its text, and lines it already holds are not added again.
+// Names that would leave the goals directory get a warning on `err` and no
+// file. Fails with "读取目标文件失败: " and the system's text when a goal file
+// that must be read cannot be.
+std::expected<GoalStageOutput, std::string> goal_files(
     store::Workspace& workspace, const std::vector<std::string>& goal_list,
     const std::vector<journal::JournalEntry>& records, std::ostream& err);
 

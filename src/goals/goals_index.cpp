@@ -17,8 +17,22 @@ constexpr std::string_view kSuffix = ".md";
 std::vector<GoalFile> list_goal_files(const store::Workspace& workspace, const KnownTexts& known) {
   std::vector<GoalFile> goals;
   const store::Tree& tree = workspace.files();
-  const auto listing = tree.list(store::kGoalsDir);
-  if (!listing) return goals;
+  auto listing = tree.list(store::kGoalsDir);
+  if (!listing) {
+    if (known.empty()) return goals;
+    listing.emplace();
+  }
+  // Goal files the run is creating are not on disk yet.
+  const std::filesystem::path dir = std::filesystem::path(store::kGoalsDir).lexically_normal();
+  std::size_t listed = listing->size();
+  for (const auto& [path, text] : known) {
+    if (path.parent_path() != dir) continue;
+    const auto name = path.filename().string();
+    const auto at = std::ranges::lower_bound(listing->begin(), listing->begin() + listed, name,
+                                             std::less<>{}, &fsx::DirEntry::name);
+    if (at == listing->begin() + listed || at->name != name) listing->push_back({name, path});
+  }
+  if (listing->size() != listed) std::ranges::stable_sort(*listing, {}, &fsx::DirEntry::name);
   for (const auto& entry : *listing) {
     const std::string_view name = entry.name;
     if (name == kIndexName || name.size() < 3 || !name.ends_with(kSuffix)) continue;
@@ -57,11 +71,10 @@ std::string goals_index_text(const std::vector<GoalFile>& goals) {
   return out;
 }
 
-std::expected<void, std::string> write_goals_index(const store::Workspace& workspace,
-                                                   const KnownTexts& known) {
-  const auto text = goals_index_text(list_goal_files(workspace, known));
-  return workspace.write(std::filesystem::path(store::kGoalsDir) / kIndexName, text,
-                         "写入 goals/_index.md 失败: ");
+store::OutputFile goals_index_file(const store::Workspace& workspace, const KnownTexts& known) {
+  return {store::FileClass::Derived, std::filesystem::path(store::kGoalsDir) / kIndexName,
+          goals_index_text(list_goal_files(workspace, known)), "写入 goals/_index.md 失败: IO 错误: ",
+          {}};
 }
 
 }  // namespace goals

@@ -10,14 +10,16 @@
 
 #include "goals/goal_file.hpp"
 #include "store/workspace.hpp"
+#include "store/writer.hpp"
 
 namespace goals {
 
 // The goal files' texts a run already holds, by path relative to the root in
-// normal form; they stand for reading those files again.
+// normal form; they stand for reading those files again, and for files the run
+// is about to create.
 using KnownTexts = std::map<std::filesystem::path, std::string>;
 
-// Every goal file directly in the goals directory, parsed and sorted by name
+// Every goal file directly in the goals directory, or among `known`, parsed and sorted by name
 // bytes; unreadable files and an unlistable directory are left out silently.
 std::vector<GoalFile> list_goal_files(const store::Workspace& workspace,
                                       const KnownTexts& known = {});
@@ -25,8 +27,7 @@ std::vector<GoalFile> list_goal_files(const store::Workspace& workspace,
 // The index text for `goals` in the given order.
 std::string goals_index_text(const std::vector<GoalFile>& goals);
 
-// Rewrites the goals index from the goal files.
-std::expected<void, std::string> write_goals_index(const store::Workspace& workspace,
-                                                   const KnownTexts& known = {});
+// The goals index built from the goal files.
+store::OutputFile goals_index_file(const store::Workspace& workspace, const KnownTexts& known = {});
 
 }  // namespace goals

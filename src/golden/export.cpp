@@ -136,32 +136,27 @@ json graph_expected(const graph::Graph& graph) {
 
 }  // namespace
 
-std::expected<void, std::string> export_golden(const store::Tree& tree,
-                                               const std::vector<journal::JournalEntry>& records,
-                                               const std::vector<std::string>& goals,
-                                               const graph::Graph& graph) {
+store::OutputFiles golden_files(const std::filesystem::path& dir,
+                                const std::vector<journal::JournalEntry>& records,
+                                const std::vector<std::string>& goals, const graph::Graph& graph) {
   // The directory itself is used as given, a link included; below it nothing
   // is written through a link.
   const std::filesystem::path out = "workspace";
-  if (auto made = fsx::create_directories(tree.base()); !made) {
-    return std::unexpected("创建 golden 目录失败: " + made.error());
-  }
-  if (auto made = tree.create_directories(out); !made) {
-    return std::unexpected("创建 golden 目录失败: " + made.error());
-  }
-  const std::pair<const char*, json> files[] = {
+  const std::pair<const char*, json> values[] = {
       {"records_expected.json", records_expected(records)},
       {"goals_expected.json", goals_expected(records, goals)},
       {"topics_expected.json", topics_expected(records)},
       {"graph_expected.json", graph_expected(graph)},
   };
-  for (const auto& [name, value] : files) {
-    if (auto written = store::write_json_pretty(tree, out / name, value); !written) return written;
+  store::OutputFiles files;
+  for (const auto& [name, value] : values) {
+    files.push_back({store::FileClass::Golden, out / name,
+                     store::to_json_text(value, store::JsonStyle::Pretty),
+                     "写入 " + (dir / out / name).string() + " 失败: ", "创建 golden 目录失败: "});
   }
-  if (auto written = tree.write_plain(out / "README.md", kReadme); !written) {
-    return std::unexpected("写入 golden README 失败: " + written.error());
-  }
-  return {};
+  files.push_back({store::FileClass::Golden, out / "README.md", std::string(kReadme),
+                   "写入 golden README 失败: ", "创建 golden 目录失败: "});
+  return files;
 }
 
 }  // namespace golden

@@ -553,25 +553,23 @@ std::string graph_to_json(const Graph& graph) {
   return w.take();
 }
 
-std::expected<Graph, std::string> save_graph(store::Workspace& workspace, Graph graph,
-                                             std::ostream& err) {
-  if (auto dirs = workspace.ensure_system_dirs(); !dirs) return std::unexpected(dirs.error());
+void stamp_for_save(Graph& graph) {
   prune_dangling_edges(graph);
   graph.version = utc_stamp();
   graph.layout.timestamp = graph.version;
+}
+
+store::OutputFile graph_file(const Graph& graph) {
   // The writer streams plain values and cannot fail, so the serialisation
   // failure text has no path to it here. The text goes to the file as it is
   // made: whole, it would double the memory a large graph takes.
-  const auto produce = [&graph](store::ByteSink& sink) {
+  store::Producer produce = [&graph](store::ByteSink& sink) {
     store::JsonWriter w(store::JsonStyle::Pretty, sink);
     write_graph(w, graph);
     w.flush();
   };
-  if (auto saved = workspace.save_state(store::kGraphFile, produce, "写入 graph.json 失败: ", err);
-      !saved) {
-    return std::unexpected(std::move(saved.error()));
-  }
-  return graph;
+  return {store::FileClass::State, std::string(store::kGraphFile), std::move(produce),
+          "写入 graph.json 失败: IO 错误: ", {}};
 }
 
 }  // namespace graph

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "store/workspace.hpp"
+#include "store/writer.hpp"
 
 namespace graph {
 
@@ -104,13 +105,15 @@ GraphCounts count_graph(const Graph& graph);
 // Drops edges whose from or to names no node, keeping the order of the rest.
 void prune_dangling_edges(Graph& graph);
 
-// Prunes, stamps version and layout timestamp with the current UTC time and
-// writes graph.json atomically and durably; returns the graph as written. A
-// file its load found unreadable is kept as a copy first (warning on `err`).
-std::expected<Graph, std::string> save_graph(store::Workspace& workspace, Graph graph,
-                                             std::ostream& err);
+// Readies `graph` to be saved: prunes it and stamps version and layout
+// timestamp with the current UTC time.
+void stamp_for_save(Graph& graph);
 
-// The exact pretty JSON text of `graph` as save_graph writes it.
+// graph.json holding `graph`, its text made as it is written; `graph` must
+// outlive the staging. A file its load found unreadable is kept as a copy.
+store::OutputFile graph_file(const Graph& graph);
+
+// The exact pretty JSON text of `graph` as graph_file writes it.
 std::string graph_to_json(const Graph& graph);
 
 }  // namespace graph

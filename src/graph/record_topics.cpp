@@ -95,9 +95,8 @@ std::string record_topics_to_json(const RecordTopics& map) {
 // one write at the end, because each write stores the whole map and the next
 // record reads it back; so the map is loaded and written once, and written
 // exactly when some record's entry differed at its turn.
-std::expected<void, std::string> write_record_topics(
-    store::Workspace& workspace, RecordTopics map,
-    const std::vector<journal::JournalEntry>& records, std::ostream& err) {
+std::optional<store::OutputFile> record_topics_file(
+    RecordTopics map, const std::vector<journal::JournalEntry>& records) {
   bool changed = false;
   for (const auto& record : records) {
     if (record.topics.empty()) continue;
@@ -107,10 +106,10 @@ std::expected<void, std::string> write_record_topics(
       changed = true;
     }
   }
-  if (!changed) return {};
-  if (auto dirs = workspace.ensure_system_dirs(); !dirs) return std::unexpected(dirs.error());
-  return workspace.save_state(store::kRecordTopicsFile, record_topics_to_json(map),
-                              "写入 record_topics.json 失败: ", err);
+  if (!changed) return std::nullopt;
+  return store::OutputFile{store::FileClass::State, std::string(store::kRecordTopicsFile),
+                           record_topics_to_json(map), "写入 record_topics.json 失败: IO 错误: ",
+                           {}};
 }
 
 }  // namespace graph

@@ -14,6 +14,7 @@
 
 #include "journal/entry.hpp"
 #include "store/workspace.hpp"
+#include "store/writer.hpp"
 
 namespace graph {
 
@@ -28,16 +29,13 @@ std::optional<RecordTopics> parse_record_topics(std::string_view text);
 // Of two equal keys the later one wins.
 RecordTopics load_record_topics(store::Workspace& workspace);
 
-// The exact pretty JSON text of `map` as write_record_topics stores it.
+// The exact pretty JSON text of `map` as record_topics_file stores it.
 std::string record_topics_to_json(const RecordTopics& map);
 
 // Sets the entry of every record that has topics to its topic list in `map`,
-// the map as this run loaded it, and saves the file when any entry changed;
-// other entries stay. Leaves the file untouched when nothing changed. The
-// file is saved durably; an unreadable one is kept as a copy first (warning
-// on `err`).
-std::expected<void, std::string> write_record_topics(
-    store::Workspace& workspace, RecordTopics map,
-    const std::vector<journal::JournalEntry>& records, std::ostream& err);
+// the map as this run loaded it; other entries stay. The file to write, or
+// nothing when no entry changed.
+std::optional<store::OutputFile> record_topics_file(
+    RecordTopics map, const std::vector<journal::JournalEntry>& records);
 
 }  // namespace graph

@@ -28,14 +28,15 @@ std::optional<int> unsigned_field(std::string_view s) {
 
 // The month directory's listing is sorted by name, so the files of one day are
 // a contiguous run starting at the first name not below the prefix.
-std::vector<JournalEntry> entries_from_listing(const std::vector<fsx::DirEntry>& listing,
+std::vector<JournalEntry> entries_from_listing(const store::FileSystem& fs,
+                                               const std::vector<fsx::DirEntry>& listing,
                                                std::string_view date) {
   const std::string prefix = std::string(date) + "-";
   auto it = std::ranges::lower_bound(listing, prefix, std::less<>{}, &fsx::DirEntry::name);
   std::vector<JournalEntry> entries;
   for (; it != listing.end() && it->name.starts_with(prefix); ++it) {
     if (!it->name.ends_with(".md")) continue;
-    const auto content = fsx::read_text(it->path);
+    const auto content = fs.read_record(it->path);
     if (!content) continue;
     if (auto entry = parse_entry(*content, date, it->name)) entries.push_back(std::move(*entry));
   }
@@ -63,21 +64,22 @@ std::filesystem::path day_dir(const std::filesystem::path& root, int year, int m
 }
 
 std::expected<std::vector<JournalEntry>, std::string> list_day_entries(
-    const std::filesystem::path& root, std::string_view date) {
+    const std::filesystem::path& root, std::string_view date, const store::FileSystem& fs) {
   const auto key = parse_day_key(date);
   if (!key) return invalid_date(date);
-  const auto listing = fsx::list_dir(day_dir(root, key->year, key->month));
+  const auto listing = fs.list_records(day_dir(root, key->year, key->month));
   if (!listing) return std::vector<JournalEntry>{};
-  return entries_from_listing(*listing, date);
+  return entries_from_listing(fs, *listing, date);
 }
 
 std::expected<JournalEntry, std::string> reload_entry(const std::filesystem::path& root,
-                                                      std::string_view file_name) {
+                                                      std::string_view file_name,
+                                                      const store::FileSystem& fs) {
   const auto key = file_name.ends_with(".md") && file_name.size() >= 13
                        ? parse_day_key(file_name.substr(0, 10))
                        : std::nullopt;
   if (!key) return std::unexpected("非法日记文件名: " + std::string(file_name));
-  const auto content = fsx::read_text(day_dir(root, key->year, key->month) / file_name);
+  const auto content = fs.read_record(day_dir(root, key->year, key->month) / file_name);
   if (!content) return std::unexpected("读取日记文件失败: " + content.error());
   auto entry = parse_entry(*content, file_name.substr(0, 10), file_name);
   if (!entry) return std::unexpected("日记文件缺少 ## HH:MM 标题: " + std::string(file_name));
@@ -93,7 +95,7 @@ const std::expected<std::vector<JournalEntry>, std::string>& DayListingCache::da
     const auto scanned = months_ != nullptr ? months_->find(dir) : ScannedMonths::const_iterator{};
     result = months_ != nullptr && scanned != months_->end()
                  ? from_scan(scanned->second, date)
-                 : entries_from_listing(listing(dir), date);
+                 : entries_from_listing(*fs_, listing(dir), date);
   } else {
     result = invalid_date(date);
   }
@@ -119,7 +121,7 @@ std::vector<JournalEntry> DayListingCache::from_scan(const std::vector<FiledReco
 
 const std::vector<fsx::DirEntry>& DayListingCache::listing(const std::filesystem::path& dir) {
   if (const auto found = listings_.find(dir); found != listings_.end()) return found->second;
-  auto listed = fsx::list_dir(dir);
+  auto listed = fs_->list_records(dir);
   return listings_.emplace(dir, listed ? std::move(*listed) : std::vector<fsx::DirEntry>{})
       .first->second;
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "journal/entry.hpp"
+#include "store/file_system.hpp"
 #include "util/fs.hpp"
 
 namespace journal {
@@ -35,13 +36,15 @@ std::filesystem::path day_dir(const std::filesystem::path& root, int year, int m
 // "非法日期: " and the text when `date` is not a day key. A missing directory
 // and unreadable or headingless files simply contribute nothing.
 std::expected<std::vector<JournalEntry>, std::string> list_day_entries(
-    const std::filesystem::path& root, std::string_view date);
+    const std::filesystem::path& root, std::string_view date,
+    const store::FileSystem& fs = store::disk());
 
 // The entry parsed afresh from the file named `file_name` in the directory of its
 // date, or "非法日记文件名: ", "读取日记文件失败: " or "日记文件缺少 ## HH:MM 标题: "
 // with the detail.
 std::expected<JournalEntry, std::string> reload_entry(const std::filesystem::path& root,
-                                                      std::string_view file_name);
+                                                      std::string_view file_name,
+                                                      const store::FileSystem& fs = store::disk());
 
 // A record the workspace scan parsed in a month directory: its index in the
 // run's record list, and whether its goal came from the inventory lines (which
@@ -62,11 +65,12 @@ using ScannedMonths = std::map<std::filesystem::path, std::vector<FiledRecord>>;
 // list_day_entries.
 class DayListingCache {
  public:
-  explicit DayListingCache(std::filesystem::path root) : root_(std::move(root)) {}
+  explicit DayListingCache(std::filesystem::path root, const store::FileSystem& fs = store::disk())
+      : root_(std::move(root)), fs_(&fs) {}
   // `records` and `months` come from the scan and must outlive the cache.
   DayListingCache(std::filesystem::path root, const std::vector<JournalEntry>& records,
-                  const ScannedMonths& months)
-      : root_(std::move(root)), records_(&records), months_(&months) {}
+                  const ScannedMonths& months, const store::FileSystem& fs = store::disk())
+      : root_(std::move(root)), fs_(&fs), records_(&records), months_(&months) {}
 
   const std::filesystem::path& root() const { return root_; }
 
@@ -85,6 +89,7 @@ class DayListingCache {
                                       std::string_view date) const;
 
   std::filesystem::path root_;
+  const store::FileSystem* fs_;
   const std::vector<JournalEntry>* records_ = nullptr;
   const ScannedMonths* months_ = nullptr;
   std::map<std::filesystem::path, std::vector<fsx::DirEntry>> listings_;

@@ -9,6 +9,7 @@
 #include <fmt/format.h>
 
 #include "util/fs.hpp"
+#include "util/interrupt.hpp"
 #include "util/text.hpp"
 
 namespace journal {
@@ -35,12 +36,13 @@ std::vector<std::string_view> split_path_segments(std::string_view rest) {
 // The entries of a year or month directory. One that cannot be listed is
 // skipped, with a warning when it is a directory: its records would otherwise
 // vanish from every derived file without a trace.
-std::optional<std::vector<fsx::DirEntry>> list_level(const fsx::DirEntry& dir,
+std::optional<std::vector<fsx::DirEntry>> list_level(const store::FileSystem& fs,
+                                                     const fsx::DirEntry& dir,
                                                      const std::filesystem::path& shown,
                                                      std::vector<std::string>& warnings) {
-  auto listed = fsx::list_dir(dir.path);
+  auto listed = fs.list_records(dir.path);
   if (listed) return std::move(*listed);
-  if (fsx::is_directory(dir.path)) {
+  if (fs.is_record_directory(dir.path)) {
     warnings.push_back(
         fmt::format("[warn] 跳过无法读取的目录: {}: {}\n", shown.string(), listed.error()));
   }
@@ -66,19 +68,20 @@ struct Walk {
   std::vector<std::string> trailing_warnings;
 };
 
-std::expected<Walk, std::string> walk_tree(const std::filesystem::path& root) {
-  auto years = fsx::list_dir(root);
+std::expected<Walk, std::string> walk_tree(const store::FileSystem& fs,
+                                           const std::filesystem::path& root) {
+  auto years = fs.list_records(root);
   if (!years) return std::unexpected("读取工作区根失败: " + years.error());
   Walk walk;
   std::vector<std::string> pending;
   for (const auto& year : *years) {
     if (year.name.size() != 4 || !text::all_ascii_digits(year.name)) continue;
-    const auto months = list_level(year, root / year.name, pending);
+    const auto months = list_level(fs, year, root / year.name, pending);
     if (!months) continue;
     for (const auto& month : *months) {
       if (month.name.size() != 2 || !text::all_ascii_digits(month.name)) continue;
       const auto shown = root / year.name / month.name;
-      const auto files = list_level(month, shown, pending);
+      const auto files = list_level(fs, month, shown, pending);
       if (!files) continue;
       walk.months.push_back(shown);
       for (const auto& file : *files) {
@@ -100,9 +103,9 @@ struct FileResult {
   std::string warning;
 };
 
-FileResult read_record(const FileJob& job) {
+FileResult read_record(const store::FileSystem& fs, const FileJob& job) {
   FileResult result;
-  const auto content = fsx::read_text(job.path);
+  const auto content = fs.read_record(job.path);
   if (!content) {
     // A record in another encoding, or a FIFO or device under a record's
     // name, would otherwise vanish from every derived file without a trace.
@@ -120,11 +123,13 @@ FileResult read_record(const FileJob& job) {
 
 // Reads every file on all cores; the results stand in walk order. Reading is
 // most of a run's cost, and record files are independent of each other.
-std::vector<FileResult> read_records(const std::vector<FileJob>& jobs) {
+std::vector<FileResult> read_records(const store::FileSystem& fs, const std::vector<FileJob>& jobs) {
   std::vector<FileResult> results(jobs.size());
   std::atomic<std::size_t> next{0};
   const auto work = [&] {
-    for (std::size_t i = next++; i < jobs.size(); i = next++) results[i] = read_record(jobs[i]);
+    for (std::size_t i = next++; i < jobs.size() && interrupt::noted() == 0; i = next++) {
+      results[i] = read_record(fs, jobs[i]);
+    }
   };
   const std::size_t threads =
       std::min<std::size_t>({std::max(1u, std::thread::hardware_concurrency()), 8, jobs.size()});
@@ -156,10 +161,12 @@ void add_inventory_fields(JournalEntry& entry, std::string_view file_text) {
 }
 
 std::expected<Scan, std::string> scan_journal(const std::filesystem::path& root,
-                                              std::ostream& err) {
-  auto walk = walk_tree(root);
+                                              std::ostream& err, const store::FileSystem& fs) {
+  auto walk = walk_tree(fs, root);
   if (!walk) return std::unexpected(walk.error());
-  auto results = read_records(walk->files);
+  auto results = read_records(fs, walk->files);
+  // Stopped part way: what was read stands for nothing.
+  if (interrupt::noted() != 0) return std::unexpected(std::string());
 
   std::vector<JournalEntry> found;
   std::vector<std::size_t> found_at;

@@ -33,9 +33,10 @@ struct Scan {
 // those of reading one file after the other. Unreadable record files and
 // unlistable year or month directories are reported on `err` and skipped;
 // files without a time heading are skipped silently. Fails only when the root
-// cannot be listed.
+// cannot be listed, or with an empty text when a signal was noted.
 std::expected<Scan, std::string> scan_journal(const std::filesystem::path& root,
-                                              std::ostream& err);
+                                              std::ostream& err,
+                                              const store::FileSystem& fs = store::disk());
 
 // What a run infers from the sorted records.
 struct Inference {

@@ -119,10 +119,11 @@ std::vector<GoalChange> SnapshotIndex::movement(std::string_view first, std::str
   return changes;
 }
 
-std::expected<SnapshotIndex, std::string> write_month_end_snapshots(
+std::expected<SnapshotStage, std::string> month_end_snapshots(
     const store::Workspace& workspace, const std::vector<journal::JournalEntry>& records,
     const std::vector<std::string>& goal_names) {
   std::vector<Snapshot> made;
+  store::OutputFiles files;
   Snapshot snapshot;
   for (const auto& goal : goal_names) snapshot.goals[goal] = 0;
   for (const auto& month_text : journal::month_list(records)) {
@@ -130,16 +131,13 @@ std::expected<SnapshotIndex, std::string> write_month_end_snapshots(
     if (!month) return std::unexpected("非法月份: " + month_text);
     const unsigned last_day = last_day_of_month(month->year, month->month).value_or(28);
     snapshot.date = fmt::format("{:04}-{:02}-{:02}", month->year, month->month, last_day);
-    if (auto written = workspace.write(snapshot_path(snapshot.date), snapshot_json(snapshot),
-                                       "写入快照失败: ");
-        !written) {
-      return std::unexpected(written.error());
-    }
+    files.push_back({store::FileClass::Derived, snapshot_path(snapshot.date),
+                     snapshot_json(snapshot), "写入快照失败: IO 错误: ", {}});
     made.push_back(snapshot);
   }
-  SnapshotIndex index(workspace.files());
-  for (const auto& each : made) index.add(each);
-  return index;
+  SnapshotStage stage{SnapshotIndex(workspace.files()), std::move(files)};
+  for (const auto& each : made) stage.index.add(each);
+  return stage;
 }
 
 }  // namespace stats

@@ -15,6 +15,7 @@
 
 #include "journal/entry.hpp"
 #include "store/workspace.hpp"
+#include "store/writer.hpp"
 
 namespace stats {
 
@@ -75,12 +76,17 @@ class SnapshotIndex {
   std::map<std::string, std::optional<Snapshot>, std::less<>> known_;
 };
 
-// Writes, for every month of the records, a snapshot dated the month's last day
-// with every goal at 0, and returns them indexed with those already there.
-// Fails with "非法月份: " and the month text when a month does not parse, or
-// "写入快照失败: " and the store's text when a file cannot be written; months
-// before the failing one stay written.
-std::expected<SnapshotIndex, std::string> write_month_end_snapshots(
+// The month-end snapshots of a run, and the index that answers with them and
+// with those earlier runs left.
+struct SnapshotStage {
+  SnapshotIndex index;
+  store::OutputFiles files;
+};
+
+// For every month of the records, a snapshot dated the month's last day with
+// every goal at 0. Fails with "非法月份: " and the month text when a month does
+// not parse.
+std::expected<SnapshotStage, std::string> month_end_snapshots(
     const store::Workspace& workspace, const std::vector<journal::JournalEntry>& records,
     const std::vector<std::string>& goal_names);
 

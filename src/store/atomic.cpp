@@ -17,13 +17,4 @@ std::string StoreError::text() const {
   return subject;
 }
 
-std::expected<void, StoreError> write_atomic(const Tree& tree,
-                                             const std::filesystem::path& relative,
-                                             std::string_view bytes, Durability durability) {
-  if (auto written = tree.write_atomic(relative, bytes, durability); !written) {
-    return std::unexpected(StoreError::io(std::move(written.error())));
-  }
-  return {};
-}
-
 }  // namespace store

@@ -1,7 +1,6 @@
 #pragma once
 
-// The atomic replace through which derived files are written, and the store's
-// error kinds with the texts callers embed in their own messages.
+// The store's error kinds with the texts callers embed in their own messages.
 
 #include <expected>
 #include <filesystem>
@@ -33,13 +32,5 @@ struct StoreError {
   // The text shown to the user, for example "IO 错误: Permission denied".
   std::string text() const;
 };
-
-// Writes `bytes` to `relative` below `tree` by writing `relative`.tmp beside it
-// and renaming it over the target, creating missing parent directories first.
-// Readers see either the old file or the new one, never a half-written one.
-std::expected<void, StoreError> write_atomic(const Tree& tree,
-                                             const std::filesystem::path& relative,
-                                             std::string_view bytes,
-                                             Durability durability = Durability::Volatile);
 
 }  // namespace store

@@ -228,20 +228,4 @@ std::string to_json_text(const nlohmann::ordered_json& value, JsonStyle style) {
   return writer.take();
 }
 
-std::expected<void, StoreError> write_json_atomic(const Tree& tree,
-                                                  const std::filesystem::path& relative,
-                                                  const nlohmann::ordered_json& value) {
-  return write_atomic(tree, relative, to_json_text(value, JsonStyle::Pretty));
-}
-
-std::expected<void, std::string> write_json_pretty(const Tree& tree,
-                                                   const std::filesystem::path& relative,
-                                                   const nlohmann::json& value) {
-  const std::string text = to_json_text(value, JsonStyle::Pretty);
-  if (auto written = tree.write_plain(relative, text); !written) {
-    return std::unexpected("写入 " + tree.shown(relative).string() + " 失败: " + written.error());
-  }
-  return {};
-}
-
 }  // namespace store

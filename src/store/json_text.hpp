@@ -82,16 +82,4 @@ class JsonWriter {
 std::string to_json_text(const nlohmann::json& value, JsonStyle style = JsonStyle::Pretty);
 std::string to_json_text(const nlohmann::ordered_json& value, JsonStyle style = JsonStyle::Pretty);
 
-// Encodes `value` in the pretty form and writes it with write_atomic.
-std::expected<void, StoreError> write_json_atomic(const Tree& tree,
-                                                  const std::filesystem::path& relative,
-                                                  const nlohmann::ordered_json& value);
-
-// Encodes `value` in the pretty form (keys as the value orders them) and writes
-// it to `relative` below `tree` with a plain write; fails with "写入 <path> 失败: "
-// and the system's text, the path shown from the tree's base.
-std::expected<void, std::string> write_json_pretty(const Tree& tree,
-                                                   const std::filesystem::path& relative,
-                                                   const nlohmann::json& value);
-
 }  // namespace store

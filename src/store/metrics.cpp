@@ -117,10 +117,9 @@ std::string metrics_to_json(const Metrics& metrics) {
   return writer.take();
 }
 
-std::expected<void, std::string> save_metrics(Workspace& workspace, const Metrics& metrics,
-                                              std::ostream& err) {
-  if (auto dirs = workspace.ensure_system_dirs(); !dirs) return dirs;
-  return workspace.save_state(kMetricsFile, metrics_to_json(metrics), "写入 metrics 失败: ", err);
+OutputFile metrics_file(const Metrics& metrics) {
+  return {FileClass::State, std::string(kMetricsFile), metrics_to_json(metrics),
+          "写入 metrics 失败: IO 错误: ", {}};
 }
 
 }  // namespace store

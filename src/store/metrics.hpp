@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "store/workspace.hpp"
+#include "store/writer.hpp"
 
 namespace store {
 
@@ -34,11 +35,8 @@ Metrics load_metrics(Workspace& workspace);
 // The pretty JSON text of `metrics`.
 std::string metrics_to_json(const Metrics& metrics);
 
-// Writes metrics.json atomically and durably, keeping a copy of the file first
-// when its load found it unreadable (warning on `err`); fails with
-// "写入 metrics 失败: " and the store error, with the copy's failure, or with
-// the text of a failed .system creation.
-std::expected<void, std::string> save_metrics(Workspace& workspace, const Metrics& metrics,
-                                              std::ostream& err);
+// metrics.json holding `metrics`; fails with "写入 metrics 失败: " and the
+// store error.
+OutputFile metrics_file(const Metrics& metrics);
 
 }  // namespace store

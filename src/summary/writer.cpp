@@ -77,25 +77,21 @@ std::string summary_text(ReportKind kind, std::string_view period, std::string_v
   return out;
 }
 
-std::expected<void, std::string> write_summary(const store::Workspace& workspace, ReportKind kind,
-                                               std::string_view period, std::string_view stats_json,
-                                               const PeriodReport& report) {
-  const auto path = summary_path(kind, period);
-  if (auto made = workspace.files().create_directories(path.parent_path()); !made) {
-    return std::unexpected("创建 summary 目录失败: " + made.error());
-  }
-  const auto content =
-      summary_text(kind, period, stats_json, report, utc_stamp(std::chrono::system_clock::now()));
-  return workspace.write(path, content, "写入 summary 缓存失败: ");
+store::OutputFile summary_file(ReportKind kind, std::string_view period,
+                               std::string_view stats_json, const PeriodReport& report) {
+  return {store::FileClass::Derived, summary_path(kind, period),
+          summary_text(kind, period, stats_json, report, utc_stamp(std::chrono::system_clock::now())),
+          "写入 summary 缓存失败: IO 错误: ", "创建 summary 目录失败: "};
 }
 
-std::expected<ReportCounts, std::string> write_reports(
-    const store::Workspace& workspace, const journal::Scan& journal,
-    stats::SnapshotIndex& snapshots) {
+std::expected<ReportStage, std::string> reports(const store::Workspace& workspace,
+                                                const journal::Scan& journal,
+                                                stats::SnapshotIndex& snapshots) {
   // The journal does not change during a run: the days come from the scan.
   const auto& records = journal.records;
-  journal::DayListingCache days(workspace.root(), records, journal.months);
-  ReportCounts counts;
+  journal::DayListingCache days(workspace.root(), records, journal.months, workspace.file_system());
+  ReportStage stage;
+  auto& counts = stage.counts;
 
   for (const auto& month : journal::month_list(records)) {
     auto stats = stats::build_monthly_stats(days, snapshots, month);
@@ -106,11 +102,7 @@ std::expected<ReportCounts, std::string> write_reports(
       report.work =
           fmt::format("本月记录 {} 条 / {} 天", stats->total_entries, stats->days_recorded);
     }
-    if (auto written = write_summary(workspace, ReportKind::Monthly, month,
-                                     stats::monthly_stats_json(*stats), report);
-        !written) {
-      return std::unexpected(written.error());
-    }
+    stage.files.push_back(summary_file(ReportKind::Monthly, month, stats::monthly_stats_json(*stats), report));
     ++counts.monthly;
     // Months do not share days; only the weeks and days below reuse July's.
     days.forget_days();
@@ -121,11 +113,7 @@ std::expected<ReportCounts, std::string> write_reports(
     if (!stats) return std::unexpected(stats.error());
     const auto report = weekly_report(*stats);
     store_sentences(report, stats->sentences);
-    if (auto written = write_summary(workspace, ReportKind::Weekly, stats->period,
-                                     stats::weekly_stats_json(*stats), report);
-        !written) {
-      return std::unexpected(written.error());
-    }
+    stage.files.push_back(summary_file(ReportKind::Weekly, stats->period, stats::weekly_stats_json(*stats), report));
     ++counts.weekly;
   }
 
@@ -134,14 +122,10 @@ std::expected<ReportCounts, std::string> write_reports(
     // listed; it simply has no daily report.
     const auto stats = stats::build_daily_stats(days, day);
     if (!stats) continue;
-    if (auto written = write_summary(workspace, ReportKind::Daily, day,
-                                     stats::daily_stats_json(*stats), daily_report(*stats));
-        !written) {
-      return std::unexpected(written.error());
-    }
+    stage.files.push_back(summary_file(ReportKind::Daily, day, stats::daily_stats_json(*stats), daily_report(*stats)));
     ++counts.daily;
   }
-  return counts;
+  return stage;
 }
 
 }  // namespace summary

@@ -15,6 +15,7 @@
 #include "journal/scan.hpp"
 #include "stats/snapshot.hpp"
 #include "store/workspace.hpp"
+#include "store/writer.hpp"
 #include "summary/report.hpp"
 
 namespace summary {
@@ -32,22 +33,27 @@ std::string utc_stamp(std::chrono::system_clock::time_point time);
 std::string summary_text(ReportKind kind, std::string_view period, std::string_view stats_json,
                          const PeriodReport& report, std::string_view stamp);
 
-// Writes the summary file of one period, stamped now, replacing any earlier one;
-// fails with "创建 summary 目录失败: " or "写入 summary 缓存失败: " and the detail.
-std::expected<void, std::string> write_summary(const store::Workspace& workspace, ReportKind kind,
-                                               std::string_view period, std::string_view stats_json,
-                                               const PeriodReport& report);
+// The summary file of one period, stamped now; fails with "创建 summary 目录失败: "
+// or "写入 summary 缓存失败: " and the detail.
+store::OutputFile summary_file(ReportKind kind, std::string_view period,
+                               std::string_view stats_json, const PeriodReport& report);
 
 // Files written by the report stage, per kind.
 struct ReportCounts {
   std::size_t monthly = 0, weekly = 0, daily = 0;
 };
 
-// Writes one monthly report per month of the records, one weekly report per
-// fixed week and one daily report per recorded day of July 2026, in that order,
+// The files of the report stage and their counts per kind.
+struct ReportStage {
+  ReportCounts counts;
+  store::OutputFiles files;
+};
+
+// One monthly report per month of the records, one weekly report per fixed
+// week and one daily report per recorded day of July 2026, in that order,
 // reading entries only through the day listings; stops at the first failure
 // and returns its text. A listed day that is no day key gets no report.
-std::expected<ReportCounts, std::string> write_reports(
+std::expected<ReportStage, std::string> reports(
     const store::Workspace& workspace, const journal::Scan& journal,
     stats::SnapshotIndex& snapshots);
 

@@ -14,13 +14,6 @@ namespace topics {
 
 namespace {
 
-std::expected<void, std::string> ensure_topics_dir(const store::Tree& tree) {
-  if (auto made = tree.create_directories(store::kTopicsDir); !made) {
-    return std::unexpected("创建 topics 目录失败: " + made.error());
-  }
-  return {};
-}
-
 struct IndexLine {
   std::string_view name;
   std::uint64_t count = 0;
@@ -87,17 +80,11 @@ std::string topic_file_text(std::string_view name, const std::vector<std::string
   return out;
 }
 
-std::expected<void, std::string> write_topics_index(const store::Workspace& workspace,
-                                                    const graph::Graph& graph) {
-  const auto text = topics_index_text(graph);
-  if (auto made = ensure_topics_dir(workspace.files()); !made) return made;
-  return workspace.write(std::filesystem::path(store::kTopicsDir) / "_index.md", text,
-                         "写入 topics/_index.md 失败: ");
-}
-
-std::expected<void, std::string> write_topic_files(const store::Workspace& workspace,
-                                                   const graph::Graph& graph, std::ostream& err) {
-  if (auto made = ensure_topics_dir(workspace.files()); !made) return made;
+store::OutputFiles topic_files(const graph::Graph& graph, std::ostream& err) {
+  store::OutputFiles files;
+  files.push_back({store::FileClass::Derived, std::filesystem::path(store::kTopicsDir) / "_index.md",
+                   topics_index_text(graph), "写入 topics/_index.md 失败: IO 错误: ",
+                   "创建 topics 目录失败: "});
 
   std::unordered_map<std::string_view, std::size_t> first_node_by_id;
   std::unordered_map<std::string_view, std::vector<std::size_t>> edges_by_topic_id;
@@ -135,13 +122,10 @@ std::expected<void, std::string> write_topic_files(const store::Workspace& works
       }
     }
     const auto path = std::filesystem::path(store::kTopicsDir) / (topic->name + ".md");
-    if (auto written = workspace.write(path, topic_file_text(topic->name, entry_lines),
-                                       "写入主题文件 " + topic->name + " 失败: ");
-        !written) {
-      return written;
-    }
+    files.push_back({store::FileClass::Derived, path, topic_file_text(topic->name, entry_lines),
+                     "写入主题文件 " + topic->name + " 失败: IO 错误: ", {}});
   }
-  return {};
+  return files;
 }
 
 }  // namespace topics

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "graph/model.hpp"
+#include "store/writer.hpp"
 
 namespace topics {
 
@@ -21,14 +22,9 @@ std::string topics_index_text(const graph::Graph& graph);
 // The file text of topic `name` listing `entry_lines` ("- date title").
 std::string topic_file_text(std::string_view name, const std::vector<std::string>& entry_lines);
 
-// Rewrites .system/topics/_index.md from `graph`, the graph as saved.
-std::expected<void, std::string> write_topics_index(const store::Workspace& workspace,
-                                                    const graph::Graph& graph);
-
-// Writes one file per topic node of `graph`; a topic whose name cannot be a
-// file name below the topics directory gets a warning on `err` instead. Stops
-// at the first file that cannot be written.
-std::expected<void, std::string> write_topic_files(const store::Workspace& workspace,
-                                                   const graph::Graph& graph, std::ostream& err);
+// .system/topics/_index.md from `graph`, the graph as saved, then one file per
+// topic node; a topic whose name cannot be a file name below the topics
+// directory gets a warning on `err` instead.
+store::OutputFiles topic_files(const graph::Graph& graph, std::ostream& err);
 
 }  // namespace topics

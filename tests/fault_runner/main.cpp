@@ -1,12 +1,16 @@
-// The command with a file-layer hook that tests steer through the environment,
-// to fail a chosen write step or to kill the process at it. Only tests build
-// this binary; the command itself reads no environment.
+// The command on a fault-injecting file system that tests steer through the
+// environment, to fail a chosen step that changes the disk or to act at it.
+// Only tests build this binary; the command itself reads no environment.
 //
 //   BACKFILL_FAULT_LOG=FILE    append "INDEX STEP PATH" for every step
 //   BACKFILL_FAULT_AT=N        act at step number N (counted from 0)
 //   BACKFILL_FAULT_MATCH=S:P   act at the first step S whose path contains P
 //   BACKFILL_FAULT_NTH=N       with MATCH: act at the Nth such step instead
-//   BACKFILL_FAULT_DO=kill|E   end the process with SIGKILL, or fail with errno E
+//   BACKFILL_FAULT_DO=A        kill: end the process with SIGKILL;
+//                              int, term, hup: send SIGINT, SIGTERM, SIGHUP;
+//                              edit: rename the file BACKFILL_FAULT_EDIT names
+//                              ("FROM:TO") as another program would;
+//                              a number: fail the step with that errno
 
 #include <csignal>
 #include <cstdio>
@@ -16,22 +20,9 @@
 #include <string_view>
 
 #include "cli/entry.hpp"
-#include "store/tree.hpp"
+#include "store/fault_file_system.hpp"
 
 namespace {
-
-std::string_view step_name(store::FileStep step) {
-  switch (step) {
-    case store::FileStep::MakeDirectory: return "mkdir";
-    case store::FileStep::CreateTemporary: return "create-tmp";
-    case store::FileStep::WriteHalf: return "write-half";
-    case store::FileStep::SyncFile: return "sync";
-    case store::FileStep::Rename: return "rename";
-    case store::FileStep::SyncDirectory: return "sync-dir";
-    case store::FileStep::WritePlain: return "write-plain";
-  }
-  return "?";
-}
 
 std::optional<std::string> env(const char* name) {
   const char* value = std::getenv(name);
@@ -39,26 +30,36 @@ std::optional<std::string> env(const char* name) {
   return std::string(value);
 }
 
-class EnvironmentHook final : public store::FileHook {
+class EnvironmentFaults {
  public:
-  EnvironmentHook()
+  EnvironmentFaults()
       : log_(env("BACKFILL_FAULT_LOG")), match_(env("BACKFILL_FAULT_MATCH")),
         action_(env("BACKFILL_FAULT_DO").value_or("kill")) {
     if (const auto at = env("BACKFILL_FAULT_AT")) at_ = std::stol(*at);
     if (const auto nth = env("BACKFILL_FAULT_NTH")) nth_ = std::stol(*nth);
   }
 
-  std::optional<int> before(store::FileStep step, const std::filesystem::path& path) override {
+  std::optional<int> before(store::FileStep step, const std::filesystem::path& path) {
     const long index = next_++;
     if (log_) {
       if (FILE* out = std::fopen(log_->c_str(), "a")) {
-        std::fprintf(out, "%ld %s %s\n", index, std::string(step_name(step)).c_str(), path.c_str());
+        std::fprintf(out, "%ld %s %s\n", index, std::string(store::step_name(step)).c_str(),
+                     path.c_str());
         std::fclose(out);
       }
     }
-    if (!fired_ && (index == at_ || (matches(step, path) && ++matched_ == nth_))) {
-      fired_ = true;
-      if (action_ == "kill") std::raise(SIGKILL);
+    if (fired_ || !(index == at_ || (matches(step, path) && ++matched_ == nth_))) return std::nullopt;
+    fired_ = true;
+    if (action_ == "kill") std::raise(SIGKILL);
+    if (action_ == "int") std::raise(SIGINT);
+    if (action_ == "term") std::raise(SIGTERM);
+    if (action_ == "hup") std::raise(SIGHUP);
+    if (action_ == "edit") {
+      const auto edit = env("BACKFILL_FAULT_EDIT").value_or(":");
+      const auto colon = edit.find(':');
+      std::rename(edit.substr(0, colon).c_str(), edit.substr(colon + 1).c_str());
+    }
+    if (!action_.empty() && action_.find_first_not_of("0123456789") == std::string::npos) {
       return std::stoi(action_);
     }
     return std::nullopt;
@@ -68,7 +69,7 @@ class EnvironmentHook final : public store::FileHook {
   bool matches(store::FileStep step, const std::filesystem::path& path) const {
     if (!match_) return false;
     const auto colon = match_->find(':');
-    return match_->substr(0, colon) == step_name(step) &&
+    return match_->substr(0, colon) == store::step_name(step) &&
            path.native().find(match_->substr(colon + 1)) != std::string::npos;
   }
 
@@ -85,6 +86,10 @@ class EnvironmentHook final : public store::FileHook {
 }  // namespace
 
 int main(int argc, char** argv) {
-  EnvironmentHook hook;
-  return cli::run(argc, argv, &hook);
+  EnvironmentFaults faults;
+  const store::FaultFileSystem fs(store::disk(), [&faults](store::FileStep step,
+                                                          const std::filesystem::path& path) {
+    return faults.before(step, path);
+  });
+  return cli::run(argc, argv, fs);
 }

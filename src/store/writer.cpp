@@ -1,0 +1,223 @@
+#include "store/writer.hpp"
+
+#include <cerrno>
+#include <chrono>
+
+#include <fmt/chrono.h>
+#include <fmt/format.h>
+#include <fmt/ostream.h>
+
+#include "util/interrupt.hpp"
+
+namespace store {
+namespace {
+
+using Failure = std::unexpected<std::string>;
+
+// The text of a signal noted during the run: the caller tells the user.
+Failure interrupted() { return std::unexpected(std::string()); }
+
+std::filesystem::path temporary_of(const std::filesystem::path& target) {
+  auto temporary = target;
+  temporary += ".tmp";
+  return temporary;
+}
+
+// What stands at a name the writer must put a file at or replace: nothing or
+// a regular file. Anything else fails with the text a rename over it would
+// give.
+std::expected<void, std::string> check_replaceable(EntryKind kind) {
+  switch (kind) {
+    case EntryKind::Link:
+      return std::unexpected(fsx::errno_text(ELOOP));
+    case EntryKind::Directory:
+      return std::unexpected(fsx::errno_text(EISDIR));
+    case EntryKind::Other:
+      return std::unexpected(std::string(fsx::kNotRegular));
+    default:
+      return {};
+  }
+}
+
+// Whether the regular file `relative` holds exactly `bytes`.
+bool holds(const Tree& tree, const std::filesystem::path& relative, std::string_view bytes) {
+  auto fd = tree.open_read(relative);
+  if (!fd) return false;
+  // A different size settles it without reading.
+  const auto identity = identity_of(fd->get());
+  if (!identity || identity->size != bytes.size()) return false;
+  const auto existing = fsx::read_all(fd->get());
+  return existing && *existing == bytes;
+}
+
+Producer bytes_of(const std::variant<std::string, Producer>& content) {
+  if (const auto* producer = std::get_if<Producer>(&content)) return *producer;
+  const std::string_view bytes = std::get<std::string>(content);
+  return [bytes](ByteSink& sink) { sink.put(bytes); };
+}
+
+std::string sync_failure(const std::string& reason) { return "同步到磁盘失败: " + reason; }
+
+}  // namespace
+
+std::string changed_input_text(const std::filesystem::path& relative) {
+  return relative.string() + " 在补全期间被修改，未写入任何文件";
+}
+
+Writer::Writer(Workspace& workspace, std::optional<std::filesystem::path> golden,
+               std::ostream& err)
+    : workspace_(workspace), err_(err) {
+  if (golden) golden_.emplace(workspace.files_at(std::move(*golden)));
+}
+
+Writer::~Writer() { remove_temporaries(); }
+
+std::expected<void, std::string> Writer::stage(OutputFiles files) {
+  for (const auto& file : files) {
+    if (auto staged = stage_one(file); !staged) return staged;
+  }
+  return {};
+}
+
+std::expected<void, std::string> Writer::stage_one(const OutputFile& file) {
+  if (interrupt::noted() != 0) return interrupted();
+  const bool golden = file.file_class == FileClass::Golden;
+  if (golden && !golden_) return std::unexpected(file.failure_prefix + fsx::errno_text(EINVAL));
+  const Tree& tree = golden ? *golden_ : workspace_.files();
+  if (!golden) taken_.insert(file.path.lexically_normal());
+
+  if (file.path.has_parent_path()) {
+    if (auto made = tree.create_directories(file.path.parent_path()); !made) {
+      const auto& prefix =
+          file.directory_failure_prefix.empty() ? file.failure_prefix : file.directory_failure_prefix;
+      return std::unexpected(prefix + made.error());
+    }
+  }
+  if (file.file_class == FileClass::State && workspace_.found(file.path) == Found::Unreadable) {
+    if (auto kept = keep_copy(file.path); !kept) return kept;
+  }
+  const auto* bytes = std::get_if<std::string>(&file.content);
+  if (file.file_class != FileClass::State && bytes != nullptr &&
+      tree.kind(temporary_of(file.path)) == EntryKind::Missing && holds(tree, file.path, *bytes)) {
+    // Left as it is: a repeated run then creates no new files, which on a busy
+    // disk is most of its cost, and readers see the same bytes either way.
+    return {};
+  }
+  return stage_bytes(tree, file.path, file.content, file.failure_prefix, false);
+}
+
+std::expected<void, std::string> Writer::stage_bytes(
+    const Tree& tree, const std::filesystem::path& target,
+    const std::variant<std::string, Producer>& content, const std::string& failure_prefix,
+    bool keep_existing) {
+  const auto fail = [&](const std::string& reason) {
+    return std::unexpected(failure_prefix + reason);
+  };
+  if (auto checked = check_replaceable(tree.kind(target)); !checked) return fail(checked.error());
+  const auto temporary = temporary_of(target);
+  switch (const auto kind = tree.kind(temporary)) {
+    case EntryKind::Regular:
+    case EntryKind::Link:
+      // Left by a run that was killed. Removing the name leaves alone any file
+      // it was another name of.
+      if (auto removed = tree.file_system().remove(tree.base(), temporary); !removed) {
+        return fail(removed.error());
+      }
+      break;
+    default:
+      if (auto checked = check_replaceable(kind); !checked) return fail(checked.error());
+  }
+  if (auto made = tree.file_system().create_file(tree.base(), temporary, bytes_of(content));
+      !made) {
+    return fail(made.error());
+  }
+  staged_.push_back({&tree, target, temporary, failure_prefix, keep_existing});
+  return {};
+}
+
+std::expected<void, std::string> Writer::keep_copy(const std::filesystem::path& relative) {
+  const Tree& tree = workspace_.files();
+  // The note application may have mended or removed it since the load.
+  if (tree.kind(relative) != EntryKind::Regular) return {};
+  const auto now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+  auto stem = relative;
+  stem += fmt::format(".bad-{:%Y%m%dT%H%M%SZ}", fmt::gmtime(now));
+  // Runs within one second may each keep a different file: no copy replaces
+  // an earlier one.
+  auto copy = stem;
+  for (int n = 2; tree.kind(copy) != EntryKind::Missing || taken_.contains(copy.lexically_normal());
+       ++n) {
+    copy = stem;
+    copy += fmt::format("-{}", n);
+  }
+  taken_.insert(copy.lexically_normal());
+  const std::string prefix = "保留副本失败: " + workspace_.shown(copy).string() + ": ";
+  const auto bytes = tree.read(relative);
+  if (!bytes) return std::unexpected(prefix + bytes.error());
+  if (auto staged = stage_bytes(tree, copy, *bytes, prefix, true); !staged) return staged;
+  fmt::print(err_, "[warn] 无法读取 {}，已保留副本: {}\n", workspace_.shown(relative).string(),
+             workspace_.shown(copy).string());
+  return {};
+}
+
+std::expected<void, std::string> Writer::check_inputs() const {
+  for (const auto& [relative, loaded] : workspace_.inputs()) {
+    // Only what the run would replace matters: an edit elsewhere is not lost.
+    if (!taken_.contains(relative)) continue;
+    if (workspace_.file_system().identity(workspace_.root(), relative) != loaded) {
+      return std::unexpected(changed_input_text(relative));
+    }
+  }
+  return {};
+}
+
+std::expected<void, std::string> Writer::commit() {
+  if (interrupt::noted() != 0) return interrupted();
+  // One flush of each file system instead of one per file: the data of every
+  // temporary is on disk before any rename can reach the journal.
+  const FileSystem& fs = workspace_.file_system();
+  if (!staged_.empty()) {
+    if (auto synced = fs.sync_file_system(workspace_.root()); !synced) {
+      return std::unexpected(sync_failure(synced.error()));
+    }
+  }
+  if (golden_) {
+    const bool staged_golden = std::ranges::any_of(
+        staged_, [&](const Staged& each) { return each.tree == &*golden_; });
+    if (staged_golden && fs.device(golden_->base()) != fs.device(workspace_.root())) {
+      if (auto synced = fs.sync_file_system(golden_->base()); !synced) {
+        return std::unexpected(sync_failure(synced.error()));
+      }
+    }
+  }
+  if (interrupt::noted() != 0) return interrupted();
+  if (auto checked = check_inputs(); !checked) return checked;
+
+  const interrupt::Held held;
+  if (interrupt::noted() != 0) return interrupted();
+  std::set<std::pair<const Tree*, std::filesystem::path>> directories;
+  for (; renamed_ < staged_.size(); ++renamed_) {
+    const Staged& file = staged_[renamed_];
+    if (auto renamed = fs.rename(file.tree->base(), file.temporary, file.target, file.keep_existing);
+        !renamed) {
+      return std::unexpected(file.failure_prefix + renamed.error());
+    }
+    directories.emplace(file.tree, file.target.parent_path());
+  }
+  for (const auto& [tree, directory] : directories) {
+    if (auto synced = fs.sync_directory(tree->base(), directory); !synced) {
+      return std::unexpected(sync_failure(synced.error()));
+    }
+  }
+  return {};
+}
+
+void Writer::remove_temporaries() {
+  for (std::size_t i = renamed_; i < staged_.size(); ++i) {
+    const Staged& file = staged_[i];
+    (void)file.tree->file_system().remove(file.tree->base(), file.temporary);
+  }
+  renamed_ = staged_.size();
+}
+
+}  // namespace store

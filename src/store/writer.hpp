@@ -1,0 +1,99 @@
+#pragma once
+
+// One run, one commit. Stages compute the files they would write; the writer
+// stages each stage's files beside their targets as the stage finishes, and
+// only when every stage has succeeded flushes them all and renames them over
+// their targets. A run that fails, is refused or is interrupted before that
+// replaces nothing.
+
+#include <cstdint>
+#include <expected>
+#include <filesystem>
+#include <optional>
+#include <ostream>
+#include <set>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "store/workspace.hpp"
+
+namespace store {
+
+// What a file is to the run. State files hold what no run can regenerate and
+// are always written; the others are left alone when they already hold their
+// bytes.
+enum class FileClass { Goal, Derived, State, Golden };
+
+// A file a stage would write.
+struct OutputFile {
+  FileClass file_class = FileClass::Derived;
+  // Below the workspace root; for FileClass::Golden, below the golden
+  // directory.
+  std::filesystem::path path;
+  // The bytes, or what streams them (a graph of tens of megabytes must not
+  // stand in memory twice).
+  std::variant<std::string, Producer> content;
+  // The stage's failure text: this, then the system's text.
+  std::string failure_prefix;
+  // When not empty, the failure text for a directory on the way that cannot
+  // be made.
+  std::string directory_failure_prefix;
+};
+
+using OutputFiles = std::vector<OutputFile>;
+
+// The failure text of a state input that changed during the run.
+std::string changed_input_text(const std::filesystem::path& relative);
+
+class Writer {
+ public:
+  // Kept-copy warnings go to `err`. `golden` is the directory golden files go
+  // below, when the run exports them.
+  Writer(Workspace& workspace, std::optional<std::filesystem::path> golden, std::ostream& err);
+  // Removes every temporary not yet renamed.
+  ~Writer();
+  Writer(const Writer&) = delete;
+  Writer& operator=(const Writer&) = delete;
+
+  // Writes each file to its temporary "NAME.tmp" beside its target, unless the
+  // target already holds exactly its bytes. Fails with the file's failure text;
+  // an empty text when a signal was noted.
+  std::expected<void, std::string> stage(OutputFiles files);
+
+  // Flushes every temporary, checks that no input the run loaded has changed,
+  // then renames the temporaries over their targets in the order staged and
+  // flushes their directories. Before the first rename a failure replaces
+  // nothing; the texts are as for `stage`.
+  std::expected<void, std::string> commit();
+
+ private:
+  struct Staged {
+    const Tree* tree;
+    std::filesystem::path target;
+    std::filesystem::path temporary;
+    std::string failure_prefix;
+    // A kept copy: never replaces a file.
+    bool keep_existing = false;
+  };
+
+  std::expected<void, std::string> stage_one(const OutputFile& file);
+  std::expected<void, std::string> stage_bytes(const Tree& tree, const std::filesystem::path& target,
+                                               const std::variant<std::string, Producer>& content,
+                                               const std::string& failure_prefix,
+                                               bool keep_existing);
+  // Stages a copy of the unreadable state file `relative` beside it.
+  std::expected<void, std::string> keep_copy(const std::filesystem::path& relative);
+  std::expected<void, std::string> check_inputs() const;
+  void remove_temporaries();
+
+  Workspace& workspace_;
+  std::optional<Tree> golden_;
+  std::ostream& err_;
+  std::vector<Staged> staged_;
+  // Targets below the root already staged or taken by a kept copy.
+  std::set<std::filesystem::path> taken_;
+  std::size_t renamed_ = 0;
+};
+
+}  // namespace store
