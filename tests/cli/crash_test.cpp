@@ -1,6 +1,7 @@
-// Kills real runs at many write steps and checks that nothing is torn, that
-// clean runs afterwards settle to what they settle to without the kill, and
-// that the user's decisions in the state files survive.
+// Kills real runs at many write steps and checks that a kill before the
+// commit changes no file, that one during the commit leaves each file old or
+// new, that clean runs afterwards settle to what they settle to without the
+// kill, and that the user's decisions in the state files survive.
 //
 // BACKFILL_CRASH_SWEEP=all kills at every step instead of a sample.
 
@@ -51,6 +52,7 @@ std::vector<Step> read_steps(const fs::path& log) {
 }
 
 bool is_state_or_goal_file(const std::string& path) {
+  if (path.ends_with(".tmp")) return is_state_or_goal_file(path.substr(0, path.size() - 4));
   return path.ends_with("graph.json") || path.ends_with("record_topics.json") ||
          path.ends_with("metrics.json") || path.find("/goals/") != std::string::npos;
 }
@@ -151,8 +153,8 @@ class CrashTest : public ::testing::Test {
   }
 
   // Kills runs of the prepared state and checks each. Returns the number of
-  // kill moments tried.
-  std::size_t sweep(bool edited) {
+  // kill moments tried before and during the commit.
+  std::pair<std::size_t, std::size_t> sweep(bool edited) {
     const Files old = masked_files(state_ / "ws");
 
     const auto reference = fresh_copy();
@@ -163,18 +165,13 @@ class CrashTest : public ::testing::Test {
     const Files first_run = masked_files(reference / "ws");
     const Files settled = settle(reference);
     if (edited) expect_edits_survive(settled);
+    // The commit begins with the flush of the workspace's file system.
+    const auto commit = std::ranges::find(steps, std::string("sync-fs"), &Step::kind);
+    EXPECT_NE(commit, steps.end());
+    const long commit_at = commit == steps.end() ? 0 : commit->index;
 
-    // graph.json is replaced several times in a run; each version is whole.
-    std::set<std::string> graph_versions;
-    for (const auto& step : steps) {
-      if (step.kind != "rename" || !step.path.ends_with(".system/graph.json")) continue;
-      const auto dir = fresh_copy();
-      run_with_faults(dir, {"BACKFILL_FAULT_AT=" + std::to_string(step.index + 1)});
-      graph_versions.insert(masked_files(dir / "ws").at(".system/graph.json"));
-    }
-
-    const auto moments = kill_moments(steps);
-    for (const long moment : moments) {
+    std::pair<std::size_t, std::size_t> tried;
+    for (const long moment : kill_moments(steps)) {
       SCOPED_TRACE("killed at step " + std::to_string(moment) + " of " +
                    std::to_string(steps.size()));
       const auto dir = fresh_copy();
@@ -182,26 +179,31 @@ class CrashTest : public ::testing::Test {
       EXPECT_EQ(killed.signal, SIGKILL) << killed.err;
 
       const Files after_kill = masked_files(dir / "ws");
-      for (const auto& [path, content] : old) {
-        EXPECT_TRUE(after_kill.contains(path)) << "lost " << path;
-      }
-      for (const auto& [path, content] : after_kill) {
-        if (path.ends_with(".json")) {
-          EXPECT_TRUE(nlohmann::json::accept(content)) << "unparsable " << path;
+      if (moment < commit_at) {
+        ++tried.first;
+        EXPECT_TRUE(after_kill == old) << "a run killed before its commit changed files";
+      } else {
+        ++tried.second;
+        for (const auto& [path, content] : old) {
+          EXPECT_TRUE(after_kill.contains(path)) << "lost " << path;
         }
-        const bool is_old = old.contains(path) && old.at(path) == content;
-        const bool is_new = first_run.contains(path) && first_run.at(path) == content;
-        const bool is_graph_version =
-            path == ".system/graph.json" && graph_versions.contains(content);
-        EXPECT_TRUE(is_old || is_new || is_graph_version) << "torn " << path;
+        for (const auto& [path, content] : after_kill) {
+          const bool is_old = old.contains(path) && old.at(path) == content;
+          const bool is_new = first_run.contains(path) && first_run.at(path) == content;
+          EXPECT_TRUE(is_old || is_new) << "torn " << path;
+        }
       }
       const Files recovered = settle(dir);
       EXPECT_TRUE(recovered == settled) << "clean runs settle elsewhere";
       if (edited) expect_edits_survive(recovered);
+      // The next runs removed the temporaries of the files they write.
+      for (const auto& entry : fs::recursive_directory_iterator(dir / "ws")) {
+        EXPECT_FALSE(entry.path().native().ends_with(".tmp")) << "left " << entry.path();
+      }
       if (HasFailure()) break;
     }
     copies_.clear();
-    return moments.size();
+    return tried;
   }
 
   TempDir state_;
@@ -212,16 +214,18 @@ class CrashTest : public ::testing::Test {
 
 TEST_F(CrashTest, KilledRunsOfAFreshWorkspaceTearNothingAndSettle) {
   testing_support::write_inventory_workspace(state_ / "ws", kRecords);
-  const auto moments = sweep(false);
-  EXPECT_GT(moments, 30u);
-  RecordProperty("kill_moments", static_cast<int>(moments));
+  const auto [before, during] = sweep(false);
+  EXPECT_GT(before, 10u);
+  EXPECT_GT(during, 10u);
+  RecordProperty("kills_before_commit", static_cast<int>(before));
+  RecordProperty("kills_during_commit", static_cast<int>(during));
 }
 
 TEST_F(CrashTest, KilledRunsKeepTheUsersEditsAndSettle) {
   write_edited_state();
-  const auto moments = sweep(true);
-  // Fewer than on a fresh workspace: files that already hold their bytes are
-  // not rewritten.
-  EXPECT_GT(moments, 20u);
-  RecordProperty("kill_moments", static_cast<int>(moments));
+  const auto [before, during] = sweep(true);
+  EXPECT_GT(before, 10u);
+  EXPECT_GT(during, 5u);
+  RecordProperty("kills_before_commit", static_cast<int>(before));
+  RecordProperty("kills_during_commit", static_cast<int>(during));
 }

@@ -2,9 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "support/temp_dir.hpp"
-
-using testing_support::TempDir;
+#include "support/output_files.hpp"
 
 namespace {
 
@@ -17,12 +15,7 @@ journal::JournalEntry record(std::string file_name, std::optional<std::string> g
   return entry;
 }
 
-class GoldenTest : public ::testing::Test {
- protected:
-  TempDir dir;
-};
-
-TEST_F(GoldenTest, WritesSortedFilesIntoAWorkspaceSubdirectory) {
+TEST(GoldenTest, SortedFilesInAWorkspaceSubdirectory) {
   std::string long_name;
   for (int i = 0; i < 31; ++i) long_name += "题";
   const std::string cut = long_name.substr(0, 90);
@@ -35,9 +28,12 @@ TEST_F(GoldenTest, WritesSortedFilesIntoAWorkspaceSubdirectory) {
   graph.nodes.push_back(graph::Goal{"g_工作", "工作", 0, 1.0f, 2.0f});
   graph.edges.push_back(graph::Edge{"e", "r", "g_工作", 1.0f, graph::EdgeSource::User, true});
 
-  ASSERT_TRUE(golden::export_golden(store::Tree(dir / "out/nested"), records, {"工作", "工作/日报"}, graph));
-  const auto base = std::filesystem::path("out/nested/workspace");
-  EXPECT_EQ(dir.read(base / "records_expected.json"),
+  const auto files = golden::golden_files("out", records, {"工作", "工作/日报"}, graph);
+  for (const auto& file : files) EXPECT_EQ(file.file_class, store::FileClass::Golden);
+  EXPECT_EQ(files.at(1).failure_prefix, "写入 out/workspace/goals_expected.json 失败: ");
+  const auto texts = testing_support::contents(files);
+  EXPECT_EQ(texts.size(), 5u);
+  EXPECT_EQ(texts.at("workspace/records_expected.json"),
             "{\n"
             "  \"__meta\": {\n"
             "    \"known_limit\": \"records are document-inventory format (no ratings/narrative); "
@@ -60,10 +56,10 @@ TEST_F(GoldenTest, WritesSortedFilesIntoAWorkspaceSubdirectory) {
             "    }\n"
             "  }\n"
             "}");
-  EXPECT_EQ(dir.read(base / "goals_expected.json"),
+  EXPECT_EQ(texts.at("workspace/goals_expected.json"),
             "{\n  \"__meta\": {\n    \"goal_count\": 2\n  },\n  \"goals\": {\n    \"工作\": 1,\n"
             "    \"工作/日报\": 1\n  }\n}");
-  EXPECT_EQ(dir.read(base / "topics_expected.json"),
+  EXPECT_EQ(texts.at("workspace/topics_expected.json"),
             "{\n"
             "  \"__meta\": {\n"
             "    \"rule\": \"topic name normalized via 30-char truncation (plans/v1/12 + v2/12)\",\n"
@@ -75,35 +71,22 @@ TEST_F(GoldenTest, WritesSortedFilesIntoAWorkspaceSubdirectory) {
             "        \"" + long_name + "\",\n        \"" + cut + "\"\n      ]\n    }\n"
             "  }\n"
             "}");
-  EXPECT_EQ(dir.read(base / "graph_expected.json"),
+  EXPECT_EQ(texts.at("workspace/graph_expected.json"),
             "{\n  \"__meta\": {\n    \"edge_count\": 1,\n    \"nodes\": {\n      \"goal\": 1,\n"
             "      \"record\": 0,\n      \"topic\": 0,\n      \"total\": 1\n    }\n  },\n"
             "  \"edges\": [\n    {\n      \"confirmed\": true,\n      \"from\": \"r\",\n"
             "      \"source\": \"user\",\n      \"to\": \"g_工作\"\n    }\n  ]\n}");
-  const auto readme = dir.read(base / "README.md");
+  const auto readme = texts.at("workspace/README.md");
   EXPECT_EQ(std::count(readme.begin(), readme.end(), '\n'), 34);
   EXPECT_TRUE(readme.starts_with("# Golden expected-set — notes/workspace\n\n"));
   EXPECT_TRUE(readme.ends_with("rule-derived, not authored — they serve as structural reference only.\n"));
 }
 
-TEST_F(GoldenTest, EmptyGraphAndDirectoryFailure) {
-  ASSERT_TRUE(golden::export_golden(store::Tree(dir / "g"), {}, {}, graph::Graph{}));
-  EXPECT_EQ(dir.read("g/workspace/graph_expected.json"),
+TEST(GoldenTest, EmptyGraph) {
+  EXPECT_EQ(testing_support::bytes_of(golden::golden_files("g", {}, {}, graph::Graph{}).at(3)),
             "{\n  \"__meta\": {\n    \"edge_count\": 0,\n    \"nodes\": {\n      \"goal\": 0,\n"
             "      \"record\": 0,\n      \"topic\": 0,\n      \"total\": 0\n    }\n  },\n"
             "  \"edges\": []\n}");
-  dir.write("file", "");
-  const auto failed = golden::export_golden(store::Tree(dir / "file"), {}, {}, graph::Graph{});
-  ASSERT_FALSE(failed);
-  EXPECT_TRUE(failed.error().starts_with("创建 golden 目录失败: ")) << failed.error();
-}
-
-TEST_F(GoldenTest, WriteFailureNamesThePath) {
-  std::filesystem::create_directories(dir / "g/workspace/goals_expected.json");
-  const auto failed = golden::export_golden(store::Tree(dir / "g"), {}, {}, graph::Graph{});
-  ASSERT_FALSE(failed);
-  EXPECT_EQ(failed.error(),
-            "写入 " + (dir / "g/workspace/goals_expected.json").string() + " 失败: Is a directory");
 }
 
 }  // namespace

@@ -2,12 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <iostream>
 #include <limits>
 #include <regex>
 #include <string>
 #include <vector>
 
+#include "support/output_files.hpp"
 #include "support/temp_dir.hpp"
 
 using namespace graph;
@@ -49,9 +49,11 @@ TEST_F(GraphFileTest, SavedTextMatchesTheFileFormByteForByte) {
   g.edges.push_back(Edge{"dangling", "g_工作", "t_gone", 1.0f, EdgeSource::User, true});
   g.edges.push_back(Edge{"e_x", "r_20260702_0900", "t_晨会", 0.8f, EdgeSource::Llm, false});
 
-  auto saved = save_graph(workspace, g, std::cerr);
-  ASSERT_TRUE(saved) << saved.error();
-  const std::string text = dir.read(".system/graph.json");
+  stamp_for_save(g);
+  const auto file = graph_file(g);
+  EXPECT_EQ(file.path, ".system/graph.json");
+  EXPECT_EQ(file.file_class, store::FileClass::State);
+  const std::string text = testing_support::bytes_of(file);
   EXPECT_EQ(mask_stamps(text), R"({
   "version": "<STAMP>",
   "nodes": [
@@ -103,34 +105,21 @@ TEST_F(GraphFileTest, SavedTextMatchesTheFileFormByteForByte) {
     "timestamp": "<STAMP>"
   }
 })");
-  EXPECT_EQ(text, graph_to_json(*saved));
-  EXPECT_EQ(load_graph(workspace), *saved);
+  EXPECT_EQ(text, graph_to_json(g));
+  EXPECT_EQ(load_text(text), g);
 }
 
 TEST_F(GraphFileTest, MissingFileSavesAsEmptyGraphWithTwoEqualUtcStamps) {
-  auto saved = save_graph(workspace, load_graph(workspace), std::cerr);
-  ASSERT_TRUE(saved) << saved.error();
-  EXPECT_EQ(mask_stamps(dir.read(".system/graph.json")),
+  auto saved = load_graph(workspace);
+  stamp_for_save(saved);
+  EXPECT_EQ(mask_stamps(testing_support::bytes_of(graph_file(saved))),
             "{\n  \"version\": \"<STAMP>\",\n  \"nodes\": [],\n  \"edges\": [],\n"
             "  \"layout\": {\n    \"algorithm\": \"\",\n    \"timestamp\": \"<STAMP>\"\n  }\n}");
-  EXPECT_EQ(saved->version, saved->layout.timestamp);
+  EXPECT_EQ(saved.version, saved.layout.timestamp);
   // Shortest exact fraction: a longer form never ends in three zeros.
   static const std::regex rfc3339(
       R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d(\.\d{3}|\.\d{3}(?!000)\d{3}|\.\d{6}(?!000)\d{3})?\+00:00)");
-  EXPECT_TRUE(std::regex_match(saved->version, rfc3339)) << saved->version;
-}
-
-TEST_F(GraphFileTest, SaveFailuresCarryTheirTexts) {
-  dir.write("file-root", "");
-  store::Workspace file_root(dir / "file-root");
-  auto no_dirs = save_graph(file_root, Graph{}, std::cerr);
-  ASSERT_FALSE(no_dirs);
-  EXPECT_TRUE(no_dirs.error().starts_with("创建 .system 目录失败: ")) << no_dirs.error();
-
-  std::filesystem::create_directories(dir / ".system/graph.json");
-  auto no_write = save_graph(workspace, Graph{}, std::cerr);
-  ASSERT_FALSE(no_write);
-  EXPECT_TRUE(no_write.error().starts_with("写入 graph.json 失败: IO 错误: ")) << no_write.error();
+  EXPECT_TRUE(std::regex_match(saved.version, rfc3339)) << saved.version;
 }
 
 TEST_F(GraphFileTest, DefaultsAndUnknownKeys) {

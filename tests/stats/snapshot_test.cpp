@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/output_files.hpp"
 #include "support/temp_dir.hpp"
 
 using stats::load_snapshot;
@@ -23,38 +24,36 @@ constexpr const char* kSnapshots = ".system/stats/snapshots/";
 
 }  // namespace
 
-TEST(MonthEndSnapshotTest, OneFilePerMonthDatedItsLastDay) {
+TEST(MonthEndSnapshotTest, OneFilePerMonthDatedItsLastDayAnsweredByTheIndex) {
   TempDir root;
-  ASSERT_TRUE(
-      stats::write_month_end_snapshots(store::Workspace(root.path()),
-                                       records_on({"2024-02-10", "2026-02-01", "2026-02-27",
-                                                   "2026-12-05", "2026-13-01", "2026-00-09"}),
-                                       {"B", "A", "A"}));
-  for (const char* date : {"2024-02-29", "2026-02-28", "2026-12-31", "2026-13-28", "2026-00-31"}) {
-    EXPECT_TRUE(root.exists(std::string(kSnapshots) + date + ".json")) << date;
+  root.write(std::string(kSnapshots) + "2026-01-31.json", R"({"date": "2026-01-31", "goals": {}})");
+  const store::Workspace workspace(root.path());
+  auto stage = stats::month_end_snapshots(workspace,
+                                         records_on({"2024-02-10", "2026-02-01", "2026-02-27",
+                                                     "2026-12-05", "2026-13-01", "2026-00-09"}),
+                                         {"B", "A", "A"});
+  ASSERT_TRUE(stage);
+  const auto files = testing_support::contents(stage->files);
+  std::vector<std::string> paths;
+  for (const auto& [path, bytes] : files) paths.push_back(path);
+  std::vector<std::string> expected;
+  for (const char* date : {"2024-02-29", "2026-00-31", "2026-02-28", "2026-12-31", "2026-13-28"}) {
+    expected.push_back(std::string(kSnapshots) + date + ".json");
   }
-  EXPECT_EQ(root.read(std::string(kSnapshots) + "2026-12-31.json"),
+  EXPECT_EQ(paths, expected);
+  EXPECT_EQ(files.at(".system/stats/snapshots/2026-12-31.json"),
             "{\n  \"date\": \"2026-12-31\",\n  \"goals\": {\n    \"A\": 0,\n    \"B\": 0\n  }\n}");
+  // The index answers with this run's snapshots before they are on disk, and
+  // with those earlier runs left.
+  EXPECT_EQ(stage->index.find_at_or_before("2026-03-01")->date, "2026-02-28");
+  EXPECT_EQ(stage->index.find_at_or_before("2026-02-01")->date, "2026-01-31");
 
-  TempDir empty_goals;
-  ASSERT_TRUE(stats::write_month_end_snapshots(store::Workspace(empty_goals.path()), records_on({"2026-07-01"}), {}));
-  EXPECT_EQ(empty_goals.read(std::string(kSnapshots) + "2026-07-31.json"),
+  const auto no_goals = stats::month_end_snapshots(workspace, records_on({"2026-07-01"}), {});
+  ASSERT_TRUE(no_goals);
+  EXPECT_EQ(testing_support::bytes_of(no_goals->files.at(0)),
             "{\n  \"date\": \"2026-07-31\",\n  \"goals\": {}\n}");
-}
-
-TEST(MonthEndSnapshotTest, StopsAtAnUnparsableMonthOrAFailedWrite) {
-  TempDir root;
-  EXPECT_EQ(stats::write_month_end_snapshots(store::Workspace(root.path()), records_on({"2026-1x-03"}), {}).error(),
+  EXPECT_EQ(stats::month_end_snapshots(workspace, records_on({"2026-1x-03"}), {}).error(),
             "非法月份: 2026-1x");
-
-  // A directory where the July file belongs makes its replace fail; June,
-  // written before, stays.
-  std::filesystem::create_directories(root / kSnapshots / "2026-07-31.json");
-  const auto written = stats::write_month_end_snapshots(
-      store::Workspace(root.path()), records_on({"2026-06-30", "2026-07-02"}), {"工作"});
-  ASSERT_FALSE(written);
-  EXPECT_TRUE(written.error().starts_with("写入快照失败: IO 错误: ")) << written.error();
-  EXPECT_TRUE(root.exists(std::string(kSnapshots) + "2026-06-30.json"));
 }
 
 TEST(LoadSnapshotTest, ReadsBothShapesAndRejectsMalformedFiles) {

@@ -8,37 +8,6 @@
 
 using testing_support::TempDir;
 
-class WriteAtomicTest : public ::testing::Test {
- protected:
-  TempDir dir;
-  store::Tree tree{dir.path()};
-};
-
-TEST_F(WriteAtomicTest, CreatesMissingParentDirectories) {
-  ASSERT_TRUE(store::write_atomic(tree, ".system/goals/工作/日报.md", "# 日报\n"));
-  EXPECT_EQ(dir.read(".system/goals/工作/日报.md"), "# 日报\n");
-  EXPECT_FALSE(dir.exists(".system/goals/工作/日报.md.tmp"));
-}
-
-TEST_F(WriteAtomicTest, ReplacesTheTargetAndIgnoresALeftoverTemporary) {
-  dir.write("graph.json", "old");
-  dir.write("graph.json.tmp", "half-written garbage from a crash");
-  ASSERT_TRUE(store::write_atomic(tree, "graph.json", "new"));
-  EXPECT_EQ(dir.read("graph.json"), "new");
-  EXPECT_FALSE(dir.exists("graph.json.tmp"));
-}
-
-TEST_F(WriteAtomicTest, FailureLeavesTheTargetUnchangedAndReportsIo) {
-  dir.write("a/target.json", "old");
-  // A directory where the temporary file must go makes the write fail.
-  std::filesystem::create_directories(dir / "a/target.json.tmp");
-  const auto result = store::write_atomic(tree, "a/target.json", "new");
-  ASSERT_FALSE(result);
-  EXPECT_EQ(result.error().kind, store::StoreError::Kind::Io);
-  EXPECT_EQ(result.error().text(), "IO 错误: Is a directory");
-  EXPECT_EQ(dir.read("a/target.json"), "old");
-}
-
 TEST(StoreErrorTest, Texts) {
   EXPECT_EQ(store::StoreError::not_found("a/b").text(), "文件不存在: a/b");
   EXPECT_EQ(store::StoreError::corrupt("g.json", "JSON 解析失败: x").text(),

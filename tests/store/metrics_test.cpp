@@ -2,8 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <iostream>
-
+#include "support/output_files.hpp"
 #include "support/temp_dir.hpp"
 
 using store::Metrics;
@@ -44,15 +43,9 @@ TEST_F(MetricsTest, SavesThePrettyFormAndKeepsApplicationCounters) {
   load(R"({"records": 1, "organizeCalls": 7, "organizeAdopted": 3, "graphEdits": 2})");
   auto metrics = store::load_metrics(workspace);
   metrics.records = 12;
-  ASSERT_TRUE(store::save_metrics(workspace, metrics, std::cerr));
-  EXPECT_EQ(dir.read(".system/metrics.json"),
+  const auto file = store::metrics_file(metrics);
+  EXPECT_EQ(file.file_class, store::FileClass::State);
+  EXPECT_EQ(testing_support::bytes_of(file),
             "{\n  \"records\": 12,\n  \"organizeCalls\": 7,\n  \"organizeAdopted\": 3,\n"
             "  \"graphEdits\": 2\n}");
-}
-
-TEST_F(MetricsTest, SaveFailureNamesTheFile) {
-  std::filesystem::create_directories(dir / ".system/metrics.json.tmp");
-  const auto saved = store::save_metrics(workspace, Metrics{}, std::cerr);
-  ASSERT_FALSE(saved);
-  EXPECT_EQ(saved.error(), "写入 metrics 失败: IO 错误: Is a directory");
 }

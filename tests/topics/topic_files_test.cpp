@@ -4,10 +4,7 @@
 
 #include <sstream>
 
-#include "support/temp_dir.hpp"
-
-namespace fs = std::filesystem;
-using testing_support::TempDir;
+#include "support/output_files.hpp"
 
 namespace {
 
@@ -54,50 +51,27 @@ TEST(TopicsIndexTest, CountsEveryEdgeTouchingATopicBetweenExistingNodes) {
   EXPECT_EQ(topics::topics_index_text(graph::Graph{}), "# 主题\n\n");
 }
 
-TEST(TopicFilesTest, ListsRecordEndsOnlyAndKeepsDuplicates) {
-  TempDir outer;
-  const auto root = outer.path() / "ws";
+TEST(TopicFilesTest, IndexFirstThenOneFilePerSafeTopicListingRecordEndsOnly) {
   std::ostringstream err;
-  ASSERT_TRUE(topics::write_topics_index(store::Workspace(root), sample_graph()));
-  ASSERT_TRUE(topics::write_topic_files(store::Workspace(root), sample_graph(), err));
-
-  const auto topics_dir = fs::path("ws/.system/topics");
+  const auto files = topics::topic_files(sample_graph(), err);
+  std::vector<std::string> paths;
+  for (const auto& file : files) paths.push_back(file.path.string());
+  EXPECT_EQ(paths, (std::vector<std::string>{".system/topics/_index.md", ".system/topics/a.md",
+                                             ".system/topics/c.md", ".system/topics/b.md",
+                                             ".system/topics/自.md"}));
+  const auto texts = testing_support::contents(files);
   // Entry lines follow edge order, from either direction.
-  EXPECT_EQ(outer.read(topics_dir / "a.md"),
+  EXPECT_EQ(texts.at(".system/topics/a.md"),
             "# a\n\n> 4次 | 派生自 graph.json\n\n## 出现记录\n\n"
             "- 2026-07-02 周报\n- 2026-07-01 晨会\n- 2026-07-03 复盘\n- 2026-07-03 复盘\n");
-  EXPECT_EQ(outer.read(topics_dir / "自.md"),
+  EXPECT_EQ(texts.at(".system/topics/自.md"),
             "# 自\n\n> 0次 | 派生自 graph.json\n\n## 出现记录\n\n（暂无关联记录）\n");
-  EXPECT_EQ(outer.read(topics_dir / "_index.md"),
-            "# 主题\n\na 5次\nb 1次\nc 1次\n自 1次\n../up 0次\n_index 0次\n");
-  EXPECT_TRUE(outer.exists(topics_dir / "b.md"));
-  EXPECT_FALSE(outer.exists("ws/.system/up.md"));
+  EXPECT_EQ(texts.at(".system/topics/_index.md"), topics::topics_index_text(sample_graph()));
   EXPECT_EQ(err.str(), "[warn] 跳过不安全的路径名: 「../up」\n[warn] 跳过不安全的路径名: 「_index」\n");
-}
+  EXPECT_EQ(files[3].failure_prefix, "写入主题文件 b 失败: IO 错误: ");
 
-TEST(TopicFilesTest, ReadsGraphJsonAndReportsFailures) {
-  TempDir dir;
-  std::ostringstream err;
-  ASSERT_TRUE(topics::write_topics_index(store::Workspace(dir.path()), graph::Graph{}));
-  EXPECT_EQ(dir.read(".system/topics/_index.md"), "# 主题\n\n");
-  dir.write(".system/graph.json", R"({"nodes": [
-      {"type": "topic", "id": "t_项目", "name": "项目/子", "x": 0, "y": 0}], "edges": []})");
-  store::Workspace workspace(dir.path());
-  ASSERT_TRUE(topics::write_topic_files(workspace, graph::load_graph(workspace), err));
-  EXPECT_EQ(dir.read(".system/topics/项目/子.md"),
-            "# 项目/子\n\n> 0次 | 派生自 graph.json\n\n## 出现记录\n\n（暂无关联记录）\n");
-
-  // Node order a, c, b: c is written, b fails, later topics are not written.
-  dir.write(".system/topics/b.md/x", "");
-  const auto written = topics::write_topic_files(store::Workspace(dir.path()), sample_graph(), err);
-  ASSERT_FALSE(written);
-  EXPECT_EQ(written.error(), "写入主题文件 b 失败: IO 错误: Is a directory");
-  EXPECT_TRUE(dir.exists(".system/topics/c.md"));
-  EXPECT_FALSE(dir.exists(".system/topics/自.md"));
-
-  fs::remove(dir / ".system/topics/_index.md");
-  dir.write(".system/topics/_index.md/x", "");
-  const auto index = topics::write_topics_index(store::Workspace(dir.path()), sample_graph());
-  ASSERT_FALSE(index);
-  EXPECT_EQ(index.error(), "写入 topics/_index.md 失败: IO 错误: Is a directory");
+  // A "/" in a name makes a subdirectory.
+  graph::Graph nested;
+  nested.nodes = {graph::Topic{"t_项目", "项目/子"}};
+  EXPECT_EQ(topics::topic_files(nested, err).back().path, ".system/topics/项目/子.md");
 }

@@ -1,0 +1,149 @@
+// One run, one commit: what a run does when it is stopped, refused or
+// overtaken before its commit, and the order in which it makes its files
+// durable.
+
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <sstream>
+
+#include "support/run_binary.hpp"
+#include "support/temp_dir.hpp"
+#include "support/workspace_tree.hpp"
+
+namespace fs = std::filesystem;
+using testing_support::masked_files;
+using testing_support::run_backfill_binary;
+using testing_support::TempDir;
+
+namespace {
+
+using Files = std::map<std::string, std::string>;
+
+class CommitTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testing_support::write_inventory_workspace(dir_ / "ws", 40);
+    ASSERT_EQ(run({}).status, 0);
+    // One record more, so that the next run replaces files.
+    dir_.write("ws/2026/08/2026-08-20-新增.md", "## 10:00\n相对路径：资料\\新主题\\x\n分类：学习/英语\n");
+    before_ = masked_files(dir_ / "ws");
+  }
+
+  testing_support::CommandResult run(std::vector<std::string> env) const {
+    return run_backfill_binary({"--root", "ws"}, dir_.path(),
+                               {BACKFILL_FAULT_BINARY, std::move(env), false});
+  }
+
+  void expect_unchanged_and_clean() const {
+    EXPECT_TRUE(masked_files(dir_ / "ws") == before_) << "files were replaced";
+    for (const auto& entry : fs::recursive_directory_iterator(dir_ / "ws")) {
+      EXPECT_FALSE(entry.path().native().ends_with(".tmp")) << "left " << entry.path();
+    }
+  }
+
+  TempDir dir_;
+  Files before_;
+};
+
+}  // namespace
+
+TEST_F(CommitTest, ASignalStopsTheRunAndOnlyDuringTheCommitDoesItFinish) {
+  struct Case {
+    std::string action;
+    std::string match;
+    int status;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {"int", "create:.system/graph.json", 130, "补全中断: 未改动任何文件\n"},
+      {"hup", "create:topics/_index.md", 129, "补全中断: 未改动任何文件\n"},
+      {"term", "sync-fs:ws", 143, "补全中断: 未改动任何文件\n"},
+      {"int", "rename:.system/graph.json", 130, "补全中断: 已完成写入\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.action + " at " + c.match);
+    const auto result = run({"BACKFILL_FAULT_MATCH=" + c.match, "BACKFILL_FAULT_DO=" + c.action});
+    EXPECT_EQ(result.status, c.status);
+    EXPECT_TRUE(result.err.ends_with(c.message)) << result.err;
+    EXPECT_EQ(result.out.find("补全完成"), std::string::npos);
+    if (c.message.find("未改动") != std::string::npos) {
+      expect_unchanged_and_clean();
+    } else {
+      EXPECT_NE(masked_files(dir_ / "ws"), before_);
+      // The rest of the run's files went in: a second run changes nothing.
+      const auto after = masked_files(dir_ / "ws");
+      ASSERT_EQ(run({}).status, 0);
+      EXPECT_TRUE(masked_files(dir_ / "ws") == after);
+    }
+  }
+}
+
+TEST_F(CommitTest, AnInputEditedDuringTheRunIsKeptAndNothingIsReplaced) {
+  // The note application saves by atomic rename, just before the commit.
+  for (const std::string target : {".system/graph.json", ".system/metrics.json", ".system/goals/学习.md"}) {
+    SCOPED_TRACE(target);
+    const std::string edited = testing_support::slurp(dir_ / "ws" / target) + "\n";
+    dir_.write("edited", edited);
+    const auto result = run({"BACKFILL_FAULT_MATCH=sync-fs:ws", "BACKFILL_FAULT_DO=edit",
+                             "BACKFILL_FAULT_EDIT=" + (dir_ / "edited").string() + ":" +
+                                 (dir_ / "ws" / target).string()});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_TRUE(result.err.ends_with("补全失败: " + target + " 在补全期间被修改，未写入任何文件\n"))
+        << result.err;
+    EXPECT_EQ(testing_support::slurp(dir_ / "ws" / target), edited);
+    before_[target] = testing_support::masked(target, edited);
+    expect_unchanged_and_clean();
+  }
+}
+
+TEST_F(CommitTest, ASecondRunIsRefusedWhileOneHoldsTheWorkspace) {
+  const int held = ::open((dir_ / "ws/.system").c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+  const auto refused = run({});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.out, "▶ 工作区: ws\n");
+  EXPECT_EQ(refused.err, "补全失败: 另一个 backfill-workspace 正在处理该工作区\n");
+  expect_unchanged_and_clean();
+  // A dry run takes no lock.
+  const auto dry = run_backfill_binary({"--root", "ws", "--dry-run"}, dir_.path());
+  EXPECT_EQ(dry.status, 0) << dry.err;
+  ::close(held);
+  EXPECT_EQ(run({}).status, 0);
+}
+
+TEST_F(CommitTest, EveryFileIsOnDiskBeforeAnyRenameAndEveryDirectoryAfter) {
+  const auto log = dir_ / "steps.log";
+  ASSERT_EQ(run({"BACKFILL_FAULT_LOG=" + log.string()}).status, 0);
+  std::vector<std::pair<std::string, std::string>> steps;
+  std::istringstream in(testing_support::slurp(log));
+  long index = 0;
+  std::string kind;
+  std::string path;
+  while (in >> index >> kind && std::getline(in >> std::ws, path)) steps.emplace_back(kind, path);
+  const auto first = [&](const std::string& k) {
+    return std::ranges::find(steps, k, &std::pair<std::string, std::string>::first) - steps.begin();
+  };
+  const auto last = [&](const std::string& k) {
+    const auto found = std::ranges::find(steps.rbegin(), steps.rend(), k,
+                                         &std::pair<std::string, std::string>::first);
+    return steps.rend() - found - 1;
+  };
+  ASSERT_LT(first("sync-fs"), static_cast<long>(steps.size()));
+  EXPECT_LT(last("create"), first("sync-fs"));
+  EXPECT_LT(first("sync-fs"), first("rename"));
+  EXPECT_LT(last("rename"), first("sync-dir"));
+  // Each directory that received a file is flushed after the renames.
+  for (const auto& [k, p] : steps) {
+    if (k != "rename") continue;
+    const auto dir = fs::path(p).parent_path().string();
+    EXPECT_NE(std::ranges::find(steps, std::pair<std::string, std::string>("sync-dir", dir)),
+              steps.end())
+        << dir;
+  }
+}

@@ -1,0 +1,19 @@
+#pragma once
+
+// What a stage's files would hold, for tests that look at what a stage returns
+// rather than at the disk.
+
+#include <map>
+#include <string>
+
+#include "store/writer.hpp"
+
+namespace testing_support {
+
+// The bytes of `file`, made by its producer when it has one.
+std::string bytes_of(const store::OutputFile& file);
+
+// The bytes of every file by its path in normal form.
+std::map<std::string, std::string> contents(const store::OutputFiles& files);
+
+}  // namespace testing_support
