@@ -79,7 +79,7 @@ TEST_F(RunTest, RecordIdsThatCollideStopHard) {
             "  left: 1\n right: 2\n");
 }
 
-TEST_F(RunTest, UnparsableMonthStopsAtTheSnapshotsAndKeepsEarlierStages) {
+TEST_F(RunTest, UnparsableMonthStopsAtTheSnapshotsAndReplacesNothing) {
   add("2026/07/2026-07-03-a.md", inventory("09:00"));
   add("2026/10/2026-1x-03-b.md", inventory("10:00"));
   const auto result = run();
@@ -91,10 +91,10 @@ TEST_F(RunTest, UnparsableMonthStopsAtTheSnapshotsAndKeepsEarlierStages) {
                             "  ✓ record_topics.json 已写入（保持图谱自洽）\n"
                             "  ✓ goals/_index.md 已派生\n");
   EXPECT_EQ(result.err, "补全失败: 非法月份: 2026-1x\n");
-  for (const char* kept : {"ws/.system/goals/工作.md", "ws/.system/goals/_index.md",
-                           "ws/.system/graph.json", "ws/.system/topics/项目A.md",
-                           "ws/.system/record_topics.json"}) {
-    EXPECT_TRUE(dir.exists(kept)) << kept;
+  for (const char* staged : {"ws/.system/goals/工作.md", "ws/.system/goals/_index.md",
+                             "ws/.system/graph.json", "ws/.system/topics/项目A.md",
+                             "ws/.system/record_topics.json", "ws/.system/graph.json.tmp"}) {
+    EXPECT_FALSE(dir.exists(staged)) << staged;
   }
   EXPECT_FALSE(dir.exists("ws/summary"));
   EXPECT_FALSE(dir.exists("ws/.system/metrics.json"));
@@ -150,20 +150,21 @@ TEST_F(RunTest, UnreadableStateFilesAreKeptBesideThemselvesOnce) {
   EXPECT_EQ(run().err, "");
 }
 
-// A copy that cannot be made stops the save: the goal stage only warns, and
-// the rebuild keeps the copy once it can be made.
+// A copy that cannot be made stops the run before it replaces the file.
 TEST_F(RunTest, AFailedCopyBlocksTheSaveThatWouldReplaceTheFile) {
   add("2026/07/2026-07-03-a.md", inventory("09:00"));
   add(".system/graph.json", "");
   const auto result = run_backfill_binary(
       {"--root", "ws"}, dir.path(),
-      {BACKFILL_FAULT_BINARY, {"BACKFILL_FAULT_MATCH=create-tmp:.bad-", "BACKFILL_FAULT_DO=28"}, false});
-  EXPECT_EQ(result.status, 0) << result.err;
+      {BACKFILL_FAULT_BINARY, {"BACKFILL_FAULT_MATCH=create:.bad-", "BACKFILL_FAULT_DO=28"}, false});
+  EXPECT_EQ(result.status, 1) << result.err;
   const std::regex expected(
-      "\\[warn\\] create_goal: graph node save failed for 「工作」: 保留副本失败: "
-      "ws/\\.system/graph\\.json\\.bad-\\d{8}T\\d{6}Z: No space left on device\n"
-      "\\[warn\\] 无法读取 ws/\\.system/graph\\.json，已保留副本: ws/\\.system/graph\\.json\\.bad-\\d{8}T\\d{6}Z\n");
+      "补全失败: 保留副本失败: ws/\\.system/graph\\.json\\.bad-\\d{8}T\\d{6}Z: No space left on device\n");
   EXPECT_TRUE(std::regex_match(result.err, expected)) << result.err;
+  EXPECT_EQ(dir.read("ws/.system/graph.json"), "");
+  for (const auto& entry : std::filesystem::directory_iterator(dir / "ws/.system")) {
+    EXPECT_EQ(entry.path().filename().string().find(".bad-"), std::string::npos) << entry.path();
+  }
 }
 
 }  // namespace
