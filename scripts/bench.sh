@@ -10,6 +10,10 @@
 # write-back does not land in the measured run. The workspaces go below
 # $BENCH_DIR (default: the system's temporary directory); the file system
 # there matters, since a run creates thousands of files.
+# With BENCH_BEFORE=BINARY, the first and second runs at 100,000 records are
+# also timed with that binary (an earlier build) in the same hyperfine runs,
+# alternating, with the peak memory of both, so a change is measured against
+# what it replaces under the same disk and load.
 # Needs hyperfine and python3 (Debian packages). Usage: scripts/bench.sh [RUNS]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -64,6 +68,31 @@ for records in 10000 100000; do
 done
 python3 -c "import sys; print(f'Growth 10,000 → 100,000 records (first run): {float(sys.argv[2]) / float(sys.argv[1]):.1f}×')" \
   "${first_run[10000]}" "${first_run[100000]}"
+
+# Before and after, in one hyperfine run per case.
+if [ -n "${BENCH_BEFORE:-}" ]; then
+  template=$work/template-compare
+  second=$work/second-compare
+  python3 scripts/gen-workspace.py "$template" 100000 3000 40
+  cp -r "$template" "$second" && "$BENCH_BEFORE" --root "$second" >/dev/null
+  echo
+  echo "Before ($BENCH_BEFORE) and after, 100,000 records, medians of $runs runs:"
+  for case in first second; do
+    source_dir=$template
+    [ "$case" = second ] && source_dir=$second
+    hyperfine --warmup 1 --runs "$runs" --style none --export-json "$work/compare-$case.json" \
+      --prepare "rm -rf '$work/ws' && cp -r '$source_dir' '$work/ws' && sync" \
+      -n before "$BENCH_BEFORE --root '$work/ws'" -n after "$binary --root '$work/ws'" >/dev/null
+    python3 -c 'import json,sys
+r = {x["command"]: x["median"] for x in json.load(open(sys.argv[1]))["results"]}
+print("%s run: before %.3f s, after %.3f s (%+.1f %%)" % (sys.argv[2], r["before"], r["after"], 100 * (r["after"] / r["before"] - 1)))' \
+      "$work/compare-$case.json" "$case"
+    before_mb=$(binary=$BENCH_BEFORE peak_mb "$source_dir")
+    after_mb=$(peak_mb "$source_dir")
+    echo "$case run peak memory: before $before_mb MB, after $after_mb MB"
+  done
+  rm -rf "$template" "$second"
+fi
 
 # One goal with a section holding all 50,000 records.
 python3 scripts/gen-workspace.py "$work/one-goal" 50000 100 1 --one-goal

@@ -108,6 +108,7 @@ std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std
   // Declared after the lock, so its leftover temporaries go before the lock does.
   store::Writer writer(workspace, options.emit_golden, err);
   const auto stage = [&](store::OutputFiles files) -> std::expected<void, RunFailure> {
+    if (interrupt::noted() != 0) return std::unexpected(failed_or_interrupted({}));
     if (auto staged = writer.stage(std::move(files)); !staged) {
       return std::unexpected(failed_or_interrupted(staged.error()));
     }
@@ -131,6 +132,7 @@ std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std
   graph::RecordTopics record_topics = graph::load_record_topics(workspace);
   graph::Graph saved =
       graph::rebuild_and_complete(std::move(previous), records_list, seeds, record_topics);
+  if (interrupt::noted() != 0) return std::unexpected(failed_or_interrupted({}));
   graph::stamp_for_save(saved);
   if (auto done = stage({graph::graph_file(saved)}); !done) return done;
   const auto counts = graph::count_graph(saved);

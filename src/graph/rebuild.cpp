@@ -1,5 +1,7 @@
 #include "graph/rebuild.hpp"
 
+#include "util/interrupt.hpp"
+
 #include <algorithm>
 #include <string_view>
 #include <unordered_map>
@@ -142,6 +144,8 @@ void rebuild_into(GraphEditor& editor, const std::vector<journal::JournalEntry>&
 
   Cooccurrences cooccurrences;
   for (const auto& record : records) {
+    // A stopped run throws the graph away; it should not wait for it.
+    if (interrupt::noted() != 0) return;
     const std::string rid = record_node_id(record.date, record.time);
     place_record(editor, rid, record);
 
@@ -168,6 +172,7 @@ void rebuild_into(GraphEditor& editor, const std::vector<journal::JournalEntry>&
   }
 
   for (const auto& pair : cooccurrences.in_first_order()) {
+    if (interrupt::noted() != 0) return;
     if (editor.has_confirmed_user_edge(pair.goal_id, pair.topic_id)) continue;
     const auto weight = static_cast<float>(pair.count);
     if (editor.set_first_edge_weight(pair.goal_id, pair.topic_id, weight)) continue;
@@ -175,11 +180,13 @@ void rebuild_into(GraphEditor& editor, const std::vector<journal::JournalEntry>&
                             pair.topic_id, weight, EdgeSource::Llm, false});
   }
   // What a save of the rebuild would hold: the completion works on that.
+  if (interrupt::noted() != 0) return;
   editor.prune_dangling_edges();
 }
 
 void complete_into(GraphEditor& editor, const std::vector<journal::JournalEntry>& records) {
   for (const auto& record : records) {
+    if (interrupt::noted() != 0) return;
     const std::string rid = record_node_id(record.date, record.time);
     // The record's own names only, not the map's: the pass fills in the
     // standard link where a user-confirmed link under another id made the

@@ -51,7 +51,20 @@ bool holds(const Tree& tree, const std::filesystem::path& relative, std::string_
 }
 
 Producer bytes_of(const std::variant<std::string, Producer>& content) {
-  if (const auto* producer = std::get_if<Producer>(&content)) return *producer;
+  if (const auto* producer = std::get_if<Producer>(&content)) {
+    // A graph of tens of megabytes takes a while to write: a stopped run
+    // drops the rest of it.
+    return [producer](ByteSink& sink) {
+      struct UntilStopped final : ByteSink {
+        explicit UntilStopped(ByteSink& out) : out_(out) {}
+        void put(std::string_view bytes) override {
+          if (interrupt::noted() == 0) out_.put(bytes);
+        }
+        ByteSink& out_;
+      } until_stopped(sink);
+      (*producer)(until_stopped);
+    };
+  }
   const std::string_view bytes = std::get<std::string>(content);
   return [bytes](ByteSink& sink) { sink.put(bytes); };
 }
@@ -132,6 +145,7 @@ std::expected<void, std::string> Writer::stage_bytes(
     return fail(made.error());
   }
   staged_.push_back({&tree, target, temporary, failure_prefix, keep_existing});
+  if (interrupt::noted() != 0) return interrupted();
   return {};
 }
 

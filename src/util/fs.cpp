@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <system_error>
 
+#include "util/interrupt.hpp"
 #include "util/text.hpp"
 
 namespace fsx {
@@ -60,6 +61,12 @@ std::expected<void, std::string> write_all(int fd, std::string_view bytes) {
 
 std::string_view Utf8Reader::next() {
   constexpr std::size_t kPieceBytes = 1 << 20;
+  // A file of tens of megabytes takes long enough to parse that a stopped run
+  // must not wait for its end.
+  if (interrupt::noted() != 0) {
+    ok_ = false;
+    done_ = true;
+  }
   while (!done_) {
     piece_ = std::move(carry_);
     carry_.clear();
