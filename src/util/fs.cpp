@@ -137,16 +137,4 @@ bool is_directory(const std::filesystem::path& path) {
   return std::filesystem::is_directory(path, ec);
 }
 
-std::expected<void, std::string> create_directories(const std::filesystem::path& dir) {
-  std::error_code ec;
-  std::filesystem::create_directories(dir, ec);
-  if (ec) return std::unexpected(ec.message());
-  // create_directories reports success when `dir` exists as a file on some
-  // library versions; make the failure visible.
-  if (!std::filesystem::is_directory(dir, ec)) {
-    return std::unexpected(errno_text(ENOTDIR));
-  }
-  return {};
-}
-
 }  // namespace fsx

@@ -103,7 +103,4 @@ std::expected<std::vector<DirEntry>, std::string> list_dir(const std::filesystem
 // True when `path` names an existing directory (links followed).
 bool is_directory(const std::filesystem::path& path);
 
-// Creates `dir` with all missing parents; an existing directory is fine.
-std::expected<void, std::string> create_directories(const std::filesystem::path& dir);
-
 }  // namespace fsx
