@@ -1,15 +1,13 @@
 // One run, one commit: what a run does when it is stopped, refused or
-// overtaken before its commit, and the order in which it makes its files
-// durable.
+// overtaken before its commit. The order in which the writer makes files
+// durable is checked in the writer's own tests.
 
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <csignal>
-#include <sstream>
 
 #include "support/run_binary.hpp"
 #include "support/temp_dir.hpp"
@@ -117,35 +115,4 @@ TEST_F(CommitTest, ASecondRunIsRefusedWhileOneHoldsTheWorkspace) {
   EXPECT_EQ(dry.status, 0) << dry.err;
   ::close(held);
   EXPECT_EQ(run({}).status, 0);
-}
-
-TEST_F(CommitTest, EveryFileIsOnDiskBeforeAnyRenameAndEveryDirectoryAfter) {
-  const auto log = dir_ / "steps.log";
-  ASSERT_EQ(run({"BACKFILL_FAULT_LOG=" + log.string()}).status, 0);
-  std::vector<std::pair<std::string, std::string>> steps;
-  std::istringstream in(testing_support::slurp(log));
-  long index = 0;
-  std::string kind;
-  std::string path;
-  while (in >> index >> kind && std::getline(in >> std::ws, path)) steps.emplace_back(kind, path);
-  const auto first = [&](const std::string& k) {
-    return std::ranges::find(steps, k, &std::pair<std::string, std::string>::first) - steps.begin();
-  };
-  const auto last = [&](const std::string& k) {
-    const auto found = std::ranges::find(steps.rbegin(), steps.rend(), k,
-                                         &std::pair<std::string, std::string>::first);
-    return steps.rend() - found - 1;
-  };
-  ASSERT_LT(first("sync-fs"), static_cast<long>(steps.size()));
-  EXPECT_LT(last("create"), first("sync-fs"));
-  EXPECT_LT(first("sync-fs"), first("rename"));
-  EXPECT_LT(last("rename"), first("sync-dir"));
-  // Each directory that received a file is flushed after the renames.
-  for (const auto& [k, p] : steps) {
-    if (k != "rename") continue;
-    const auto dir = fs::path(p).parent_path().string();
-    EXPECT_NE(std::ranges::find(steps, std::pair<std::string, std::string>("sync-dir", dir)),
-              steps.end())
-        << dir;
-  }
 }
