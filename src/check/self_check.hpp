@@ -30,9 +30,11 @@ struct Failure {
 
 // Runs the checks in order and prints the success line on `out`. A failed
 // reload is a plain failure; an inconsistency is a hard stop. `saved` is the
-// graph as the run staged it.
+// graph as the run staged it, with `carried` record nodes kept for records the
+// scan skipped besides one per distinct date and time of `records`.
 std::expected<void, Failure> self_check(store::Workspace& workspace,
-                                           const std::vector<journal::JournalEntry>& records,
-                                           const graph::Graph& saved, std::ostream& out);
+                                        const std::vector<journal::JournalEntry>& records,
+                                        const graph::Graph& saved, std::size_t carried,
+                                        std::ostream& out);
 
 }  // namespace check

@@ -130,9 +130,13 @@ std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std
   graph::Graph previous = goal_stage->graph ? std::move(*goal_stage->graph)
                                             : graph::load_graph(workspace);
   graph::RecordTopics record_topics = graph::load_record_topics(workspace);
-  graph::Graph saved =
-      graph::rebuild_and_complete(std::move(previous), records_list, seeds, record_topics);
+  auto rebuilt = graph::rebuild_and_complete(std::move(previous), records_list, seeds,
+                                             record_topics, journal->skipped);
   if (interrupt::noted() != 0) return std::unexpected(failed_or_interrupted({}));
+  graph::Graph& saved = rebuilt.graph;
+  if (rebuilt.carried_records > 0) {
+    fmt::print(err, "[warn] 保留了 {} 个未能读取的记录在图谱中的节点\n", rebuilt.carried_records);
+  }
   graph::stamp_for_save(saved);
   if (auto done = stage({graph::graph_file(saved)}); !done) return done;
   const auto counts = graph::count_graph(saved);
@@ -166,7 +170,7 @@ std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std
   if (auto done = stage({store::metrics_file(metrics)}); !done) return done;
   fmt::print(out, "  ✓ metrics.json: records={}\n", n);
 
-  if (auto checked = check::self_check(workspace, records_list, saved, out); !checked) {
+  if (auto checked = check::self_check(workspace, records_list, saved, rebuilt.carried_records, out); !checked) {
     if (checked.error().kind == check::Failure::Kind::Inconsistent) {
       return std::unexpected(RunFailure{RunFailure::Kind::HardStop, std::move(checked.error().text)});
     }

@@ -1,6 +1,8 @@
 #include "cli/entry.hpp"
 
+#include <exception>
 #include <iostream>
+#include <new>
 
 #include "cli/backfill.hpp"
 #include "cli/options.hpp"
@@ -26,7 +28,16 @@ int run(int argc, char** argv, const store::FileSystem& fs) {
     std::cerr << "参数错误: 工作区目录不存在: " << options.root.string() << '\n';
     return 2;
   }
-  const auto result = run_backfill(options, std::cout, std::cerr, fs);
+  std::expected<void, RunFailure> result;
+  // Memory can run out anywhere; the run's destructors still remove every
+  // temporary it made, and the user gets a sentence instead of an abort.
+  try {
+    result = run_backfill(options, std::cout, std::cerr, fs);
+  } catch (const std::bad_alloc&) {
+    result = std::unexpected(RunFailure{RunFailure::Kind::Failed, "内存不足"});
+  } catch (const std::exception& e) {
+    result = std::unexpected(RunFailure{RunFailure::Kind::Failed, e.what()});
+  }
   std::cout.flush();
   if (result) return 0;
   if (result.error().kind == RunFailure::Kind::Interrupted) {

@@ -99,16 +99,16 @@ std::filesystem::path goal_file_path(std::string_view name) {
 
 std::string new_goal_text(std::string_view name) {
   std::string out = "# ";
-  out += name;
+  text::append_escaped_controls(out, name);
   out += "\n\n> 0% | —\n";
   return out;
 }
 
 std::string entry_line(const journal::JournalEntry& entry) {
   std::string line = "- ";
-  line += entry.date;
+  text::append_escaped_controls(line, entry.date);
   line += ' ';
-  line += journal::display_title(entry);
+  text::append_escaped_controls(line, journal::display_title(entry));
   line += ' ';
   bool first = true;
   const auto ratings = entry.ratings();

@@ -73,7 +73,7 @@ class GoalStage {
   std::expected<void, std::string> plan_goals() {
     for (const auto& name : goals_) {
       if (store::is_unsafe_name(name)) {
-        err_ << "[warn] 跳过不安全的路径名: 「" << name << "」\n";
+        err_ << store::unsafe_name_warning(name);
         continue;
       }
       auto path = goal_file_path(name);

@@ -4,6 +4,7 @@
 
 #include "store/atomic.hpp"
 #include "store/layout.hpp"
+#include "util/text.hpp"
 
 namespace goals {
 
@@ -53,15 +54,15 @@ std::vector<GoalFile> list_goal_files(const store::Workspace& workspace, const K
 std::string goals_index_text(const std::vector<GoalFile>& goals) {
   std::string out = "# 目标\n\n";
   for (const auto& goal : goals) {
-    out += goal.name;
+    text::append_escaped_controls(out, goal.name);
     out += ' ';
     out += std::to_string(goal.progress);
     out += "% ";
-    out += goal.note;
+    text::append_escaped_controls(out, goal.note);
     out += '\n';
     for (const auto& section : goal.sections) {
       out += "  ";
-      out += section.name;
+      text::append_escaped_controls(out, section.name);
       out += ' ';
       out += std::to_string(section.progress);
       out += "%\n";

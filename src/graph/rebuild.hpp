@@ -11,6 +11,7 @@
 #include "graph/model.hpp"
 #include "graph/record_topics.hpp"
 #include "journal/entry.hpp"
+#include "journal/scan.hpp"
 
 namespace graph {
 
@@ -26,15 +27,29 @@ struct GoalSeed {
 // is linked to its goal and to its topics, those of `map` (the record-topics
 // map of the previous run) first. Edges left without an end are dropped, as
 // saving would drop them.
+//
+// A record node of `previous` dated on one of the `skipped` dates that no
+// record regenerates is carried over unchanged, after the nodes the rebuild
+// makes, and so are the links touching it, after the rebuild's links: a
+// record the scan could not read for one run keeps what the user decided
+// about it.
 Graph rebuild_graph(Graph previous, const std::vector<journal::JournalEntry>& records,
-                    const std::vector<GoalSeed>& goals, const RecordTopics& map);
+                    const std::vector<GoalSeed>& goals, const RecordTopics& map,
+                    const journal::SkippedDates& skipped = {});
 
 // Adds, under the standard id, an unconfirmed record-topic link for each of a
 // record's own topics that lacks one in `graph`.
 void complete_record_topic_edges(Graph& graph, const std::vector<journal::JournalEntry>& records);
 
+struct Rebuilt {
+  Graph graph;
+  // The record nodes carried over for skipped dates.
+  std::size_t carried_records = 0;
+};
+
 // The rebuild and then the completion, in one pass over one set of indexes.
-Graph rebuild_and_complete(Graph previous, const std::vector<journal::JournalEntry>& records,
-                           const std::vector<GoalSeed>& goals, const RecordTopics& map);
+Rebuilt rebuild_and_complete(Graph previous, const std::vector<journal::JournalEntry>& records,
+                             const std::vector<GoalSeed>& goals, const RecordTopics& map,
+                             const journal::SkippedDates& skipped = {});
 
 }  // namespace graph

@@ -1,6 +1,7 @@
 #include "journal/files.hpp"
 
 #include <algorithm>
+#include <chrono>
 
 #include <fmt/format.h>
 
@@ -35,7 +36,10 @@ std::vector<JournalEntry> entries_from_listing(const store::FileSystem& fs,
   auto it = std::ranges::lower_bound(listing, prefix, std::less<>{}, &fsx::DirEntry::name);
   std::vector<JournalEntry> entries;
   for (; it != listing.end() && it->name.starts_with(prefix); ++it) {
-    if (!it->name.ends_with(".md")) continue;
+    // What the scan skips is skipped here too.
+    if (!it->name.ends_with(".md") || text::has_control(it->name) || !is_calendar_date(date)) {
+      continue;
+    }
     const auto content = fs.read_record(it->path);
     if (!content) continue;
     if (auto entry = parse_entry(*content, date, it->name)) entries.push_back(std::move(*entry));
@@ -57,6 +61,20 @@ std::optional<DayKey> parse_day_key(std::string_view date) {
   const auto day = unsigned_field(date.substr(8, 2));
   if (!year || !month || !day) return std::nullopt;
   return DayKey{*year, *month, *day};
+}
+
+bool is_calendar_date(std::string_view date) {
+  if (date.size() != 10 || date[4] != '-' || date[7] != '-') return false;
+  const auto year = date.substr(0, 4), month = date.substr(5, 2), day = date.substr(8, 2);
+  if (!text::all_ascii_digits(year) || !text::all_ascii_digits(month) ||
+      !text::all_ascii_digits(day)) {
+    return false;
+  }
+  const std::chrono::year_month_day ymd{
+      std::chrono::year(text::ascii_digits_value(year)),
+      std::chrono::month(static_cast<unsigned>(text::ascii_digits_value(month))),
+      std::chrono::day(static_cast<unsigned>(text::ascii_digits_value(day)))};
+  return ymd.ok();
 }
 
 std::filesystem::path day_dir(const std::filesystem::path& root, int year, int month) {

@@ -28,6 +28,10 @@ struct DayKey {
 // a sign and three digits, a month and a day of two digits or "+" and one digit.
 std::optional<DayKey> parse_day_key(std::string_view date);
 
+// True when `date` is a date of the calendar written YYYY-MM-DD in ASCII
+// digits, such as every record file name begins with.
+bool is_calendar_date(std::string_view date);
+
 // The directory holding the entries of a month: root, the year zero-padded to
 // four places (a minus sign counts as one of them), the month padded to two.
 std::filesystem::path day_dir(const std::filesystem::path& root, int year, int month);

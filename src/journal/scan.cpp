@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <mutex>
+#include <new>
 #include <numeric>
 #include <optional>
+#include <system_error>
 #include <thread>
 
 #include <fmt/format.h>
@@ -35,16 +38,20 @@ std::vector<std::string_view> split_path_segments(std::string_view rest) {
 
 // The entries of a year or month directory. One that cannot be listed is
 // skipped, with a warning when it is a directory: its records would otherwise
-// vanish from every derived file without a trace.
+// vanish from every derived file without a trace. Its dates (`key`, "YYYY" or
+// "YYYY-MM") then go into `skipped`.
 std::optional<std::vector<fsx::DirEntry>> list_level(const store::FileSystem& fs,
                                                      const fsx::DirEntry& dir,
                                                      const std::filesystem::path& shown,
+                                                     std::string key,
+                                                     std::set<std::string, std::less<>>& skipped,
                                                      std::vector<std::string>& warnings) {
   auto listed = fs.list_records(dir.path);
   if (listed) return std::move(*listed);
   if (fs.is_record_directory(dir.path)) {
     warnings.push_back(
         fmt::format("[warn] 跳过无法读取的目录: {}: {}\n", shown.string(), listed.error()));
+    skipped.insert(std::move(key));
   }
   return std::nullopt;
 }
@@ -66,6 +73,7 @@ struct Walk {
   std::vector<std::filesystem::path> months;
   std::vector<FileJob> files;
   std::vector<std::string> trailing_warnings;
+  SkippedDates skipped;
 };
 
 std::expected<Walk, std::string> walk_tree(const store::FileSystem& fs,
@@ -76,12 +84,14 @@ std::expected<Walk, std::string> walk_tree(const store::FileSystem& fs,
   std::vector<std::string> pending;
   for (const auto& year : *years) {
     if (year.name.size() != 4 || !text::all_ascii_digits(year.name)) continue;
-    const auto months = list_level(fs, year, root / year.name, pending);
+    const auto months =
+        list_level(fs, year, root / year.name, year.name, walk.skipped.years, pending);
     if (!months) continue;
     for (const auto& month : *months) {
       if (month.name.size() != 2 || !text::all_ascii_digits(month.name)) continue;
       const auto shown = root / year.name / month.name;
-      const auto files = list_level(fs, month, shown, pending);
+      const auto files = list_level(fs, month, shown, year.name + "-" + month.name,
+                                    walk.skipped.months, pending);
       if (!files) continue;
       walk.months.push_back(shown);
       for (const auto& file : *files) {
@@ -101,19 +111,38 @@ struct FileResult {
   std::optional<JournalEntry> entry;
   bool goal_from_inventory = false;
   std::string warning;
+  // The date of a record file skipped with a warning, when its name has one.
+  std::optional<std::string> skipped_date;
 };
 
-FileResult read_record(const store::FileSystem& fs, const FileJob& job) {
+FileResult skipped(std::string_view shown, std::string_view why,
+                   std::optional<std::string_view> date) {
   FileResult result;
+  result.warning = fmt::format("[warn] 跳过无法读取的记录文件: {}: {}\n", shown, why);
+  if (date) result.skipped_date = std::string(*date);
+  return result;
+}
+
+FileResult read_record(const store::FileSystem& fs, const FileJob& job) {
+  const auto date = std::string_view(job.name).substr(0, 10);
+  const bool dated = is_calendar_date(date);
+  // A line break in the name would forge lines in every file that lists it.
+  if (text::has_control(job.name)) {
+    return skipped(text::escape_controls(job.shown.string()), "文件名含控制字符",
+                   dated ? std::optional(date) : std::nullopt);
+  }
+  if (!dated) {
+    // Its "date" would reach the reports as a month such as "meeting".
+    return skipped(job.shown.string(), "文件名不以有效日期 YYYY-MM-DD 开头", std::nullopt);
+  }
   const auto content = fs.read_record(job.path);
   if (!content) {
     // A record in another encoding, or a FIFO or device under a record's
     // name, would otherwise vanish from every derived file without a trace.
-    result.warning =
-        fmt::format("[warn] 跳过无法读取的记录文件: {}: {}\n", job.shown.string(), content.error());
-    return result;
+    return skipped(job.shown.string(), content.error(), date);
   }
-  result.entry = parse_entry(*content, std::string_view(job.name).substr(0, 10), job.name);
+  FileResult result;
+  result.entry = parse_entry(*content, date, job.name);
   if (!result.entry) return result;
   const bool parsed_goal = result.entry->goal.has_value();
   add_inventory_fields(*result.entry, *content);
@@ -122,20 +151,43 @@ FileResult read_record(const store::FileSystem& fs, const FileJob& job) {
 }
 
 // Reads every file on all cores; the results stand in walk order. Reading is
-// most of a run's cost, and record files are independent of each other.
-std::vector<FileResult> read_records(const store::FileSystem& fs, const std::vector<FileJob>& jobs) {
+// most of a run's cost, and record files are independent of each other. No
+// exception leaves a reader: running out of memory ends the scan with a
+// failure text.
+std::expected<std::vector<FileResult>, std::string> read_records(
+    const store::FileSystem& fs, const std::vector<FileJob>& jobs) {
   std::vector<FileResult> results(jobs.size());
   std::atomic<std::size_t> next{0};
+  std::mutex failure_mutex;
+  std::optional<std::string> failure;
+  const auto fail = [&](std::string text) {
+    const std::lock_guard lock(failure_mutex);
+    if (!failure) failure = std::move(text);
+    next = jobs.size();
+  };
   const auto work = [&] {
-    for (std::size_t i = next++; i < jobs.size() && interrupt::noted() == 0; i = next++) {
-      results[i] = read_record(fs, jobs[i]);
+    try {
+      for (std::size_t i = next++; i < jobs.size() && interrupt::noted() == 0; i = next++) {
+        results[i] = read_record(fs, jobs[i]);
+      }
+    } catch (const std::bad_alloc&) {
+      fail("内存不足");
+    } catch (const std::exception& e) {
+      fail(e.what());
     }
   };
   const std::size_t threads =
       std::min<std::size_t>({std::max(1u, std::thread::hardware_concurrency()), 8, jobs.size()});
-  std::vector<std::jthread> helpers;
-  for (std::size_t t = 1; t < threads; ++t) helpers.emplace_back(work);
-  work();
+  {
+    std::vector<std::jthread> helpers;
+    try {
+      for (std::size_t t = 1; t < threads; ++t) helpers.emplace_back(work);
+    } catch (const std::system_error&) {
+      // Fewer threads read as well, only slower.
+    }
+    work();
+  }
+  if (failure) return std::unexpected(std::move(*failure));
   return results;
 }
 
@@ -164,15 +216,19 @@ std::expected<Scan, std::string> scan_journal(const std::filesystem::path& root,
                                               std::ostream& err, const store::FileSystem& fs) {
   auto walk = walk_tree(fs, root);
   if (!walk) return std::unexpected(walk.error());
-  auto results = read_records(fs, walk->files);
+  auto read = read_records(fs, walk->files);
   // Stopped part way: what was read stands for nothing.
   if (interrupt::noted() != 0) return std::unexpected(std::string());
+  if (!read) return std::unexpected(std::move(read.error()));
+  auto& results = *read;
+  SkippedDates skipped_dates = std::move(walk->skipped);
 
   std::vector<JournalEntry> found;
   std::vector<std::size_t> found_at;
   for (std::size_t i = 0; i < results.size(); ++i) {
     for (const auto& warning : walk->files[i].warnings_before) err << warning;
     err << results[i].warning;
+    if (results[i].skipped_date) skipped_dates.dates.insert(std::move(*results[i].skipped_date));
     if (!results[i].entry) continue;
     found.push_back(std::move(*results[i].entry));
     found_at.push_back(i);
@@ -186,6 +242,7 @@ std::expected<Scan, std::string> scan_journal(const std::filesystem::path& root,
     return found[a].time < found[b].time;
   });
   Scan scan;
+  scan.skipped = std::move(skipped_dates);
   scan.records.reserve(found.size());
   std::vector<std::size_t> position(found.size());
   for (const std::size_t from : order) {
@@ -201,6 +258,12 @@ std::expected<Scan, std::string> scan_journal(const std::filesystem::path& root,
         {position[k], results[found_at[k]].goal_from_inventory});
   }
   return scan;
+}
+
+bool SkippedDates::covers(std::string_view date) const {
+  if (dates.contains(date)) return true;
+  if (date.size() > 7 && date[7] == '-' && months.contains(date.substr(0, 7))) return true;
+  return date.size() > 4 && date[4] == '-' && years.contains(date.substr(0, 4));
 }
 
 Inference infer(const std::vector<JournalEntry>& records) {

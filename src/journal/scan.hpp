@@ -8,6 +8,7 @@
 #include <expected>
 #include <filesystem>
 #include <ostream>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,19 +22,39 @@ namespace journal {
 // one) and the second path segment of every "相对路径：" line to `entry`.
 void add_inventory_fields(JournalEntry& entry, std::string_view file_text);
 
+// The dates whose records the scan could not use: what the workspace already
+// knows of those records must not be lost over a file that cannot be read
+// for one run.
+struct SkippedDates {
+  // A record file skipped with its date ("YYYY-MM-DD").
+  std::set<std::string, std::less<>> dates;
+  // A month directory ("YYYY-MM") or a year directory ("YYYY") that could not
+  // be listed.
+  std::set<std::string, std::less<>> months;
+  std::set<std::string, std::less<>> years;
+
+  // True when a record dated `date` may be among those skipped.
+  bool covers(std::string_view date) const;
+  bool empty() const { return dates.empty() && months.empty() && years.empty(); }
+};
+
 struct Scan {
   // Records ordered by date, then time (bytes), stable in discovery order.
   std::vector<JournalEntry> records;
   // Where the scan found them, for the day listings.
   ScannedMonths months;
+  SkippedDates skipped;
 };
 
 // Walks root/YYYY/MM/*.md (listings sorted by name) and parses every record,
 // reading files on all cores; the records, the warnings and their order are
-// those of reading one file after the other. Unreadable record files and
-// unlistable year or month directories are reported on `err` and skipped;
-// files without a time heading are skipped silently. Fails only when the root
-// cannot be listed, or with an empty text when a signal was noted.
+// those of reading one file after the other. A record file is skipped with a
+// warning on `err` when its name holds a control character or does not begin
+// with a calendar date, when it is not a regular file, is larger than
+// store::kMaxRecordBytes, cannot be read or is not UTF-8; so is a year or
+// month directory that cannot be listed. Files without a time heading are
+// skipped silently. Fails when the root cannot be listed, with "内存不足"
+// when memory runs out, or with an empty text when a signal was noted.
 std::expected<Scan, std::string> scan_journal(const std::filesystem::path& root,
                                               std::ostream& err,
                                               const store::FileSystem& fs = store::disk());

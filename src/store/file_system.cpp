@@ -297,7 +297,7 @@ bool DiskFileSystem::is_record_directory(const std::filesystem::path& path) cons
 
 std::expected<std::string, std::string> DiskFileSystem::read_record(
     const std::filesystem::path& path) const {
-  return fsx::read_text(path);
+  return fsx::read_text(path, kMaxRecordBytes);
 }
 
 const FileSystem& disk() {

@@ -53,6 +53,10 @@ class ByteSink {
 // Makes a file's bytes into a sink.
 using Producer = std::function<void(ByteSink&)>;
 
+// The largest record file read. A record is a note; a bigger file under a
+// record's name is something else, and reading it whole could exhaust memory.
+inline constexpr std::uint64_t kMaxRecordBytes = 16 * 1024 * 1024;
+
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
@@ -113,13 +117,15 @@ class FileSystem {
   // Whether `path` is a directory.
   virtual bool is_record_directory(const std::filesystem::path& path) const = 0;
   // The content of the file at `path` when it is UTF-8 text; a FIFO, device or
-  // other non-regular file gives `fsx::kNotRegular` without blocking.
+  // other non-regular file gives `fsx::kNotRegular` without blocking, and one
+  // of more than kMaxRecordBytes gives `fsx::too_large_text` unread.
   virtual std::expected<std::string, std::string> read_record(
       const std::filesystem::path& path) const = 0;
 };
 
-// The disk as the system shows it.
-class DiskFileSystem final : public FileSystem {
+// The disk as the system shows it. Tests derive from it to make one call
+// misbehave.
+class DiskFileSystem : public FileSystem {
  public:
   EntryKind kind(const std::filesystem::path& base,
                  const std::filesystem::path& relative) const override;

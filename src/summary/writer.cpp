@@ -47,19 +47,22 @@ std::string utc_stamp(std::chrono::system_clock::time_point time) {
 std::string summary_text(ReportKind kind, std::string_view period, std::string_view stats_json,
                          const PeriodReport& report, std::string_view stamp) {
   const KindInfo info = kind_info(kind);
+  // The sentences are built from goal and topic names; a control character in
+  // one must not start a line of its own.
+  const auto add = text::append_escaped_controls;
   std::string out;
   out += "# ";
   out += info.label;
-  out += period;
+  add(out, period);
   out += "\n\n> AI 回看 · 生成于 ";
   out += stamp;
   out += "\n\n## 本期工作回顾\n\n- **本期工作**：";
-  out += report.work;
+  add(out, report.work);
   out += "\n- **下一步推进**：";
-  out += report.next_step;
+  add(out, report.next_step);
   if (!text::trim(report.efficiency_note).empty()) {
     out += "\n- **效能附注**：";
-    out += report.efficiency_note;
+    add(out, report.efficiency_note);
   }
   if (!info.section_heading.empty() && !report.sections.empty()) {
     out += "\n\n## ";
@@ -67,7 +70,10 @@ std::string summary_text(ReportKind kind, std::string_view period, std::string_v
     out += "\n\n";
     for (std::size_t i = 0; i < report.sections.size(); ++i) {
       if (i > 0) out += "\n\n";
-      out += "### " + report.sections[i].first + "\n\n" + report.sections[i].second;
+      out += "### ";
+      add(out, report.sections[i].first);
+      // A body is text of its own lines.
+      out += "\n\n" + report.sections[i].second;
     }
     out += "\n";
   }

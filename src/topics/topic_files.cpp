@@ -9,6 +9,7 @@
 #include "store/atomic.hpp"
 #include "store/layout.hpp"
 #include "store/tree.hpp"
+#include "util/text.hpp"
 
 namespace topics {
 
@@ -58,7 +59,7 @@ std::string topics_index_text(const graph::Graph& graph) {
 
   std::string out = "# 主题\n\n";
   for (const auto& line : lines) {
-    out += line.name;
+    text::append_escaped_controls(out, line.name);
     out += ' ';
     out += std::to_string(line.count);
     out += "次\n";
@@ -68,7 +69,7 @@ std::string topics_index_text(const graph::Graph& graph) {
 
 std::string topic_file_text(std::string_view name, const std::vector<std::string>& entry_lines) {
   std::string out = "# ";
-  out += name;
+  text::append_escaped_controls(out, name);
   out += "\n\n> ";
   out += std::to_string(entry_lines.size());
   out += "次 | 派生自 graph.json\n\n## 出现记录\n\n";
@@ -108,7 +109,7 @@ store::OutputFiles topic_files(const graph::Graph& graph, std::ostream& err) {
     const auto* topic = std::get_if<graph::Topic>(&node);
     if (topic == nullptr) continue;
     if (store::is_unsafe_name(topic->name)) {
-      err << "[warn] 跳过不安全的路径名: 「" << topic->name << "」\n";
+      err << store::unsafe_name_warning(topic->name);
       continue;
     }
     std::vector<std::string> entry_lines;
@@ -118,7 +119,8 @@ store::OutputFiles topic_files(const graph::Graph& graph, std::ostream& err) {
       const auto found = first_node_by_id.find(other);
       if (found == first_node_by_id.end()) continue;
       if (const auto* record = std::get_if<graph::Record>(&graph.nodes[found->second])) {
-        entry_lines.push_back("- " + record->date + " " + record->title);
+        entry_lines.push_back(
+            text::escape_controls("- " + record->date + " " + record->title));
       }
     }
     const auto path = std::filesystem::path(store::kTopicsDir) / (topic->name + ".md");

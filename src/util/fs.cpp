@@ -6,7 +6,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <optional>
 #include <system_error>
+
+#include <fmt/format.h>
 
 #include "util/interrupt.hpp"
 #include "util/text.hpp"
@@ -27,11 +30,16 @@ void UniqueFd::reset() {
   fd_ = -1;
 }
 
-std::expected<std::string, std::string> read_all(int fd) {
+std::string too_large_text(std::uint64_t size, std::uint64_t max_bytes) {
+  return fmt::format("文件过大（{} 字节，上限 {} MiB）", size, max_bytes >> 20);
+}
+
+std::expected<std::string, std::string> read_all(int fd, std::uint64_t max_bytes) {
   std::string content;
   struct stat info {};
   if (::fstat(fd, &info) == 0 && info.st_size > 0) {
-    content.reserve(static_cast<std::size_t>(info.st_size));
+    content.reserve(static_cast<std::size_t>(
+        std::min<std::uint64_t>(static_cast<std::uint64_t>(info.st_size), max_bytes)));
   }
   char buffer[1 << 16];
   for (;;) {
@@ -42,6 +50,8 @@ std::expected<std::string, std::string> read_all(int fd) {
     }
     if (got == 0) break;
     content.append(buffer, static_cast<std::size_t>(got));
+    // A file that grows while it is read stops at the limit all the same.
+    if (content.size() > max_bytes) return std::unexpected(too_large_text(content.size(), max_bytes));
   }
   return content;
 }
@@ -96,19 +106,39 @@ std::string_view Utf8Reader::next() {
   return {};
 }
 
-std::expected<std::string, std::string> read_bytes(const std::filesystem::path& path) {
-  // Without O_NONBLOCK a FIFO would hold the open until a writer came.
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  if (!fd) return std::unexpected(errno_text(errno));
-  struct stat info {};
-  if (::fstat(fd.get(), &info) != 0) return std::unexpected(errno_text(errno));
+namespace {
+
+// Why a file of this kind and size is not read, if it is not.
+std::optional<std::string> refusal(const struct stat& info, std::uint64_t max_bytes) {
   // A device such as /dev/zero would never end.
-  if (!S_ISREG(info.st_mode)) return std::unexpected(std::string(kNotRegular));
-  return read_all(fd.get());
+  if (!S_ISREG(info.st_mode)) return std::string(kNotRegular);
+  const auto size = static_cast<std::uint64_t>(info.st_size);
+  if (size > max_bytes) return too_large_text(size, max_bytes);
+  return std::nullopt;
 }
 
-std::expected<std::string, std::string> read_text(const std::filesystem::path& path) {
-  auto bytes = read_bytes(path);
+}  // namespace
+
+std::expected<std::string, std::string> read_bytes(const std::filesystem::path& path,
+                                                   std::uint64_t max_bytes) {
+  struct stat info {};
+  // Without O_NONBLOCK a FIFO would hold the open until a writer came.
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (!fd) {
+    const int error = errno;
+    if (::stat(path.c_str(), &info) == 0) {
+      if (auto refused = refusal(info, max_bytes)) return std::unexpected(std::move(*refused));
+    }
+    return std::unexpected(errno_text(error));
+  }
+  if (::fstat(fd.get(), &info) != 0) return std::unexpected(errno_text(errno));
+  if (auto refused = refusal(info, max_bytes)) return std::unexpected(std::move(*refused));
+  return read_all(fd.get(), max_bytes);
+}
+
+std::expected<std::string, std::string> read_text(const std::filesystem::path& path,
+                                                  std::uint64_t max_bytes) {
+  auto bytes = read_bytes(path, max_bytes);
   if (!bytes) return bytes;
   if (!text::is_valid_utf8(*bytes)) return std::unexpected(std::string(kNotUtf8));
   return bytes;

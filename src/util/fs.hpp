@@ -3,8 +3,10 @@
 // Thin, non-throwing wrappers over the file system. Errors come back as the
 // operating system's message text (std::error_code::message()).
 
+#include <cstdint>
 #include <expected>
 #include <filesystem>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -53,7 +55,8 @@ class UniqueFd {
 };
 
 // The rest of the open file `fd`, read to its end.
-std::expected<std::string, std::string> read_all(int fd);
+std::expected<std::string, std::string> read_all(
+    int fd, std::uint64_t max_bytes = std::numeric_limits<std::uint64_t>::max());
 
 // Writes all of `bytes` to `fd`.
 std::expected<void, std::string> write_all(int fd, std::string_view bytes);
@@ -80,14 +83,24 @@ class Utf8Reader {
   bool done_ = false;
 };
 
+// The text shown for a file of `size` bytes over the limit of `max_bytes`.
+std::string too_large_text(std::uint64_t size, std::uint64_t max_bytes);
+
 // The whole content of the regular file at `path` (links followed), or the
 // system's error text; a FIFO, device or other non-regular file gives
-// `kNotRegular` without blocking or reading it.
-std::expected<std::string, std::string> read_bytes(const std::filesystem::path& path);
+// `kNotRegular` without blocking or reading it, and one of more than
+// `max_bytes` gives too_large_text without reading it. Kind and size are
+// judged before readability, so each file fails for the same reason whoever
+// runs the command.
+std::expected<std::string, std::string> read_bytes(
+    const std::filesystem::path& path,
+    std::uint64_t max_bytes = std::numeric_limits<std::uint64_t>::max());
 
 // The whole content of the file at `path` when it is UTF-8 text, else the
-// system's error text or `kNotUtf8`.
-std::expected<std::string, std::string> read_text(const std::filesystem::path& path);
+// failure of read_bytes or `kNotUtf8`.
+std::expected<std::string, std::string> read_text(
+    const std::filesystem::path& path,
+    std::uint64_t max_bytes = std::numeric_limits<std::uint64_t>::max());
 
 // One directory entry: its name as text (ill-formed UTF-8 replaced by U+FFFD)
 // and the real path to open it by.

@@ -180,4 +180,27 @@ std::optional<std::uint64_t> unsigned_decimal(std::string_view s, std::uint64_t 
   return value;
 }
 
+bool has_control(std::string_view s) { return std::ranges::any_of(s, is_control); }
+
+void append_escaped_controls(std::string& out, std::string_view s) {
+  constexpr std::string_view kHex = "0123456789abcdef";
+  for (const char c : s) {
+    if (!is_control(c)) {
+      out += c;
+      continue;
+    }
+    const auto byte = static_cast<unsigned char>(c);
+    out += "\\u00";
+    out += kHex[byte >> 4];
+    out += kHex[byte & 0xf];
+  }
+}
+
+std::string escape_controls(std::string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  append_escaped_controls(out, s);
+  return out;
+}
+
 }  // namespace text

@@ -58,6 +58,23 @@ bool is_char_boundary(std::string_view s, std::size_t i);
 // before the "\n" removed. A final "\n" does not start a further, empty line.
 std::vector<std::string_view> lines(std::string_view s);
 
+// Control characters
+//
+// U+0000 to U+001F other than tab, and U+007F: what breaks a line or steers a
+// terminal. Each is one byte in UTF-8 and never part of a longer sequence.
+
+constexpr bool is_control(char c) {
+  return (static_cast<unsigned char>(c) < 0x20 && c != '\t') || c == '\x7f';
+}
+
+// True when `s` holds a control character.
+bool has_control(std::string_view s);
+
+// Appends `s` with each control character written as "\u" and four lowercase
+// hex digits, so that text from the user cannot start a line of its own.
+void append_escaped_controls(std::string& out, std::string_view s);
+std::string escape_controls(std::string_view s);
+
 // ASCII digits
 //
 // Dates, times and numbers in file names and files are written with the bytes

@@ -31,7 +31,7 @@ class SelfCheckTest : public ::testing::Test {
 
   std::expected<void, check::Failure> check(const std::vector<journal::JournalEntry>& records) {
     store::Workspace workspace(dir.path());
-    return check::self_check(workspace, records, staged, out);
+    return check::self_check(workspace, records, staged, 0, out);
   }
 
   TempDir dir;

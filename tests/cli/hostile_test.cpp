@@ -3,14 +3,21 @@
 // and the run may neither hang nor crash.
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <fstream>
+#include <functional>
+
+#include <nlohmann/json.hpp>
 
 #include "support/run_binary.hpp"
 #include "support/temp_dir.hpp"
 #include "support/workspace_tree.hpp"
+#include "util/text.hpp"
 
 namespace fs = std::filesystem;
 using testing_support::run_backfill_binary;
@@ -125,25 +132,80 @@ TEST_F(HostileTest, SpecialRecordFilesAreSkippedAtOnce) {
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0666), 0);
   plant("2026/07/2026-07-06-零.md", "/dev/zero");
   fs::create_directories(ws() / "2026/07/2026-07-07-目录.md");
+  // Sparse: 30 GB on the books, nothing on the disk.
+  std::ofstream(ws() / "2026/07/2026-07-08-巨大.md");
+  fs::resize_file(ws() / "2026/07/2026-07-08-巨大.md", 30'000'000'000);
   const auto start = std::chrono::steady_clock::now();
   const auto result = run();
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
   EXPECT_EQ(result.status, 0) << result.err;
-  for (const char* name : {"2026-07-05-管道.md", "2026-07-06-零.md", "2026-07-07-目录.md"}) {
-    EXPECT_NE(result.err.find(std::string("[warn] 跳过无法读取的记录文件: ws/2026/07/") + name +
-                              ": 不是普通文件\n"),
+  for (const char* name : {"2026-07-05-管道.md: 不是普通文件", "2026-07-06-零.md: 不是普通文件",
+                           "2026-07-07-目录.md: 不是普通文件",
+                           "2026-07-08-巨大.md: 文件过大（30000000000 字节，上限 16 MiB）"}) {
+    EXPECT_NE(result.err.find(std::string("[warn] 跳过无法读取的记录文件: ws/2026/07/") + name),
               std::string::npos)
         << result.err;
   }
+#ifndef BACKFILL_SANITIZED
+  struct rusage usage {};
+  ASSERT_EQ(::getrusage(RUSAGE_CHILDREN, &usage), 0);
+  EXPECT_LT(usage.ru_maxrss, 100 * 1024) << "peak KiB";
+#endif
 }
 
-TEST_F(HostileTest, AnUnlistableMonthIsReported) {
-  give_away();
-  ASSERT_EQ(::chmod((ws() / "2026/06").c_str(), 0), 0);
-  const auto result = run(as_nobody());
-  EXPECT_EQ(result.status, 0) << result.err;
-  EXPECT_TRUE(result.err.starts_with("[warn] 跳过无法读取的目录: ws/2026/06: Permission denied\n"))
-      << result.err;
+// A record the scan cannot use for one run keeps its node and the user's
+// links through that run and the next; one deleted on another date does not.
+TEST_F(HostileTest, ARecordSkippedForOneRunKeepsTheUsersLinks) {
+  const std::string record = "r_20260608_1305";  // 2026/06/2026-06-08-文档5.md
+  const auto graph_file = ws() / ".system/graph.json";
+  const auto has = [&](const char* list, const std::string& id) {
+    const auto graph = nlohmann::json::parse(testing_support::slurp(graph_file));
+    return std::ranges::any_of(graph[list], [&](const auto& item) { return item["id"] == id; });
+  };
+  struct Case {
+    const char* name;
+    std::function<void()> break_it, mend_it;
+    std::string warnings;
+  };
+  const auto file = ws() / "2026/06/2026-06-08-文档5.md";
+  const auto month = ws() / "2026/06";
+  const std::vector<Case> cases = {
+      {"not UTF-8", [&] { std::ofstream(file, std::ios::app) << '\xff'; },
+       [&] { fs::resize_file(file, fs::file_size(file) - 1); },
+       "[warn] 跳过无法读取的记录文件: ws/2026/06/2026-06-08-文档5.md: 不是有效的 UTF-8 文本\n"
+       "[warn] 保留了 1 个未能读取的记录在图谱中的节点\n"},
+      {"unlistable month", [&] { ASSERT_EQ(::chmod(month.c_str(), 0), 0); },
+       [&] { ASSERT_EQ(::chmod(month.c_str(), 0755), 0); },
+       "[warn] 跳过无法读取的目录: ws/2026/06: Permission denied\n"
+       "[warn] 保留了 7 个未能读取的记录在图谱中的节点\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(ws());
+    testing_support::write_inventory_workspace(ws(), 30);
+    ASSERT_EQ(run().status, 0);
+    auto graph = nlohmann::json::parse(testing_support::slurp(graph_file));
+    graph["edges"].push_back({{"id", "mine"}, {"from", record}, {"to", "t_读书会"},
+                              {"weight", 1.0}, {"source", "user"}, {"confirmed", true}});
+    std::ofstream(graph_file, std::ios::trunc) << graph.dump();
+    // 2026-08-22-文档3.md, on a date nothing covers.
+    fs::remove(ws() / "2026/08/2026-08-22-文档3.md");
+    give_away();
+    c.break_it();
+    const auto skipped = run(as_nobody());
+    EXPECT_EQ(skipped.status, 0) << skipped.err;
+    EXPECT_EQ(skipped.err, c.warnings);
+    c.mend_it();
+    for (int pass = 0; pass < 2; ++pass) {
+      EXPECT_TRUE(has("nodes", record));
+      EXPECT_TRUE(has("edges", "mine"));
+      EXPECT_TRUE(has("edges", "e_" + record + "_g_阅读"));
+      EXPECT_FALSE(has("nodes", "r_20260822_1103"));
+      if (pass == 0) {
+        EXPECT_EQ(run(as_nobody()).err, "");
+      }
+    }
+  }
 }
 
 TEST_F(HostileTest, AGoalsDirectoryThatCannotBeWrittenFailsTheGoalStage) {
@@ -159,6 +221,40 @@ TEST_F(HostileTest, AGoalsDirectoryThatCannotBeWrittenFailsTheGoalStage) {
   EXPECT_EQ(testing_support::masked_files(ws() / ".system/topics"), topics_before);
 }
 
+// Line breaks and terminal escapes in names and titles never reach a derived
+// Markdown file as such, so no line there can be forged.
+TEST_F(HostileTest, ControlCharactersNeverBreakADerivedLine) {
+  const std::string forged = "\n## 伪造标题\n- 2099-01-01 FORGED\n<img src=x onerror=alert(1)>";
+  dir_.write("ws/2026/07/2026-07-05-x" + forged + ".md", "## 09:00\n分类：工作\n");
+  dir_.write("ws/2026/07/2026-07-06.md", "# 标题\r## 伪造标题\n\n## 09:00\n分类：工作\n");
+  dir_.write("ws/2026/07/2026-07-07-回车.md",
+             "## 09:00\n分类：工作\r## 伪造标题\n相对路径：资料\\项目\x1b[2J\\x\n");
+  ASSERT_EQ(run().status, 0);
+  const auto graph_file = ws() / ".system/graph.json";
+  auto graph = nlohmann::json::parse(testing_support::slurp(graph_file));
+  graph["nodes"].push_back({{"type", "topic"}, {"id", "t_伪造"}, {"name", "项目" + forged},
+                            {"x", 0.0}, {"y", 0.0}});
+  std::ofstream(graph_file, std::ios::trunc) << graph.dump();
+  const auto result = run();
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_NE(result.err.find("2026-07-05-x\\u000a## 伪造标题\\u000a- 2099-01-01"), std::string::npos);
+  EXPECT_NE(result.err.find("「工作\\u000d## 伪造标题」"), std::string::npos) << result.err;
+  std::size_t checked = 0;
+  for (const char* dir : {".system", "summary"}) {
+    for (const auto& entry : fs::recursive_directory_iterator(ws() / dir)) {
+      if (entry.path().extension() != ".md") continue;
+      ++checked;
+      const auto content = testing_support::slurp(entry.path());
+      EXPECT_FALSE(std::ranges::any_of(content, [](char c) { return c != '\n' && text::is_control(c); }))
+          << entry.path();
+      for (const char* line : {"\n## 伪造", "\n- 2099", "\n<img"}) {
+        EXPECT_EQ(content.find(line), std::string::npos) << entry.path();
+      }
+    }
+  }
+  EXPECT_GT(checked, 20u);
+}
+
 TEST_F(HostileTest, NamesThatCannotBeFileNamesAreRefused) {
   const std::string nul_goal("工\0作", 7);
   const std::string nul_topic("项\0目", 7);
@@ -169,7 +265,8 @@ TEST_F(HostileTest, NamesThatCannotBeFileNamesAreRefused) {
   dir_.write("ws/2026/07/2026-07-11-长节.md", "## 09:00\n分类：学习/" + long_goal + "\n");
   const auto result = run();
   EXPECT_EQ(result.status, 0) << result.err;
-  for (const auto& name : {nul_goal, long_goal, "学习/" + long_goal, nul_topic}) {
+  for (const auto& name :
+       {std::string("工\\u0000作"), long_goal, "学习/" + long_goal, std::string("项\\u0000目")}) {
     EXPECT_NE(result.err.find("[warn] 跳过不安全的路径名: 「" + name + "」\n"), std::string::npos)
         << name;
   }

@@ -212,11 +212,46 @@ TEST(RebuildAndCompleteTest, OnePassLeavesWhatTheTwoPassesLeave) {
 
   Graph two_passes = rebuild_graph(previous, records, goals, map);
   complete_record_topic_edges(two_passes, records);
-  const Graph one_pass = rebuild_and_complete(previous, records, goals, map);
+  const Graph one_pass = rebuild_and_complete(previous, records, goals, map).graph;
   EXPECT_EQ(one_pass, two_passes);
   EXPECT_EQ(count_edges(one_pass, kRid, "t_甲"), 1u);
   // The user's link stays, and the completion adds the standard one.
   EXPECT_EQ(count_edges(one_pass, kRid, "t_乙"), 2u);
   ASSERT_TRUE(find_edge(one_pass, "twice"));
   EXPECT_EQ(find_edge(one_pass, "twice")->from, "t_甲");
+}
+
+// Nodes of skipped dates that no record regenerates follow the rebuild's
+// nodes, in loaded order; their links that the rebuild did not keep follow
+// its links and come before the completion's; a link to a goal now gone and
+// a record on a date nothing covers go as before.
+TEST(CarryOverTest, KeepsSkippedRecordsAfterWhatTheRebuildMakes) {
+  Graph previous;
+  previous.nodes = {Record{"r_20260702_0800", "2026-07-02", "08:00", "skipped b", 3, 4},
+                    Record{kRid, "2026-07-03", "09:30", "regenerated", 1, 1},
+                    Record{"r_20260601_0800", "2026-06-01", "08:00", "whole month", 5, 6},
+                    Record{"r_20260501_0800", "2026-05-01", "08:00", "deleted", 7, 8},
+                    Topic{"t_甲", "甲", 0, 0}};
+  previous.edges = {
+      {"to-topic", "r_20260702_0800", "t_甲", 1.0f, EdgeSource::User, true},
+      {"mine", kRid, "t_甲", 1.0f, EdgeSource::User, true},
+      {"to-goal", "r_20260601_0800", "g_工作", 1.0f, EdgeSource::User, true},
+      {"to-gone-goal", "r_20260702_0800", "g_旧", 1.0f, EdgeSource::User, true},
+      {"between", "r_20260601_0800", "r_20260702_0800", 0.5f, EdgeSource::Llm, false},
+      {"deleted", "r_20260501_0800", "g_工作", 1.0f, EdgeSource::User, true}};
+  journal::SkippedDates skipped;
+  skipped.dates = {"2026-07-02", "2026-07-03"};
+  skipped.months = {"2026-06"};
+  const std::vector<JournalEntry> records = {record("09:30", "a.md", {"甲"}, "工作")};
+  const auto rebuilt = rebuild_and_complete(previous, records, {{"工作", 0}}, {}, skipped);
+  EXPECT_EQ(rebuilt.carried_records, 2u);
+  std::vector<std::string> nodes, edges;
+  for (const auto& node : rebuilt.graph.nodes) nodes.emplace_back(node_id(node));
+  for (const auto& edge : rebuilt.graph.edges) edges.push_back(edge.id);
+  EXPECT_EQ(nodes, (std::vector<std::string>{"t_甲", "g_工作", kRid, "r_20260702_0800",
+                                             "r_20260601_0800"}));
+  EXPECT_EQ(edges, (std::vector<std::string>{"to-topic", "mine", record_edge_id(kRid, "g_工作"),
+                                             goal_topic_edge_id("g_工作", "t_甲"), "to-goal",
+                                             "between", record_edge_id(kRid, "t_甲")}));
+  EXPECT_EQ(std::get<Record>(rebuilt.graph.nodes[3]), std::get<Record>(previous.nodes[0]));
 }

@@ -4,6 +4,7 @@
 
 #include <sstream>
 
+#include "store/file_system.hpp"
 #include "support/temp_dir.hpp"
 
 using testing_support::TempDir;
@@ -68,26 +69,43 @@ TEST_F(ScanTest, FindsOnlyFilesThreeLevelsDown) {
   dir.write("2026/07/2026-07-1中.md", record("09:00"));        // byte 10 inside a character
   dir.write("2026/07/2026-07-04-nohead.md", "no heading here\n");
   dir.write("2025/01/2026-07-05-misfiled.md", record("08:00"));
-  dir.write("2026/07/2026-07.md", record("10:00"));
   const auto records = scan();
-  ASSERT_EQ(records.size(), 3u);
+  ASSERT_EQ(records.size(), 2u);
   EXPECT_EQ(records[0].file_name, "2026-07-03-a.md");
   EXPECT_EQ(records[1].file_name, "2026-07-05-misfiled.md");
   EXPECT_EQ(records[1].date, "2026-07-05");  // the name, not the directory
-  EXPECT_EQ(records[2].date, "2026-07.md");
   EXPECT_EQ(err.str(), "");
 }
 
-TEST_F(ScanTest, UnreadableRecordFilesAreReportedAndSkipped) {
+// Each file is skipped for the first check it fails, in the order name, date,
+// kind, size, content; all but a misnamed one keep their date for the graph.
+TEST_F(ScanTest, SkippedRecordFilesAreReportedAndKeepTheirDates) {
+  constexpr auto kMax = store::kMaxRecordBytes;
+  dir.write("2026/07/2026-02-30\x1b.md", record("09:00"));
   dir.write("2026/07/2026-07-03-gbk.md", "## 09:00\n\xC4\xE3\xBA\xC3\n");
   std::filesystem::create_directories(dir / "2026/07/2026-07-04-dir.md");
   dir.write("2026/07/2026-07-05-ok.md", record("09:00"));
-  const auto records = scan();
-  ASSERT_EQ(records.size(), 1u);
-  const auto root = dir.path().string();
-  EXPECT_EQ(err.str(),
-            "[warn] 跳过无法读取的记录文件: " + root + "/2026/07/2026-07-03-gbk.md: 不是有效的 UTF-8 文本\n"
-            "[warn] 跳过无法读取的记录文件: " + root + "/2026/07/2026-07-04-dir.md: 不是普通文件\n");
+  dir.write("2026/07/2026-07-06-big.md", record("09:00"));
+  std::filesystem::resize_file(dir / "2026/07/2026-07-06-big.md", kMax + 1);
+  dir.write("2026/07/2026-07-06-x\n## 伪造.md", record("09:00"));
+  // At the limit: read, and without a heading skipped silently.
+  dir.write("2026/07/2026-07-07-exact.md", "");
+  std::filesystem::resize_file(dir / "2026/07/2026-07-07-exact.md", kMax);
+  dir.write("2026/07/2026-7-08-x.md", record("09:00"));
+  std::ostringstream warnings;
+  const auto scanned = journal::scan_journal(dir.path(), warnings);
+  ASSERT_TRUE(scanned);
+  ASSERT_EQ(scanned->records.size(), 1u);
+  const auto at = "[warn] 跳过无法读取的记录文件: " + dir.path().string() + "/2026/07/";
+  EXPECT_EQ(warnings.str(),
+            at + "2026-02-30\\u001b.md: 文件名含控制字符\n" +
+            at + "2026-07-03-gbk.md: 不是有效的 UTF-8 文本\n" +
+            at + "2026-07-04-dir.md: 不是普通文件\n" +
+            at + "2026-07-06-big.md: 文件过大（16777217 字节，上限 16 MiB）\n" +
+            at + "2026-07-06-x\\u000a## 伪造.md: 文件名含控制字符\n" +
+            at + "2026-7-08-x.md: 文件名不以有效日期 YYYY-MM-DD 开头\n");
+  EXPECT_EQ(scanned->skipped.dates,
+            (std::set<std::string, std::less<>>{"2026-07-03", "2026-07-04", "2026-07-06"}));
 }
 
 TEST_F(ScanTest, OrdersByDateThenTimeAndKeepsFileNameOrderForTies) {

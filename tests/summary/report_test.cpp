@@ -25,7 +25,7 @@ std::expected<summary::ReportStage, std::string> reports(
     const std::filesystem::path& root, const std::vector<journal::JournalEntry>& records) {
   const store::Workspace workspace(root);
   stats::SnapshotIndex snapshots(workspace.files());
-  return summary::reports(workspace, journal::Scan{records, {}}, snapshots);
+  return summary::reports(workspace, journal::Scan{records, {}, {}}, snapshots);
 }
 
 }  // namespace
