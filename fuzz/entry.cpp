@@ -52,5 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 "fields are UTF-8");
     fuzz::check(text::is_valid_utf8(goals::entry_line(*entry)), "entry line is UTF-8");
   }
+  // Filed into a goal file, the entry must stay one line whatever it holds.
+  fuzz::check(!text::has_control(goals::entry_line(*entry)), "an entry line is one line");
   return 0;
 }
