@@ -21,6 +21,7 @@
 #include "summary/writer.hpp"
 #include "topics/topic_files.hpp"
 #include "util/interrupt.hpp"
+#include "util/progress.hpp"
 
 namespace cli {
 namespace {
@@ -117,6 +118,7 @@ std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std
   };
 
   // Goal files, with the goal nodes in the graph.
+  progress::begin("生成目标文件");
   auto goal_stage = goals::goal_files(workspace, scan.goals, records_list, err);
   if (!goal_stage) return stage_failed(goal_stage);
   if (auto done = stage(std::move(goal_stage->files)); !done) return done;
@@ -124,6 +126,7 @@ std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std
 
   // Graph: rebuilt from the records and completed in memory, from the graph
   // with the goal nodes, then saved once.
+  progress::begin("重建图谱");
   std::vector<graph::GoalSeed> seeds;
   seeds.reserve(scan.goals.size());
   for (const auto& goal : scan.goals) seeds.push_back({goal, 0});
@@ -143,6 +146,7 @@ std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std
   fmt::print(out, "  ✓ graph.json 已重建: {} 节点 ({} record / {} goal / {} topic), {} 边\n",
              counts.nodes, counts.records, counts.goals, counts.topics, counts.edges);
 
+  progress::begin("派生主题文件");
   if (auto done = stage(topics::topic_files(saved, err)); !done) return done;
   fmt::print(out, "  ✓ topics/ 已派生 ({} 主题节点 + _index.md)\n", counts.topics);
 
@@ -154,6 +158,7 @@ std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std
   if (auto done = stage({goals::goals_index_file(workspace, goal_stage->texts)}); !done) return done;
   fmt::print(out, "  ✓ goals/_index.md 已派生\n");
 
+  progress::begin("写入月末快照");
   auto snapshots = stats::month_end_snapshots(workspace, records_list, scan.goals);
   if (!snapshots) return stage_failed(snapshots);
   if (auto done = stage(std::move(snapshots->files)); !done) return done;
@@ -170,6 +175,7 @@ std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std
   if (auto done = stage({store::metrics_file(metrics)}); !done) return done;
   fmt::print(out, "  ✓ metrics.json: records={}\n", n);
 
+  progress::begin("自检");
   if (auto checked = check::self_check(workspace, records_list, saved, rebuilt.carried_records, out); !checked) {
     if (checked.error().kind == check::Failure::Kind::Inconsistent) {
       return std::unexpected(RunFailure{RunFailure::Kind::HardStop, std::move(checked.error().text)});
@@ -185,6 +191,7 @@ std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std
     fmt::print(out, "  ✓ golden 期望集已导出到 {}\n", options.emit_golden->string());
   }
 
+  progress::begin("写入磁盘");
   if (auto committed = writer.commit(); !committed) {
     return std::unexpected(failed_or_interrupted(committed.error()));
   }

@@ -1,10 +1,13 @@
 #include "cli/entry.hpp"
 
+#include <unistd.h>
+
 #include <exception>
 #include <iostream>
 #include <new>
 
 #include "cli/backfill.hpp"
+#include "cli/console.hpp"
 #include "cli/options.hpp"
 #include "cli/run_failure.hpp"
 #include "util/fs.hpp"
@@ -16,11 +19,15 @@ int run(int argc, char** argv, const store::FileSystem& fs) {
   interrupt::install_handlers();
   const auto parsed = parse_arguments(argc, argv);
   if (std::holds_alternative<ShowUsage>(parsed)) {
-    std::cout << kUsage << std::flush;
+    std::cout << kHelp << std::flush;
+    return 0;
+  }
+  if (std::holds_alternative<ShowVersion>(parsed)) {
+    std::cout << "backfill-workspace " << BACKFILL_VERSION << '\n' << std::flush;
     return 0;
   }
   if (const auto* error = std::get_if<ArgumentError>(&parsed)) {
-    std::cerr << "参数错误: " << error->text << '\n';
+    std::cerr << "参数错误: " << error->text << '\n' << kHelpHint;
     return 2;
   }
   const auto& options = std::get<BackfillOptions>(parsed);
@@ -28,27 +35,29 @@ int run(int argc, char** argv, const store::FileSystem& fs) {
     std::cerr << "参数错误: 工作区目录不存在: " << options.root.string() << '\n';
     return 2;
   }
+  Console console(!options.quiet && ::isatty(STDERR_FILENO) == 1,
+                  options.quiet && !options.dry_run);
+  auto& err = console.err();
   std::expected<void, RunFailure> result;
   // Memory can run out anywhere; the run's destructors still remove every
   // temporary it made, and the user gets a sentence instead of an abort.
   try {
-    result = run_backfill(options, std::cout, std::cerr, fs);
+    result = run_backfill(options, console.out(), err, fs);
   } catch (const std::bad_alloc&) {
     result = std::unexpected(RunFailure{RunFailure::Kind::Failed, "内存不足"});
   } catch (const std::exception& e) {
     result = std::unexpected(RunFailure{RunFailure::Kind::Failed, e.what()});
   }
-  std::cout.flush();
   if (result) return 0;
   if (result.error().kind == RunFailure::Kind::Interrupted) {
-    std::cerr << (result.error().committed ? "补全中断: 已完成写入" : "补全中断: 未改动任何文件") << '\n';
+    err << (result.error().committed ? "补全中断: 已完成写入" : "补全中断: 未改动任何文件") << '\n';
     return 128 + result.error().signal;
   }
   if (result.error().kind == RunFailure::Kind::HardStop) {
-    std::cerr << result.error().text << '\n';
+    err << result.error().text << '\n';
     return 3;
   }
-  std::cerr << "补全失败: " << result.error().text << '\n';
+  err << "补全失败: " << result.error().text << '\n';
   return 1;
 }
 

@@ -35,8 +35,12 @@ ParsedArguments parse_arguments(int argc, const char* const* argv) {
       }
     } else if (arg == "--dry-run") {
       options.dry_run = true;
+    } else if (arg == "-q" || arg == "--quiet") {
+      options.quiet = true;
     } else if (arg == "-h" || arg == "--help") {
       return ShowUsage{};
+    } else if (arg == "-V" || arg == "--version") {
+      return ShowVersion{};
     } else {
       return ArgumentError{"未知参数: " + std::string(arg)};
     }

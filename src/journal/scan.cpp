@@ -13,6 +13,7 @@
 
 #include "util/fs.hpp"
 #include "util/interrupt.hpp"
+#include "util/progress.hpp"
 #include "util/text.hpp"
 
 namespace journal {
@@ -169,6 +170,7 @@ std::expected<std::vector<FileResult>, std::string> read_records(
     try {
       for (std::size_t i = next++; i < jobs.size() && interrupt::noted() == 0; i = next++) {
         results[i] = read_record(fs, jobs[i]);
+        progress::advance();
       }
     } catch (const std::bad_alloc&) {
       fail("内存不足");
@@ -214,8 +216,10 @@ void add_inventory_fields(JournalEntry& entry, std::string_view file_text) {
 
 std::expected<Scan, std::string> scan_journal(const std::filesystem::path& root,
                                               std::ostream& err, const store::FileSystem& fs) {
+  progress::begin("扫描");
   auto walk = walk_tree(fs, root);
   if (!walk) return std::unexpected(walk.error());
+  progress::begin("扫描", walk->files.size(), "个记录文件");
   auto read = read_records(fs, walk->files);
   // Stopped part way: what was read stands for nothing.
   if (interrupt::noted() != 0) return std::unexpected(std::string());

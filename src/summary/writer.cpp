@@ -11,6 +11,7 @@
 #include "store/atomic.hpp"
 #include "store/layout.hpp"
 #include "summary/periods.hpp"
+#include "util/progress.hpp"
 #include "util/text.hpp"
 
 namespace summary {
@@ -95,12 +96,16 @@ std::expected<ReportStage, std::string> reports(const store::Workspace& workspac
                                                 stats::SnapshotIndex& snapshots) {
   // The journal does not change during a run: the days come from the scan.
   const auto& records = journal.records;
-  journal::DayListingCache days(workspace.root(), records, journal.months, workspace.file_system());
+  journal::DayListingCache listing(workspace.root(), records, journal.months,
+                                  workspace.file_system());
   ReportStage stage;
   auto& counts = stage.counts;
+  const auto months = journal::month_list(records);
+  const auto report_days = day_list(records);
+  progress::begin("生成报告", months.size() + kWeekStarts.size() + report_days.size(), "份");
 
-  for (const auto& month : journal::month_list(records)) {
-    auto stats = stats::build_monthly_stats(days, snapshots, month);
+  for (const auto& month : months) {
+    auto stats = stats::build_monthly_stats(listing, snapshots, month);
     if (!stats) return std::unexpected(stats.error());
     auto report = monthly_report(*stats);
     store_sentences(report, stats->sentences);
@@ -110,23 +115,26 @@ std::expected<ReportStage, std::string> reports(const store::Workspace& workspac
     }
     stage.files.push_back(summary_file(ReportKind::Monthly, month, stats::monthly_stats_json(*stats), report));
     ++counts.monthly;
+    progress::advance();
     // Months do not share days; only the weeks and days below reuse July's.
-    days.forget_days();
+    listing.forget_days();
   }
 
   for (const auto start : kWeekStarts) {
-    auto stats = stats::build_weekly_stats(days, snapshots, start);
+    auto stats = stats::build_weekly_stats(listing, snapshots, start);
     if (!stats) return std::unexpected(stats.error());
     const auto report = weekly_report(*stats);
     store_sentences(report, stats->sentences);
     stage.files.push_back(summary_file(ReportKind::Weekly, stats->period, stats::weekly_stats_json(*stats), report));
     ++counts.weekly;
+    progress::advance();
   }
 
-  for (const auto& day : day_list(records)) {
+  for (const auto& day : report_days) {
     // A recorded date that is no day key (a file named 2026-07.md) cannot be
     // listed; it simply has no daily report.
-    const auto stats = stats::build_daily_stats(days, day);
+    progress::advance();
+    const auto stats = stats::build_daily_stats(listing, day);
     if (!stats) continue;
     stage.files.push_back(summary_file(ReportKind::Daily, day, stats::daily_stats_json(*stats), daily_report(*stats)));
     ++counts.daily;

@@ -45,21 +45,29 @@ TEST_F(CommandLineTest, ArgumentErrorsExitWithStatusTwo) {
     const auto result = run_backfill_binary(args, dir.path());
     EXPECT_EQ(result.status, 2) << err;
     EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.err, err);
+    // A usage error points at --help; a missing directory is no usage error.
+    const bool usage = err.find("工作区目录不存在") == std::string::npos;
+    EXPECT_EQ(result.err, usage ? err + "用 --help 查看用法\n" : err);
   }
   // Nothing is written before the directory test passes.
   EXPECT_FALSE(dir.exists("missing"));
 }
 
-TEST_F(CommandLineTest, HelpPrintsUsageAndStopsLooking) {
-  for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"-h"}, {"--help", "--bogus"}, {"--root", "missing", "-h"},
-        {"-h", "\xFF"}}) {
+TEST_F(CommandLineTest, HelpAndVersionStopLooking) {
+  const std::string version = "backfill-workspace 1.0.0\n";
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"-h"}, cli::kHelp}, {{"--help", "--bogus"}, cli::kHelp},
+      {{"--root", "missing", "-h"}, cli::kHelp}, {{"-h", "\xFF"}, cli::kHelp},
+      {{"-V"}, version}, {{"--root", "missing", "--version", "-h"}, version},
+      {{"-q", "-V", "--bogus"}, version}};
+  for (const auto& [args, out] : cases) {
     const auto result = run_backfill_binary(args, dir.path());
     EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.out, kUsageLine);
+    EXPECT_EQ(result.out, out);
     EXPECT_EQ(result.err, "");
   }
+  EXPECT_TRUE(std::string_view(cli::kHelp).starts_with(kUsageLine));
+  EXPECT_TRUE(std::string_view(cli::kHelp).ends_with("\n详见 man backfill-workspace\n"));
 }
 
 TEST_F(CommandLineTest, EmptyWorkspaceFailsTheRun) {
