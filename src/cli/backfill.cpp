@@ -140,8 +140,8 @@ std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std
   if (rebuilt.carried_records > 0) {
     fmt::print(err, "[warn] 保留了 {} 个未能读取的记录在图谱中的节点\n", rebuilt.carried_records);
   }
-  graph::stamp_for_save(saved);
-  if (auto done = stage({graph::graph_file(saved)}); !done) return done;
+  auto stamped_before = graph::stamp_for_save(saved);
+  if (auto done = stage({graph::graph_file(saved, std::move(stamped_before))}); !done) return done;
   const auto counts = graph::count_graph(saved);
   fmt::print(out, "  ✓ graph.json 已重建: {} 节点 ({} record / {} goal / {} topic), {} 边\n",
              counts.nodes, counts.records, counts.goals, counts.topics, counts.edges);
@@ -199,6 +199,7 @@ std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std
   if (const int signal = interrupt::noted(); signal != 0) {
     return std::unexpected(RunFailure{RunFailure::Kind::Interrupted, {}, signal, true});
   }
+  fmt::print(out, "  · 写入 {} 个文件，{} 个未变\n", writer.written(), writer.unchanged());
   fmt::print(out, "\n✅ 补全完成。\n");
   return {};
 }

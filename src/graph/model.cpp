@@ -523,9 +523,10 @@ void prune_dangling_edges(Graph& graph) {
 
 namespace {
 
-void write_graph(store::JsonWriter& w, const Graph& graph) {
+void write_graph(store::JsonWriter& w, const Graph& graph, const std::string& version,
+                 const std::string& timestamp) {
   w.begin_object();
-  w.member("version", graph.version);
+  w.member("version", version);
   w.key("nodes").begin_array();
   for (const auto& node : graph.nodes) write_node(w, node);
   w.end_array();
@@ -540,7 +541,7 @@ void write_graph(store::JsonWriter& w, const Graph& graph) {
   }
   w.end_array();
   w.key("layout").begin_object();
-  w.member("algorithm", graph.layout.algorithm).member("timestamp", graph.layout.timestamp);
+  w.member("algorithm", graph.layout.algorithm).member("timestamp", timestamp);
   w.end_object();
   w.end_object();
 }
@@ -549,27 +550,34 @@ void write_graph(store::JsonWriter& w, const Graph& graph) {
 
 std::string graph_to_json(const Graph& graph) {
   store::JsonWriter w(store::JsonStyle::Pretty);
-  write_graph(w, graph);
+  write_graph(w, graph, graph.version, graph.layout.timestamp);
   return w.take();
 }
 
-void stamp_for_save(Graph& graph) {
+Stamps stamp_for_save(Graph& graph) {
   prune_dangling_edges(graph);
+  Stamps before{std::move(graph.version), std::move(graph.layout.timestamp)};
   graph.version = utc_stamp();
   graph.layout.timestamp = graph.version;
+  return before;
 }
 
-store::OutputFile graph_file(const Graph& graph) {
+store::OutputFile graph_file(const Graph& graph, std::optional<Stamps> before) {
   // The writer streams plain values and cannot fail, so the serialisation
   // failure text has no path to it here. The text goes to the file as it is
   // made: whole, it would double the memory a large graph takes.
-  store::Producer produce = [&graph](store::ByteSink& sink) {
-    store::JsonWriter w(store::JsonStyle::Pretty, sink);
-    write_graph(w, graph);
-    w.flush();
+  const auto producer = [&graph](Stamps stamps) -> store::Producer {
+    return [&graph, stamps = std::move(stamps)](store::ByteSink& sink) {
+      store::JsonWriter w(store::JsonStyle::Pretty, sink);
+      write_graph(w, graph, stamps.version, stamps.timestamp);
+      w.flush();
+    };
   };
-  return {store::FileClass::State, std::string(store::kGraphFile), std::move(produce),
-          "写入 graph.json 失败: IO 错误: ", {}};
+  store::OutputFile file{store::FileClass::State, std::string(store::kGraphFile),
+                         producer({graph.version, graph.layout.timestamp}),
+                         "写入 graph.json 失败: IO 错误: ", {}};
+  if (before) file.as_stamped_before = producer(std::move(*before));
+  return file;
 }
 
 }  // namespace graph

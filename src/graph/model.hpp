@@ -105,13 +105,21 @@ GraphCounts count_graph(const Graph& graph);
 // Drops edges whose from or to names no node, keeping the order of the rest.
 void prune_dangling_edges(Graph& graph);
 
+// The two stamps of a graph: its version and its layout timestamp.
+struct Stamps {
+  std::string version;
+  std::string timestamp;
+};
+
 // Readies `graph` to be saved: prunes it and stamps version and layout
-// timestamp with the current UTC time.
-void stamp_for_save(Graph& graph);
+// timestamp with the current UTC time. Returns the stamps it replaced.
+Stamps stamp_for_save(Graph& graph);
 
 // graph.json holding `graph`, its text made as it is written; `graph` must
 // outlive the staging. A file its load found unreadable is kept as a copy.
-store::OutputFile graph_file(const Graph& graph);
+// A file that differs only in holding the stamps `before` is left as it is,
+// so the stamps say when the graph last changed.
+store::OutputFile graph_file(const Graph& graph, std::optional<Stamps> before = std::nullopt);
 
 // The exact pretty JSON text of `graph` as graph_file writes it.
 std::string graph_to_json(const Graph& graph);

@@ -1,5 +1,7 @@
 #include "store/writer.hpp"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <chrono>
 
@@ -39,15 +41,62 @@ std::expected<void, std::string> check_replaceable(EntryKind kind) {
   }
 }
 
-// Whether the regular file `relative` holds exactly `bytes`.
-bool holds(const Tree& tree, const std::filesystem::path& relative, std::string_view bytes) {
-  auto fd = tree.open_read(relative);
+// Compares what a producer makes with an open file, piece by piece, so that a
+// graph of tens of megabytes is never held whole twice.
+class Comparison final : public ByteSink {
+ public:
+  explicit Comparison(int fd) : fd_(fd) {}
+  void put(std::string_view bytes) override {
+    if (!same_) return;
+    piece_.resize(bytes.size());
+    same_ = read_exactly(piece_.data(), piece_.size()) && piece_ == bytes;
+  }
+  // True when the file held exactly what was put, and no more.
+  bool same() {
+    char extra = 0;
+    return same_ && !read_exactly(&extra, 1);
+  }
+
+ private:
+  bool read_exactly(char* to, std::size_t size) {
+    std::size_t got = 0;
+    while (got < size) {
+      const ssize_t n = ::read(fd_, to + got, size - got);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      got += static_cast<std::size_t>(n);
+    }
+    return true;
+  }
+  int fd_;
+  bool same_ = true;
+  std::string piece_;
+};
+
+// Whether the regular file `relative` holds the content of `file`.
+bool holds(const Tree& tree, const OutputFile& file) {
+  auto fd = tree.open_read(file.path);
   if (!fd) return false;
+  if (file.as_stamped_before) {
+    Comparison comparison(fd->get());
+    (*file.as_stamped_before)(comparison);
+    return comparison.same();
+  }
+  if (const auto* producer = std::get_if<Producer>(&file.content)) {
+    Comparison comparison(fd->get());
+    (*producer)(comparison);
+    return comparison.same();
+  }
+  const std::string_view bytes = std::get<std::string>(file.content);
   // A different size settles it without reading.
   const auto identity = identity_of(fd->get());
   if (!identity || identity->size != bytes.size()) return false;
   const auto existing = fsx::read_all(fd->get());
-  return existing && *existing == bytes;
+  if (!existing) return false;
+  if (!file.stamp) return *existing == bytes;
+  const auto [at, length] = *file.stamp;
+  return std::string_view(*existing).substr(0, at) == bytes.substr(0, at) &&
+         std::string_view(*existing).substr(at + length) == bytes.substr(at + length);
 }
 
 Producer bytes_of(const std::variant<std::string, Producer>& content) {
@@ -109,11 +158,10 @@ std::expected<void, std::string> Writer::stage_one(const OutputFile& file) {
   if (file.file_class == FileClass::State && workspace_.found(file.path) == Found::Unreadable) {
     if (auto kept = keep_copy(file.path); !kept) return kept;
   }
-  const auto* bytes = std::get_if<std::string>(&file.content);
-  if (file.file_class != FileClass::State && bytes != nullptr &&
-      tree.kind(temporary_of(file.path)) == EntryKind::Missing && holds(tree, file.path, *bytes)) {
+  if (tree.kind(temporary_of(file.path)) == EntryKind::Missing && holds(tree, file)) {
     // Left as it is: a repeated run then creates no new files, which on a busy
-    // disk is most of its cost, and readers see the same bytes either way.
+    // disk is most of its cost, and sync and backup tools see nothing to copy.
+    ++unchanged_;
     return {};
   }
   return stage_bytes(tree, file.path, file.content, file.failure_prefix, false);

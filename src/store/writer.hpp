@@ -13,6 +13,7 @@
 #include <ostream>
 #include <set>
 #include <string>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -20,9 +21,8 @@
 
 namespace store {
 
-// What a file is to the run. State files hold what no run can regenerate and
-// are always written; the others are left alone when they already hold their
-// bytes.
+// What a file is to the run. State files hold what no run can regenerate; an
+// unreadable one is kept as a copy before it is replaced.
 enum class FileClass { Goal, Derived, State, Golden };
 
 // A file a stage would write.
@@ -39,6 +39,12 @@ struct OutputFile {
   // When not empty, the failure text for a directory on the way that cannot
   // be made.
   std::string directory_failure_prefix;
+  // Where the bytes (as a string) say when they were made, as an offset and a
+  // length: a file on disk that differs only there holds the same content.
+  std::optional<std::pair<std::size_t, std::size_t>> stamp = std::nullopt;
+  // The content under the stamps it had before the run: a file on disk that
+  // holds exactly these bytes holds the same content.
+  std::optional<Producer> as_stamped_before = std::nullopt;
 };
 
 using OutputFiles = std::vector<OutputFile>;
@@ -57,8 +63,10 @@ class Writer {
   Writer& operator=(const Writer&) = delete;
 
   // Writes each file to its temporary "NAME.tmp" beside its target, unless the
-  // target already holds exactly its bytes. Fails with the file's failure text;
-  // an empty text when a signal was noted.
+  // target already holds its content (its bytes, or the same but for the
+  // stamps): a file whose content did not change keeps its bytes, stamps and
+  // modification time. Fails with the file's failure text; an empty text when
+  // a signal was noted.
   std::expected<void, std::string> stage(OutputFiles files);
 
   // Flushes every temporary, checks that no input the run loaded has changed,
@@ -66,6 +74,11 @@ class Writer {
   // flushes their directories. Before the first rename a failure replaces
   // nothing; the texts are as for `stage`.
   std::expected<void, std::string> commit();
+
+  // The files staged (after the commit: created or replaced), kept copies and
+  // golden files included, and the files that already held their content.
+  std::size_t written() const { return staged_.size(); }
+  std::size_t unchanged() const { return unchanged_; }
 
  private:
   struct Staged {
@@ -94,6 +107,7 @@ class Writer {
   // Targets below the root already staged or taken by a kept copy.
   std::set<std::filesystem::path> taken_;
   std::size_t renamed_ = 0;
+  std::size_t unchanged_ = 0;
 };
 
 }  // namespace store

@@ -33,6 +33,8 @@ KindInfo kind_info(ReportKind kind) {
   std::unreachable();
 }
 
+constexpr std::string_view kStampLead = "> AI 回看 · 生成于 ";
+
 }  // namespace
 
 std::filesystem::path summary_path(ReportKind kind, std::string_view period) {
@@ -55,7 +57,8 @@ std::string summary_text(ReportKind kind, std::string_view period, std::string_v
   out += "# ";
   out += info.label;
   add(out, period);
-  out += "\n\n> AI 回看 · 生成于 ";
+  out += "\n\n";
+  out += kStampLead;
   out += stamp;
   out += "\n\n## 本期工作回顾\n\n- **本期工作**：";
   add(out, report.work);
@@ -86,9 +89,15 @@ std::string summary_text(ReportKind kind, std::string_view period, std::string_v
 
 store::OutputFile summary_file(ReportKind kind, std::string_view period,
                                std::string_view stats_json, const PeriodReport& report) {
-  return {store::FileClass::Derived, summary_path(kind, period),
-          summary_text(kind, period, stats_json, report, utc_stamp(std::chrono::system_clock::now())),
-          "写入 summary 缓存失败: IO 错误: ", "创建 summary 目录失败: "};
+  const std::string stamp = utc_stamp(std::chrono::system_clock::now());
+  store::OutputFile file{store::FileClass::Derived, summary_path(kind, period),
+                         summary_text(kind, period, stats_json, report, stamp),
+                         "写入 summary 缓存失败: IO 错误: ", "创建 summary 目录失败: "};
+  // A report that differs only in when it was made is left as it is: its
+  // stamp says when its content last changed.
+  const auto at = std::get<std::string>(file.content).find(kStampLead) + kStampLead.size();
+  file.stamp = {at, stamp.size()};
+  return file;
 }
 
 std::expected<ReportStage, std::string> reports(const store::Workspace& workspace,

@@ -77,8 +77,15 @@ void check_mode(const fs::path& example, const std::string& mode) {
     SCOPED_TRACE(run.filename().string());
     const auto args = words(recorded(run / "args"));
     ASSERT_FALSE(args.empty());
-    const auto result = testing_support::run_backfill_binary(args, work.path());
-    EXPECT_EQ(result.out, recorded(run / "stdout"));
+    auto result = testing_support::run_backfill_binary(args, work.path());
+    const auto out = recorded(run / "stdout");
+    // Recordings made before a run counted the files it wrote lack that line.
+    constexpr std::string_view kCount = "\n  · 写入 ";
+    if (const auto at = result.out.find(kCount);
+        out.find(kCount) == std::string::npos && at != std::string::npos) {
+      result.out.erase(at + 1, result.out.find('\n', at + 1) - at);
+    }
+    EXPECT_EQ(result.out, out);
     EXPECT_EQ(result.err, recorded(run / "stderr"));
     EXPECT_EQ(std::to_string(result.status) + "\n", recorded(run / "status"));
   }

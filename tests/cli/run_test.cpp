@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <map>
 #include <regex>
 
@@ -136,8 +138,30 @@ TEST_F(RunTest, SuccessfulRunPrintsEveryStageAndTheGoldenDirectoryAsGiven) {
                 "  ✓ 自检通过: 图谱无悬空边, record 节点 2 = 去重 date+time 键 (2 条记录, 0 "
                 "条因同分钟 mtime 合并)\n"
                 "  ✓ golden 期望集已导出到 out/../gold\n"
+                "  · 写入 20 个文件，0 个未变\n"
                 "\n✅ 补全完成。\n");
   EXPECT_TRUE(dir.exists("gold/workspace/README.md"));
+}
+
+// Once a workspace has settled, a run with nothing changed replaces no file:
+// not a report for its new stamp, nor graph.json, nor a state file.
+TEST_F(RunTest, ASettledWorkspaceIsNotRewritten) {
+  testing_support::write_inventory_workspace(dir.path() / "ws", 30);
+  const std::vector<std::string> args = {"--root", "ws", "--emit-golden", "golden"};
+  for (int settling = 0; settling < 3; ++settling) ASSERT_EQ(run(args).status, 0);
+  const auto identities = [&] {
+    std::map<std::string, std::pair<ino_t, std::int64_t>> out;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.path())) {
+      struct stat info {};
+      EXPECT_EQ(::lstat(entry.path().c_str(), &info), 0);
+      out[entry.path().string()] = {info.st_ino, info.st_mtim.tv_sec * 1'000'000'000 + info.st_mtim.tv_nsec};
+    }
+    return out;
+  };
+  const auto before = identities();
+  const auto result = run(args);
+  EXPECT_NE(result.out.find("\n  · 写入 0 个文件，"), std::string::npos) << result.out;
+  EXPECT_EQ(identities(), before);
 }
 
 // One stray byte in a state file must not cost the user its content: each

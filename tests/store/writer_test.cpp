@@ -165,14 +165,48 @@ TEST_F(WriterTest, StepsOfACommit) {
   store::Writer writer(watched, std::nullopt, err);
   ASSERT_TRUE(writer.stage({derived("same.md", "text"),
                             derived("stale.md", "text"),
-                            {store::FileClass::State, "s/state.json", "{}", "", ""}}));
+                            {store::FileClass::State, "s/state.json", "{ }", "", ""}}));
   ASSERT_TRUE(writer.commit());
+  EXPECT_EQ(writer.written(), 2u);
+  EXPECT_EQ(writer.unchanged(), 1u);
   EXPECT_EQ(steps, (std::vector<std::string>{
                        "remove stale.md.tmp", "create stale.md.tmp", "write-half stale.md.tmp",
                        "create s/state.json.tmp", "write-half s/state.json.tmp", "sync-fs .",
                        "rename stale.md", "rename s/state.json", "sync-dir .", "sync-dir s"}));
   EXPECT_EQ(dir.read("ws/stale.md"), "text");
   EXPECT_FALSE(dir.exists("ws/stale.md.tmp"));
+}
+
+// A file whose content differs from the disk only in its stamps is left as it
+// is; any other difference, a longer or a shorter file, is written.
+TEST_F(WriterTest, ContentThatDiffersOnlyInItsStampsIsLeftAlone) {
+  const auto producing = [](std::string bytes) -> store::Producer {
+    return [bytes](store::ByteSink& sink) {
+      sink.put(std::string_view(bytes).substr(0, 2));
+      sink.put(std::string_view(bytes).substr(2));
+    };
+  };
+  const auto stamped = [](std::string bytes) {
+    auto file = derived("r.md", std::move(bytes));
+    file.stamp = {2, 4};
+    return file;
+  };
+  const auto graph = [&](std::string now, std::string before) {
+    store::OutputFile file{store::FileClass::State, "r.md", producing(std::move(now)), "", ""};
+    file.as_stamped_before = producing(std::move(before));
+    return file;
+  };
+  const std::pair<store::OutputFile, bool> cases[] = {
+      {stamped("# 2027 body"), true},   {stamped("# 2027 bodY"), false},
+      {stamped("#_2027 body"), false},  {graph("# 2027 body", "# 2026 body"), true},
+      {graph("# 2026 body", "# 2027 body"), false}, {graph("new", "# 2026 bod"), false},
+      {graph("new", "# 2026 body!"), false}};
+  for (const auto& [file, left_alone] : cases) {
+    dir.write("ws/r.md", "# 2026 body");
+    store::Writer writer(workspace, std::nullopt, err);
+    ASSERT_TRUE(writer.stage({file}));
+    EXPECT_EQ(writer.unchanged(), left_alone ? 1u : 0u);
+  }
 }
 
 TEST_F(WriterTest, AnInputChangedSinceItsLoadFailsTheCommit) {
