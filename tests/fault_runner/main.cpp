@@ -10,14 +10,17 @@
 //                              int, term, hup: send SIGINT, SIGTERM, SIGHUP;
 //                              edit: rename the file BACKFILL_FAULT_EDIT names
 //                              ("FROM:TO") as another program would;
+//                              sleep: wait 1.5 s, as a slow disk would;
 //                              a number: fail the step with that errno
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "cli/entry.hpp"
 #include "store/fault_file_system.hpp"
@@ -54,6 +57,7 @@ class EnvironmentFaults {
     if (action_ == "int") std::raise(SIGINT);
     if (action_ == "term") std::raise(SIGTERM);
     if (action_ == "hup") std::raise(SIGHUP);
+    if (action_ == "sleep") std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     if (action_ == "edit") {
       const auto edit = env("BACKFILL_FAULT_EDIT").value_or(":");
       const auto colon = edit.find(':');
