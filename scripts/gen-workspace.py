@@ -13,6 +13,9 @@ import sys
 
 
 def main():
+    if len(sys.argv) < 2 or "-h" in sys.argv or "--help" in sys.argv:
+        print(__doc__.strip())
+        sys.exit(0 if len(sys.argv) >= 2 else 2)
     args = [a for a in sys.argv[1:] if not a.startswith("--")]
     july_only = "--july" in sys.argv
     one_goal = "--one-goal" in sys.argv

@@ -1,12 +1,17 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build needs, only those that are missing;
-# with --package also what building and checking the Debian package needs.
+# Installs the Debian packages the build needs, only those that are missing:
+# with --release only what a Release build of the command needs; with
+# --package also what building and checking the Debian package needs. Runs
+# apt-get as root, or through sudo for anyone else.
 set -euo pipefail
 
-# clang 19 with its sanitizer and libFuzzer runtimes builds the sanitizer and fuzz builds;
-# llvm-19 brings the symbolizer that puts function names and lines into their reports.
-packages=(g++ cmake ninja-build pkg-config nlohmann-json3-dev libfmt-dev libicu-dev libgtest-dev
-  clang-19 libclang-rt-19-dev llvm-19)
+packages=(g++ cmake ninja-build pkg-config nlohmann-json3-dev libfmt-dev libicu-dev)
+if [ "${1:-}" != --release ]; then
+  # GoogleTest for the tests; clang 19 with its sanitizer and libFuzzer runtimes
+  # builds the sanitizer and fuzz builds; llvm-19 brings the symbolizer that
+  # puts function names and lines into their reports.
+  packages+=(libgtest-dev clang-19 libclang-rt-19-dev llvm-19)
+fi
 if [ "${1:-}" = --package ]; then
   # dpkg-shlibdeps (dpkg-dev) finds the runtime dependencies; cpack needs `file`
   # for it; man renders the manual page.
