@@ -1,6 +1,9 @@
 #include "cli/backfill.hpp"
 
 #include <cerrno>
+#include <new>
+#include <optional>
+#include <thread>
 
 #include <fmt/format.h>
 #include <fmt/ostream.h>
@@ -146,6 +149,26 @@ std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std
   fmt::print(out, "  ✓ graph.json 已重建: {} 节点 ({} record / {} goal / {} topic), {} 边\n",
              counts.nodes, counts.records, counts.goals, counts.topics, counts.edges);
 
+  // Snapshots and reports do not depend on the topic files: they are made on
+  // a second core while this one makes and stages the topic files. Every file
+  // is still staged, and every line printed, in stage order.
+  std::optional<std::expected<stats::SnapshotStage, std::string>> snapshots;
+  std::optional<std::expected<summary::ReportStage, std::string>> reports;
+  std::jthread summaries([&] {
+    // No exception may leave the thread: running out of memory is a failure
+    // like any other, reported at the stage where it happened.
+    try {
+      snapshots = stats::month_end_snapshots(workspace, records_list, scan.goals);
+      if (*snapshots) reports = summary::reports(workspace, *journal, (*snapshots)->index);
+    } catch (const std::bad_alloc&) {
+      if (snapshots && *snapshots) {
+        reports = std::unexpected(std::string("内存不足"));
+      } else {
+        snapshots = std::unexpected(std::string("内存不足"));
+      }
+    }
+  });
+
   progress::begin("派生主题文件");
   if (auto done = stage(topics::topic_files(saved, err)); !done) return done;
   fmt::print(out, "  ✓ topics/ 已派生 ({} 主题节点 + _index.md)\n", counts.topics);
@@ -158,17 +181,15 @@ std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std
   if (auto done = stage({goals::goals_index_file(workspace, goal_stage->texts)}); !done) return done;
   fmt::print(out, "  ✓ goals/_index.md 已派生\n");
 
-  progress::begin("写入月末快照");
-  auto snapshots = stats::month_end_snapshots(workspace, records_list, scan.goals);
-  if (!snapshots) return stage_failed(snapshots);
-  if (auto done = stage(std::move(snapshots->files)); !done) return done;
+  summaries.join();
+  if (!*snapshots) return stage_failed(*snapshots);
+  if (auto done = stage(std::move((*snapshots)->files)); !done) return done;
   fmt::print(out, "  ✓ stats/snapshots/ 月末快照已写入\n");
 
-  auto reports = summary::reports(workspace, *journal, snapshots->index);
-  if (!reports) return stage_failed(reports);
-  if (auto done = stage(std::move(reports->files)); !done) return done;
-  fmt::print(out, "  ✓ summary/ 已生成: 月报 {} + 周报 {} + 日报 {}\n", reports->counts.monthly,
-             reports->counts.weekly, reports->counts.daily);
+  if (!*reports) return stage_failed(*reports);
+  if (auto done = stage(std::move((*reports)->files)); !done) return done;
+  fmt::print(out, "  ✓ summary/ 已生成: 月报 {} + 周报 {} + 日报 {}\n", (*reports)->counts.monthly,
+             (*reports)->counts.weekly, (*reports)->counts.daily);
 
   auto metrics = store::load_metrics(workspace);
   metrics.records = n;

@@ -11,6 +11,7 @@
 #include "store/atomic.hpp"
 #include "store/layout.hpp"
 #include "summary/periods.hpp"
+#include "util/interrupt.hpp"
 #include "util/progress.hpp"
 #include "util/text.hpp"
 
@@ -114,6 +115,8 @@ std::expected<ReportStage, std::string> reports(const store::Workspace& workspac
   progress::begin("生成报告", months.size() + kWeekStarts.size() + report_days.size(), "份");
 
   for (const auto& month : months) {
+    // A stopped run waits for this stage, which runs beside the topic files.
+    if (interrupt::noted() != 0) return std::unexpected(std::string());
     auto stats = stats::build_monthly_stats(listing, snapshots, month);
     if (!stats) return std::unexpected(stats.error());
     auto report = monthly_report(*stats);
@@ -140,6 +143,7 @@ std::expected<ReportStage, std::string> reports(const store::Workspace& workspac
   }
 
   for (const auto& day : report_days) {
+    if (interrupt::noted() != 0) return std::unexpected(std::string());
     // A recorded date that is no day key (a file named 2026-07.md) cannot be
     // listed; it simply has no daily report.
     progress::advance();
