@@ -1,6 +1,7 @@
 #include "cli/backfill.hpp"
 
 #include <cerrno>
+#include <exception>
 #include <new>
 #include <optional>
 #include <thread>
@@ -157,15 +158,20 @@ std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std
   std::jthread summaries([&] {
     // No exception may leave the thread: running out of memory is a failure
     // like any other, reported at the stage where it happened.
+    const auto fail = [&](std::string text) {
+      if (snapshots && *snapshots) {
+        reports = std::unexpected(std::move(text));
+      } else {
+        snapshots = std::unexpected(std::move(text));
+      }
+    };
     try {
       snapshots = stats::month_end_snapshots(workspace, records_list, scan.goals);
       if (*snapshots) reports = summary::reports(workspace, *journal, (*snapshots)->index);
     } catch (const std::bad_alloc&) {
-      if (snapshots && *snapshots) {
-        reports = std::unexpected(std::string("内存不足"));
-      } else {
-        snapshots = std::unexpected(std::string("内存不足"));
-      }
+      fail("内存不足");
+    } catch (const std::exception& e) {
+      fail(e.what());
     }
   });
 
