@@ -10,9 +10,9 @@
 #include <fmt/ostream.h>
 
 #include "check/self_check.hpp"
-#include "golden/export.hpp"
 #include "goals/goal_store.hpp"
 #include "goals/goals_index.hpp"
+#include "golden/export.hpp"
 #include "graph/rebuild.hpp"
 #include "graph/record_topics.hpp"
 #include "journal/periods.hpp"
@@ -203,7 +203,9 @@ std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std
   fmt::print(out, "  ✓ metrics.json: records={}\n", n);
 
   progress::begin("自检");
-  if (auto checked = check::self_check(workspace, records_list, saved, rebuilt.carried_records, out); !checked) {
+  if (auto checked =
+          check::self_check(workspace, records_list, saved, rebuilt.carried_records, out);
+      !checked) {
     if (checked.error().kind == check::Failure::Kind::Inconsistent) {
       return std::unexpected(RunFailure{RunFailure::Kind::HardStop, std::move(checked.error().text)});
     }

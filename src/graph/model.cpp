@@ -573,9 +573,11 @@ store::OutputFile graph_file(const Graph& graph, std::optional<Stamps> before) {
       w.flush();
     };
   };
-  store::OutputFile file{store::FileClass::State, std::string(store::kGraphFile),
+  store::OutputFile file{store::FileClass::State,
+                         std::string(store::kGraphFile),
                          producer({graph.version, graph.layout.timestamp}),
-                         "写入 graph.json 失败: IO 错误: ", {}};
+                         "写入 graph.json 失败: IO 错误: ",
+                         {}};
   if (before) file.as_stamped_before = producer(std::move(*before));
   return file;
 }

@@ -91,8 +91,8 @@ std::expected<Walk, std::string> walk_tree(const store::FileSystem& fs,
     for (const auto& month : *months) {
       if (month.name.size() != 2 || !text::all_ascii_digits(month.name)) continue;
       const auto shown = root / year.name / month.name;
-      const auto files = list_level(fs, month, shown, year.name + "-" + month.name,
-                                    walk.skipped.months, pending);
+      const auto files =
+          list_level(fs, month, shown, year.name + "-" + month.name, walk.skipped.months, pending);
       if (!files) continue;
       walk.months.push_back(shown);
       for (const auto& file : *files) {
@@ -155,8 +155,8 @@ FileResult read_record(const store::FileSystem& fs, const FileJob& job) {
 // most of a run's cost, and record files are independent of each other. No
 // exception leaves a reader: running out of memory ends the scan with a
 // failure text.
-std::expected<std::vector<FileResult>, std::string> read_records(
-    const store::FileSystem& fs, const std::vector<FileJob>& jobs) {
+std::expected<std::vector<FileResult>, std::string> read_records(const store::FileSystem& fs,
+                                                                 const std::vector<FileJob>& jobs) {
   std::vector<FileResult> results(jobs.size());
   std::atomic<std::size_t> next{0};
   std::mutex failure_mutex;

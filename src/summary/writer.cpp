@@ -107,7 +107,7 @@ std::expected<ReportStage, std::string> reports(const store::Workspace& workspac
   // The journal does not change during a run: the days come from the scan.
   const auto& records = journal.records;
   journal::DayListingCache listing(workspace.root(), records, journal.months,
-                                  workspace.file_system());
+                                   workspace.file_system());
   ReportStage stage;
   auto& counts = stage.counts;
   const auto months = journal::month_list(records);

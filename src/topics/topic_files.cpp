@@ -119,8 +119,7 @@ store::OutputFiles topic_files(const graph::Graph& graph, std::ostream& err) {
       const auto found = first_node_by_id.find(other);
       if (found == first_node_by_id.end()) continue;
       if (const auto* record = std::get_if<graph::Record>(&graph.nodes[found->second])) {
-        entry_lines.push_back(
-            text::escape_controls("- " + record->date + " " + record->title));
+        entry_lines.push_back(text::escape_controls("- " + record->date + " " + record->title));
       }
     }
     const auto path = std::filesystem::path(store::kTopicsDir) / (topic->name + ".md");

@@ -51,7 +51,8 @@ std::expected<std::string, std::string> read_all(int fd, std::uint64_t max_bytes
     if (got == 0) break;
     content.append(buffer, static_cast<std::size_t>(got));
     // A file that grows while it is read stops at the limit all the same.
-    if (content.size() > max_bytes) return std::unexpected(too_large_text(content.size(), max_bytes));
+    if (content.size() > max_bytes)
+      return std::unexpected(too_large_text(content.size(), max_bytes));
   }
   return content;
 }

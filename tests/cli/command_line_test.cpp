@@ -56,9 +56,12 @@ TEST_F(CommandLineTest, ArgumentErrorsExitWithStatusTwo) {
 TEST_F(CommandLineTest, HelpAndVersionStopLooking) {
   const std::string version = "backfill-workspace 1.0.0\n";
   const std::pair<std::vector<std::string>, std::string> cases[] = {
-      {{"-h"}, cli::kHelp}, {{"--help", "--bogus"}, cli::kHelp},
-      {{"--root", "missing", "-h"}, cli::kHelp}, {{"-h", "\xFF"}, cli::kHelp},
-      {{"-V"}, version}, {{"--root", "missing", "--version", "-h"}, version},
+      {{"-h"}, cli::kHelp},
+      {{"--help", "--bogus"}, cli::kHelp},
+      {{"--root", "missing", "-h"}, cli::kHelp},
+      {{"-h", "\xFF"}, cli::kHelp},
+      {{"-V"}, version},
+      {{"--root", "missing", "--version", "-h"}, version},
       {{"-q", "-V", "--bogus"}, version}};
   for (const auto& [args, out] : cases) {
     const auto result = run_backfill_binary(args, dir.path());

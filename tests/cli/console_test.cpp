@@ -37,7 +37,8 @@ TEST_F(ConsoleTest, EachLineLeavesAtOnce) {
   // Killed after the scan: block-buffered output would be lost with it.
   const auto result = run_backfill_binary({"--root", "ws"}, dir.path(), at_first_goal_file("kill"));
   EXPECT_EQ(result.signal, SIGKILL);
-  EXPECT_TRUE(result.out.starts_with("▶ 工作区: ws\n  · 扫描到 30 条记录\n  · 推断: ")) << result.out;
+  EXPECT_TRUE(result.out.starts_with("▶ 工作区: ws\n  · 扫描到 30 条记录\n  · 推断: "))
+      << result.out;
 }
 
 TEST_F(ConsoleTest, AProgressLineOnlyOnATerminal) {

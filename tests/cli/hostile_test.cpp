@@ -169,8 +169,12 @@ TEST_F(HostileTest, ARecordSkippedForOneRunKeepsTheUsersLinks) {
     testing_support::write_inventory_workspace(ws(), 30);
     ASSERT_EQ(run().status, 0);
     auto graph = nlohmann::json::parse(testing_support::slurp(graph_file));
-    graph["edges"].push_back({{"id", "mine"}, {"from", record}, {"to", "t_读书会"},
-                              {"weight", 1.0}, {"source", "user"}, {"confirmed", true}});
+    graph["edges"].push_back({{"id", "mine"},
+                              {"from", record},
+                              {"to", "t_读书会"},
+                              {"weight", 1.0},
+                              {"source", "user"},
+                              {"confirmed", true}});
     std::ofstream(graph_file, std::ios::trunc) << graph.dump();
     // 2026-08-22-文档3.md, on a date nothing covers.
     fs::remove(ws() / "2026/08/2026-08-22-文档3.md");
@@ -182,11 +186,12 @@ TEST_F(HostileTest, ARecordSkippedForOneRunKeepsTheUsersLinks) {
     }
     const auto skipped = run(as_nobody());
     EXPECT_EQ(skipped.status, 0) << skipped.err;
-    EXPECT_EQ(skipped.err, whole_month ? "[warn] 跳过无法读取的目录: ws/2026/06: Permission denied\n"
-                                         "[warn] 保留了 7 个未能读取的记录在图谱中的节点\n"
-                                       : "[warn] 跳过无法读取的记录文件: ws/2026/06/2026-06-08-文档5.md: "
-                                         "不是有效的 UTF-8 文本\n"
-                                         "[warn] 保留了 1 个未能读取的记录在图谱中的节点\n");
+    EXPECT_EQ(skipped.err, whole_month
+                               ? "[warn] 跳过无法读取的目录: ws/2026/06: Permission denied\n"
+                                 "[warn] 保留了 7 个未能读取的记录在图谱中的节点\n"
+                               : "[warn] 跳过无法读取的记录文件: ws/2026/06/2026-06-08-文档5.md: "
+                                 "不是有效的 UTF-8 文本\n"
+                                 "[warn] 保留了 1 个未能读取的记录在图谱中的节点\n");
     if (whole_month) {
       ASSERT_EQ(::chmod(month.c_str(), 0755), 0);
     } else {
@@ -228,12 +233,13 @@ TEST_F(HostileTest, ControlCharactersNeverBreakADerivedLine) {
   ASSERT_EQ(run().status, 0);
   const auto graph_file = ws() / ".system/graph.json";
   auto graph = nlohmann::json::parse(testing_support::slurp(graph_file));
-  graph["nodes"].push_back({{"type", "topic"}, {"id", "t_伪造"}, {"name", "项目" + forged},
-                            {"x", 0.0}, {"y", 0.0}});
+  graph["nodes"].push_back(
+      {{"type", "topic"}, {"id", "t_伪造"}, {"name", "项目" + forged}, {"x", 0.0}, {"y", 0.0}});
   std::ofstream(graph_file, std::ios::trunc) << graph.dump();
   const auto result = run();
   EXPECT_EQ(result.status, 0) << result.err;
-  EXPECT_NE(result.err.find("2026-07-05-x\\u000a## 伪造标题\\u000a- 2099-01-01"), std::string::npos);
+  EXPECT_NE(result.err.find("2026-07-05-x\\u000a## 伪造标题\\u000a- 2099-01-01"),
+            std::string::npos);
   EXPECT_NE(result.err.find("「工作\\u000d## 伪造标题」"), std::string::npos) << result.err;
   std::size_t checked = 0;
   for (const char* dir : {".system", "summary"}) {
@@ -241,8 +247,9 @@ TEST_F(HostileTest, ControlCharactersNeverBreakADerivedLine) {
       if (entry.path().extension() != ".md") continue;
       ++checked;
       const auto content = testing_support::slurp(entry.path());
-      EXPECT_FALSE(std::ranges::any_of(content, [](char c) { return c != '\n' && text::is_control(c); }))
-          << entry.path();
+      EXPECT_FALSE(std::ranges::any_of(content, [](char c) {
+        return c != '\n' && text::is_control(c);
+      })) << entry.path();
       for (const char* line : {"\n## 伪造", "\n- 2099", "\n<img"}) {
         EXPECT_EQ(content.find(line), std::string::npos) << entry.path();
       }

@@ -65,8 +65,7 @@ TEST_F(RunTest, FirstRecordNamingAGoalOnItsRatingLineStopsHard) {
 TEST_F(RunTest, MisnamedRecordFilesAreSkippedNotFatal) {
   // Each once stopped a run halfway, forged a record id or a goal line.
   for (const char* name : {"meeting-notes.md", "2026-7-1-x.md", "2026-13-01-x.md",
-                           "2026-02-30-x.md", "2026-07.md", "2026-070-3-b.md",
-                           "2026-1x-03-b.md"}) {
+                           "2026-02-30-x.md", "2026-07.md", "2026-070-3-b.md", "2026-1x-03-b.md"}) {
     SCOPED_TRACE(name);
     TempDir fresh;
     fresh.write("ws/2026/07/2026-07-03-a.md", inventory("09:00"));
@@ -85,7 +84,8 @@ TEST_F(RunTest, MisnamedRecordFilesAreSkippedNotFatal) {
 class OutOfMemoryAt : public store::DiskFileSystem {
  public:
   explicit OutOfMemoryAt(std::string_view where) : where_(where) {}
-  std::expected<std::string, std::string> read_record(const std::filesystem::path& path) const override {
+  std::expected<std::string, std::string> read_record(
+      const std::filesystem::path& path) const override {
     if (where_ == "read" && path.filename() == "2026-07-04-c.md") throw std::bad_alloc();
     return DiskFileSystem::read_record(path);
   }
@@ -154,7 +154,8 @@ TEST_F(RunTest, ASettledWorkspaceIsNotRewritten) {
     for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.path())) {
       struct stat info {};
       EXPECT_EQ(::lstat(entry.path().c_str(), &info), 0);
-      out[entry.path().string()] = {info.st_ino, info.st_mtim.tv_sec * 1'000'000'000 + info.st_mtim.tv_nsec};
+      out[entry.path().string()] = {info.st_ino,
+                                    info.st_mtim.tv_sec * 1'000'000'000 + info.st_mtim.tv_nsec};
     }
     return out;
   };

@@ -199,12 +199,13 @@ TEST_F(GraphFileTest, NumbersBeyondFloatRangeAreMismatchesNotInfinity) {
 // A float is read as decimal to double, then to float: stored files rely on
 // that route, which rounds some texts differently from a direct one.
 TEST_F(GraphFileTest, FloatsAreReadThroughADouble) {
-  const std::pair<const char*, float> cases[] = {{"1.0000000596046448", 1.0f},
-                                                 {"1e-50", 0.0f},
-                                                 {"3.4028235e38", std::numeric_limits<float>::max()}};
+  const std::pair<const char*, float> cases[] = {
+      {"1.0000000596046448", 1.0f},
+      {"1e-50", 0.0f},
+      {"3.4028235e38", std::numeric_limits<float>::max()}};
   for (const auto& [text, value] : cases) {
-    const Graph g = load_text(
-        file_with(std::string(R"({"type": "topic", "id": "t_b", "name": "b", "x": )") + text + "}"));
+    const Graph g = load_text(file_with(
+        std::string(R"({"type": "topic", "id": "t_b", "name": "b", "x": )") + text + "}"));
     ASSERT_EQ(g.nodes.size(), 2u) << text;
     EXPECT_EQ(std::get<Topic>(g.nodes[1]).x, value) << text;
   }

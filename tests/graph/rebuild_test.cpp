@@ -232,13 +232,12 @@ TEST(CarryOverTest, KeepsSkippedRecordsAfterWhatTheRebuildMakes) {
                     Record{"r_20260601_0800", "2026-06-01", "08:00", "whole month", 5, 6},
                     Record{"r_20260501_0800", "2026-05-01", "08:00", "deleted", 7, 8},
                     Topic{"t_甲", "甲", 0, 0}};
-  previous.edges = {
-      {"to-topic", "r_20260702_0800", "t_甲", 1.0f, EdgeSource::User, true},
-      {"mine", kRid, "t_甲", 1.0f, EdgeSource::User, true},
-      {"to-goal", "r_20260601_0800", "g_工作", 1.0f, EdgeSource::User, true},
-      {"to-gone-goal", "r_20260702_0800", "g_旧", 1.0f, EdgeSource::User, true},
-      {"between", "r_20260601_0800", "r_20260702_0800", 0.5f, EdgeSource::Llm, false},
-      {"deleted", "r_20260501_0800", "g_工作", 1.0f, EdgeSource::User, true}};
+  previous.edges = {{"to-topic", "r_20260702_0800", "t_甲", 1.0f, EdgeSource::User, true},
+                    {"mine", kRid, "t_甲", 1.0f, EdgeSource::User, true},
+                    {"to-goal", "r_20260601_0800", "g_工作", 1.0f, EdgeSource::User, true},
+                    {"to-gone-goal", "r_20260702_0800", "g_旧", 1.0f, EdgeSource::User, true},
+                    {"between", "r_20260601_0800", "r_20260702_0800", 0.5f, EdgeSource::Llm, false},
+                    {"deleted", "r_20260501_0800", "g_工作", 1.0f, EdgeSource::User, true}};
   journal::SkippedDates skipped;
   skipped.dates = {"2026-07-02", "2026-07-03"};
   skipped.months = {"2026-06"};

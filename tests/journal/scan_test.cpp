@@ -97,13 +97,12 @@ TEST_F(ScanTest, SkippedRecordFilesAreReportedAndKeepTheirDates) {
   ASSERT_TRUE(scanned);
   ASSERT_EQ(scanned->records.size(), 1u);
   const auto at = "[warn] 跳过无法读取的记录文件: " + dir.path().string() + "/2026/07/";
-  EXPECT_EQ(warnings.str(),
-            at + "2026-02-30\\u001b.md: 文件名含控制字符\n" +
-            at + "2026-07-03-gbk.md: 不是有效的 UTF-8 文本\n" +
-            at + "2026-07-04-dir.md: 不是普通文件\n" +
-            at + "2026-07-06-big.md: 文件过大（16777217 字节，上限 16 MiB）\n" +
-            at + "2026-07-06-x\\u000a## 伪造.md: 文件名含控制字符\n" +
-            at + "2026-7-08-x.md: 文件名不以有效日期 YYYY-MM-DD 开头\n");
+  EXPECT_EQ(warnings.str(), at + "2026-02-30\\u001b.md: 文件名含控制字符\n" + at +
+                                "2026-07-03-gbk.md: 不是有效的 UTF-8 文本\n" + at +
+                                "2026-07-04-dir.md: 不是普通文件\n" + at +
+                                "2026-07-06-big.md: 文件过大（16777217 字节，上限 16 MiB）\n" + at +
+                                "2026-07-06-x\\u000a## 伪造.md: 文件名含控制字符\n" + at +
+                                "2026-7-08-x.md: 文件名不以有效日期 YYYY-MM-DD 开头\n");
   EXPECT_EQ(scanned->skipped.dates,
             (std::set<std::string, std::less<>>{"2026-07-03", "2026-07-04", "2026-07-06"}));
 }

@@ -196,11 +196,13 @@ TEST_F(WriterTest, ContentThatDiffersOnlyInItsStampsIsLeftAlone) {
     file.as_stamped_before = producing(std::move(before));
     return file;
   };
-  const std::pair<store::OutputFile, bool> cases[] = {
-      {stamped("# 2027 body"), true},   {stamped("# 2027 bodY"), false},
-      {stamped("#_2027 body"), false},  {graph("# 2027 body", "# 2026 body"), true},
-      {graph("# 2026 body", "# 2027 body"), false}, {graph("new", "# 2026 bod"), false},
-      {graph("new", "# 2026 body!"), false}};
+  const std::pair<store::OutputFile, bool> cases[] = {{stamped("# 2027 body"), true},
+                                                      {stamped("# 2027 bodY"), false},
+                                                      {stamped("#_2027 body"), false},
+                                                      {graph("# 2027 body", "# 2026 body"), true},
+                                                      {graph("# 2026 body", "# 2027 body"), false},
+                                                      {graph("new", "# 2026 bod"), false},
+                                                      {graph("new", "# 2026 body!"), false}};
   for (const auto& [file, left_alone] : cases) {
     dir.write("ws/r.md", "# 2026 body");
     store::Writer writer(workspace, std::nullopt, err);
