@@ -14,10 +14,6 @@
 namespace {
 
 void check_line(std::string_view line) {
-  // A record file name's date is one the statistics can work with.
-  if (journal::is_calendar_date(line)) {
-    fuzz::check(stats::parse_date(line).has_value(), "a calendar date parses as a date");
-  }
   if (const auto key = journal::parse_day_key(line)) {
     fuzz::check(key->year >= -999 && key->year <= 9999 && key->month >= 0 && key->month <= 99 &&
                     key->day >= 0 && key->day <= 99,

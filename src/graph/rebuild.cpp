@@ -58,14 +58,16 @@ Graph keep_topics(Graph loaded, std::size_t nodes, std::size_t edges,
                   const journal::SkippedDates& skipped, CarryCandidates& carry) {
   std::unordered_set<std::string_view> topic_ids;
   std::unordered_set<std::string_view> candidate_ids;
+  std::vector<bool> candidate(skipped.empty() ? 0 : loaded.nodes.size());
   std::size_t kept_nodes = 0;
-  for (const auto& node : loaded.nodes) {
-    if (const auto* topic = std::get_if<Topic>(&node)) {
+  for (std::size_t i = 0; i < loaded.nodes.size(); ++i) {
+    if (const auto* topic = std::get_if<Topic>(&loaded.nodes[i])) {
       topic_ids.insert(topic->id);
       ++kept_nodes;
-    } else if (const auto* record = std::get_if<Record>(&node);
+    } else if (const auto* record = std::get_if<Record>(&loaded.nodes[i]);
                record != nullptr && !skipped.empty() && skipped.covers(record->date)) {
       candidate_ids.insert(record->id);
+      candidate[i] = true;
     }
   }
   const auto touches_topic = [&](const Edge& e) {
@@ -87,11 +89,11 @@ Graph keep_topics(Graph loaded, std::size_t nodes, std::size_t edges,
   topic_ids.clear();
   candidate_ids.clear();
   kept.nodes.reserve(kept_nodes + nodes);
-  for (auto& node : loaded.nodes) {
+  for (std::size_t i = 0; i < loaded.nodes.size(); ++i) {
+    auto& node = loaded.nodes[i];
     if (std::holds_alternative<Topic>(node)) {
       kept.nodes.push_back(std::move(node));
-    } else if (const auto* record = std::get_if<Record>(&node);
-               record != nullptr && !skipped.empty() && skipped.covers(record->date)) {
+    } else if (!candidate.empty() && candidate[i]) {
       carry.nodes.push_back(std::move(node));
     }
   }

@@ -32,14 +32,14 @@ std::optional<int> unsigned_field(std::string_view s) {
 std::vector<JournalEntry> entries_from_listing(const store::FileSystem& fs,
                                                const std::vector<fsx::DirEntry>& listing,
                                                std::string_view date) {
+  // Like the scan, a listing takes no file whose name begins with no calendar date.
+  if (!parse_calendar_date(date)) return {};
   const std::string prefix = std::string(date) + "-";
   auto it = std::ranges::lower_bound(listing, prefix, std::less<>{}, &fsx::DirEntry::name);
   std::vector<JournalEntry> entries;
   for (; it != listing.end() && it->name.starts_with(prefix); ++it) {
     // What the scan skips is skipped here too.
-    if (!it->name.ends_with(".md") || text::has_control(it->name) || !is_calendar_date(date)) {
-      continue;
-    }
+    if (!it->name.ends_with(".md") || text::has_control(it->name)) continue;
     const auto content = fs.read_record(it->path);
     if (!content) continue;
     if (auto entry = parse_entry(*content, date, it->name)) entries.push_back(std::move(*entry));
@@ -63,18 +63,19 @@ std::optional<DayKey> parse_day_key(std::string_view date) {
   return DayKey{*year, *month, *day};
 }
 
-bool is_calendar_date(std::string_view date) {
-  if (date.size() != 10 || date[4] != '-' || date[7] != '-') return false;
-  const auto year = date.substr(0, 4), month = date.substr(5, 2), day = date.substr(8, 2);
+std::optional<std::chrono::year_month_day> parse_calendar_date(std::string_view text) {
+  if (text.size() != 10 || text[4] != '-' || text[7] != '-') return std::nullopt;
+  const auto year = text.substr(0, 4), month = text.substr(5, 2), day = text.substr(8, 2);
   if (!text::all_ascii_digits(year) || !text::all_ascii_digits(month) ||
       !text::all_ascii_digits(day)) {
-    return false;
+    return std::nullopt;
   }
-  const std::chrono::year_month_day ymd{
-      std::chrono::year(text::ascii_digits_value(year)),
-      std::chrono::month(static_cast<unsigned>(text::ascii_digits_value(month))),
-      std::chrono::day(static_cast<unsigned>(text::ascii_digits_value(day)))};
-  return ymd.ok();
+  const std::chrono::year_month_day date{
+      std::chrono::year{text::ascii_digits_value(year)},
+      std::chrono::month{static_cast<unsigned>(text::ascii_digits_value(month))},
+      std::chrono::day{static_cast<unsigned>(text::ascii_digits_value(day))}};
+  if (!date.ok()) return std::nullopt;
+  return date;
 }
 
 std::filesystem::path day_dir(const std::filesystem::path& root, int year, int month) {

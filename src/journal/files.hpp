@@ -3,6 +3,7 @@
 // The journal tree on disk: root/YYYY/MM/YYYY-MM-DD-name.md, one entry per file.
 // Everything here only reads; no journal file is ever created or changed.
 
+#include <chrono>
 #include <expected>
 #include <filesystem>
 #include <map>
@@ -28,9 +29,9 @@ struct DayKey {
 // a sign and three digits, a month and a day of two digits or "+" and one digit.
 std::optional<DayKey> parse_day_key(std::string_view date);
 
-// True when `date` is a date of the calendar written YYYY-MM-DD in ASCII
-// digits, such as every record file name begins with.
-bool is_calendar_date(std::string_view date);
+// The calendar date written YYYY-MM-DD in ASCII digits, such as every record
+// file name begins with; nothing for any other text.
+std::optional<std::chrono::year_month_day> parse_calendar_date(std::string_view text);
 
 // The directory holding the entries of a month: root, the year zero-padded to
 // four places (a minus sign counts as one of them), the month padded to two.

@@ -126,7 +126,7 @@ FileResult skipped(std::string_view shown, std::string_view why,
 
 FileResult read_record(const store::FileSystem& fs, const FileJob& job) {
   const auto date = std::string_view(job.name).substr(0, 10);
-  const bool dated = is_calendar_date(date);
+  const bool dated = parse_calendar_date(date).has_value();
   // A line break in the name would forge lines in every file that lists it.
   if (text::has_control(job.name)) {
     return skipped(text::escape_controls(job.shown.string()), "文件名含控制字符",

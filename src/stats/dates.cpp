@@ -9,21 +9,6 @@
 
 namespace stats {
 
-std::optional<std::chrono::year_month_day> parse_date(std::string_view text) {
-  if (text.size() != 10 || text[4] != '-' || text[7] != '-') return std::nullopt;
-  const auto year = text.substr(0, 4), month = text.substr(5, 2), day = text.substr(8, 2);
-  if (!text::all_ascii_digits(year) || !text::all_ascii_digits(month) ||
-      !text::all_ascii_digits(day)) {
-    return std::nullopt;
-  }
-  const std::chrono::year_month_day date{
-      std::chrono::year{text::ascii_digits_value(year)},
-      std::chrono::month{static_cast<unsigned>(text::ascii_digits_value(month))},
-      std::chrono::day{static_cast<unsigned>(text::ascii_digits_value(day))}};
-  if (!date.ok()) return std::nullopt;
-  return date;
-}
-
 std::optional<MonthKey> parse_month(std::string_view text) {
   if (text.size() != 7 || text[4] != '-') return std::nullopt;
   const auto year = text.substr(0, 4), month = text.substr(5, 2);

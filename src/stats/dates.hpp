@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "journal/files.hpp"
+
 namespace stats {
 
 // A YYYY-MM text taken apart; the month is not checked against the calendar.
@@ -17,7 +19,9 @@ struct MonthKey {
 };
 
 // The real calendar date of a text of exactly 10 bytes in the form YYYY-MM-DD.
-std::optional<std::chrono::year_month_day> parse_date(std::string_view text);
+inline std::optional<std::chrono::year_month_day> parse_date(std::string_view text) {
+  return journal::parse_calendar_date(text);
+}
 
 // A text of exactly 7 bytes, four digits, "-", two digits.
 std::optional<MonthKey> parse_month(std::string_view text);
