@@ -57,7 +57,7 @@ std::expected<void, Failure> self_check(store::Workspace& workspace,
   // The check is of the graph as the run staged it: nothing is committed
   // before the check has passed.
   const graph::Graph& graph = saved;
-  const auto ids = graph::node_ids(graph);
+  const graph::NodeIds ids(graph);
   const std::size_t record_nodes = graph::count_graph(graph).records;
   std::vector<std::string> dangling;
   for (const auto& edge : graph.edges) {

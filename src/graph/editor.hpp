@@ -18,9 +18,7 @@ namespace graph {
 class GraphEditor {
  public:
   // Takes the graph over and indexes its nodes; the edges are indexed at the
-  // first edge operation, so node-only edits stay cheap on large graphs. The
-  // indexes are sized for the lists' capacity: reserve room in the lists to
-  // spare the indexes rehashing too.
+  // first edge operation, so node-only edits stay cheap on large graphs.
   explicit GraphEditor(Graph graph);
 
   // The graph as edited so far.
@@ -29,27 +27,27 @@ class GraphEditor {
   Graph take() { return std::move(graph_); }
 
   // The first node with `id`, or null.
-  Node* find_node(std::string_view id);
+  Node* find_node(Atom id);
 
   // Appends `node` (the id index keeps the first node of each id).
   void append_node(Node node);
 
   // Same contracts as the free functions of graph/ids.hpp.
   void upsert_goal_node(std::string_view name, std::uint8_t progress);
-  std::string upsert_topic_node(std::string_view name);
+  Atom upsert_topic_node(std::string_view name);
   void upsert_edge(Edge edge);
 
   // True when some edge carries `id`.
-  bool has_edge_id(std::string_view id);
+  bool has_edge_id(Atom id);
 
   // True when some edge goes from `from` to `to` with confirmed set.
-  bool has_confirmed_edge(std::string_view from, std::string_view to);
+  bool has_confirmed_edge(Atom from, Atom to);
 
   // True when some edge goes from `from` to `to`, confirmed and made by the user.
-  bool has_confirmed_user_edge(std::string_view from, std::string_view to);
+  bool has_confirmed_user_edge(Atom from, Atom to);
 
   // Sets the weight of the first edge from `from` to `to`; false when none exists.
-  bool set_first_edge_weight(std::string_view from, std::string_view to, float weight);
+  bool set_first_edge_weight(Atom from, Atom to, float weight);
 
   // Appends `edge` without looking for an existing one.
   void append_edge(Edge edge);
@@ -59,52 +57,28 @@ class GraphEditor {
   void prune_dangling_edges();
 
  private:
-  // Both ends of an edge; owning in the index, borrowed for lookups.
-  template <typename S>
-  struct Ends {
-    S from;
-    S to;
-  };
-  using OwnedEnds = Ends<std::string>;
-  using EndsView = Ends<std::string_view>;
+  // Positions in the lists, one more than the index so that 0 means none.
+  using Slot = std::uint32_t;
 
-  struct EndsHash {
-    using is_transparent = void;
-    std::size_t operator()(const EndsView& e) const noexcept;
-    std::size_t operator()(const OwnedEnds& e) const noexcept { return (*this)(view(e)); }
-  };
-  struct EndsEqual {
-    using is_transparent = void;
-    template <typename A, typename B>
-    bool operator()(const A& a, const B& b) const noexcept {
-      return std::string_view(a.from) == std::string_view(b.from) &&
-             std::string_view(a.to) == std::string_view(b.to);
-    }
-  };
-  struct StringHash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view s) const noexcept {
-      return std::hash<std::string_view>{}(s);
-    }
-  };
-
-  // The edges between one pair of ends: their positions in ascending order and
-  // how many of them are confirmed, and confirmed by the user. Nearly every
-  // pair has one edge, so the first position is kept inline.
+  // The edges between one pair of ends: the first position and how many of
+  // them are confirmed, and confirmed by the user. Nearly every pair has one
+  // edge; the positions after the first are kept aside, in ascending order.
   struct EndsInfo {
-    static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
-    std::size_t first = kNone;
-    std::vector<std::size_t> more;
+    Slot first = 0;
     std::uint32_t confirmed = 0;
     std::uint32_t confirmed_user = 0;
-
-    bool empty() const { return first == kNone; }
-    void add(std::size_t position);
-    void remove(std::size_t position);
   };
 
-  static EndsView view(const OwnedEnds& e) { return {e.from, e.to}; }
-  const EndsInfo* ends_info(std::string_view from, std::string_view to);
+  static std::uint64_t ends_key(Atom from, Atom to) {
+    return (std::uint64_t{from.index()} << 32) | to.index();
+  }
+  static Slot lookup(const std::vector<Slot>& index, Atom id) {
+    return id.index() < index.size() ? index[id.index()] : 0;
+  }
+  // Records `position` under `id` unless the id has a position already.
+  static void claim(std::vector<Slot>& index, Atom id, std::size_t position);
+
+  const EndsInfo* ends_info(Atom from, Atom to);
   // The id index and the end-pair index are built separately, each when first
   // needed: a pass that only asks for ids never pays for the pairs.
   void ensure_id_index();
@@ -113,9 +87,11 @@ class GraphEditor {
   void unindex_edge(std::size_t position);
 
   Graph graph_;
-  std::unordered_map<std::string, std::size_t, StringHash, std::equal_to<>> node_index_;
-  std::unordered_map<std::string, std::size_t, StringHash, std::equal_to<>> edge_index_;
-  std::unordered_map<OwnedEnds, EndsInfo, EndsHash, EndsEqual> ends_index_;
+  // Dense over atom indexes: an id's first node or edge.
+  std::vector<Slot> node_index_;
+  std::vector<Slot> edge_index_;
+  std::unordered_map<std::uint64_t, EndsInfo> ends_index_;
+  std::unordered_map<std::uint64_t, std::vector<Slot>> more_ends_;
   bool ids_indexed_ = false;
   bool ends_indexed_ = false;
 };

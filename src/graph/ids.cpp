@@ -105,9 +105,9 @@ void upsert_goal_node(Graph& graph, std::string_view name, std::uint8_t progress
   graph = editor.take();
 }
 
-std::string upsert_topic_node(Graph& graph, std::string_view name) {
+Atom upsert_topic_node(Graph& graph, std::string_view name) {
   GraphEditor editor(std::move(graph));
-  std::string id = editor.upsert_topic_node(name);
+  const Atom id = editor.upsert_topic_node(name);
   graph = editor.take();
   return id;
 }

@@ -54,7 +54,7 @@ Position default_position(std::string_view id, std::size_t node_count);
 void upsert_goal_node(Graph& graph, std::string_view name, std::uint8_t progress);
 
 // Appends the topic node of `name` unless its id exists; returns the id.
-std::string upsert_topic_node(Graph& graph, std::string_view name);
+Atom upsert_topic_node(Graph& graph, std::string_view name);
 
 // Replaces the edge with the same id, else updates weight, source and
 // confirmed of the first edge with the same ends, else appends `edge`.

@@ -20,8 +20,8 @@
 
 namespace graph {
 
-const std::string& node_id(const Node& node) {
-  return std::visit([](const auto& n) -> const std::string& { return n.id; }, node);
+Atom node_id(const Node& node) {
+  return std::visit([](const auto& n) { return n.id; }, node);
 }
 
 namespace {
@@ -306,10 +306,10 @@ class GraphReader final : public nlohmann::json_sax<json> {
       case EdgeKey::From:
       case EdgeKey::To: {
         if (value.kind != Scalar::Kind::String) return false;
-        std::string& target = edge_key_ == EdgeKey::Id     ? edge_.id
-                              : edge_key_ == EdgeKey::From ? edge_.from
-                                                           : edge_.to;
-        target = std::move(value.text);
+        Atom& target = edge_key_ == EdgeKey::Id     ? edge_.id
+                       : edge_key_ == EdgeKey::From ? edge_.from
+                                                    : edge_.to;
+        target = value.text;
         return true;
       }
       case EdgeKey::Weight: {
@@ -350,10 +350,10 @@ class GraphReader final : public nlohmann::json_sax<json> {
   Scalar& field(NodeKey k) { return node_.fields[static_cast<std::size_t>(k)]; }
 
   // A required text field of the node: present once and a string.
-  bool take_text(NodeKey k, std::string& out) {
-    Scalar& s = field(k);
+  bool take_text(NodeKey k, Atom& out) {
+    const Scalar& s = field(k);
     if (s.count != 1 || s.kind != Scalar::Kind::String) return false;
-    out = std::move(s.text);
+    out = s.text;
     return true;
   }
 
@@ -495,11 +495,8 @@ Graph load_graph(store::Workspace& workspace) {
   return workspace.load_state_from_file<Graph>(store::kGraphFile, read_graph);
 }
 
-std::unordered_set<std::string_view> node_ids(const Graph& graph) {
-  std::unordered_set<std::string_view> ids;
-  ids.reserve(graph.nodes.size());
-  for (const auto& node : graph.nodes) ids.insert(node_id(node));
-  return ids;
+NodeIds::NodeIds(const Graph& graph) : present_(Atom::count()) {
+  for (const auto& node : graph.nodes) present_[node_id(node).index()] = true;
 }
 
 GraphCounts count_graph(const Graph& graph) {
@@ -515,7 +512,7 @@ GraphCounts count_graph(const Graph& graph) {
 }
 
 void prune_dangling_edges(Graph& graph) {
-  const auto ids = node_ids(graph);
+  const NodeIds ids(graph);
   std::erase_if(graph.edges, [&](const Edge& e) {
     return !ids.contains(e.from) || !ids.contains(e.to);
   });

@@ -14,24 +14,27 @@
 #include <variant>
 #include <vector>
 
+#include "graph/atom.hpp"
 #include "store/workspace.hpp"
 #include "store/writer.hpp"
 
 namespace graph {
 
+// Nodes and edges are small fixed records of atoms: a graph of 100,000
+// records holds some 400,000 of them.
 struct Record {
-  std::string id;
-  std::string date;
-  std::string time;
-  std::string title;
+  Atom id;
+  Atom date;
+  Atom time;
+  Atom title;
   float x = 0.0f;
   float y = 0.0f;
   bool operator==(const Record&) const = default;
 };
 
 struct Goal {
-  std::string id;
-  std::string name;
+  Atom id;
+  Atom name;
   std::uint8_t progress = 0;
   float x = 0.0f;
   float y = 0.0f;
@@ -39,8 +42,8 @@ struct Goal {
 };
 
 struct Topic {
-  std::string id;
-  std::string name;
+  Atom id;
+  Atom name;
   float x = 0.0f;
   float y = 0.0f;
   bool operator==(const Topic&) const = default;
@@ -49,14 +52,14 @@ struct Topic {
 using Node = std::variant<Record, Goal, Topic>;
 
 // The id every node variant carries.
-const std::string& node_id(const Node& node);
+Atom node_id(const Node& node);
 
-enum class EdgeSource { Llm, User };
+enum class EdgeSource : std::uint8_t { Llm, User };
 
 struct Edge {
-  std::string id;
-  std::string from;
-  std::string to;
+  Atom id;
+  Atom from;
+  Atom to;
   float weight = 1.0f;
   EdgeSource source = EdgeSource::Llm;
   bool confirmed = false;
@@ -89,8 +92,15 @@ std::optional<Graph> read_graph(int fd);
 // workspace remembers what stood there for the next save.
 Graph load_graph(store::Workspace& workspace);
 
-// The ids of all nodes, as views into `graph`.
-std::unordered_set<std::string_view> node_ids(const Graph& graph);
+// The ids of all nodes of a graph, as a set over atom indexes.
+class NodeIds {
+ public:
+  explicit NodeIds(const Graph& graph);
+  bool contains(Atom id) const { return id.index() < present_.size() && present_[id.index()]; }
+
+ private:
+  std::vector<bool> present_;
+};
 
 // Node counts by kind and the edge count of a graph.
 struct GraphCounts {

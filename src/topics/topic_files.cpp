@@ -6,6 +6,8 @@
 #include <unordered_set>
 #include <variant>
 
+#include <fmt/format.h>
+
 #include "store/atomic.hpp"
 #include "store/layout.hpp"
 #include "store/tree.hpp"
@@ -23,17 +25,17 @@ struct IndexLine {
 }  // namespace
 
 std::string topics_index_text(const graph::Graph& graph) {
-  const auto ids = graph::node_ids(graph);
+  const graph::NodeIds ids(graph);
   // Every topic node under an id; a hand-edited file may repeat an id.
-  std::unordered_map<std::string_view, std::vector<std::string_view>> topic_names_by_id;
+  std::unordered_map<graph::Atom, std::vector<graph::Atom>> topic_names_by_id;
   for (const auto& node : graph.nodes) {
     if (const auto* topic = std::get_if<graph::Topic>(&node)) {
       topic_names_by_id[topic->id].push_back(topic->name);
     }
   }
 
-  std::unordered_map<std::string_view, std::uint64_t> counts;
-  const auto count_end = [&](const std::string& id) {
+  std::unordered_map<graph::Atom, std::uint64_t> counts;
+  const auto count_end = [&](graph::Atom id) {
     if (const auto found = topic_names_by_id.find(id); found != topic_names_by_id.end()) {
       for (const auto name : found->second) ++counts[name];
     }
@@ -87,8 +89,8 @@ store::OutputFiles topic_files(const graph::Graph& graph, std::ostream& err) {
                    topics_index_text(graph), "写入 topics/_index.md 失败: IO 错误: ",
                    "创建 topics 目录失败: "});
 
-  std::unordered_map<std::string_view, std::size_t> first_node_by_id;
-  std::unordered_map<std::string_view, std::vector<std::size_t>> edges_by_topic_id;
+  std::unordered_map<graph::Atom, std::size_t> first_node_by_id;
+  std::unordered_map<graph::Atom, std::vector<std::size_t>> edges_by_topic_id;
   for (std::size_t i = 0; i < graph.nodes.size(); ++i) {
     const auto& node = graph.nodes[i];
     first_node_by_id.emplace(graph::node_id(node), i);
@@ -115,16 +117,18 @@ store::OutputFiles topic_files(const graph::Graph& graph, std::ostream& err) {
     std::vector<std::string> entry_lines;
     for (const std::size_t index : edges_by_topic_id.at(topic->id)) {
       const auto& edge = graph.edges[index];
-      const auto& other = edge.from == topic->id ? edge.to : edge.from;
+      const graph::Atom other = edge.from == topic->id ? edge.to : edge.from;
       const auto found = first_node_by_id.find(other);
       if (found == first_node_by_id.end()) continue;
       if (const auto* record = std::get_if<graph::Record>(&graph.nodes[found->second])) {
-        entry_lines.push_back(text::escape_controls("- " + record->date + " " + record->title));
+        entry_lines.push_back(
+            text::escape_controls(fmt::format("- {} {}", record->date, record->title)));
       }
     }
-    const auto path = std::filesystem::path(store::kTopicsDir) / (topic->name + ".md");
-    files.push_back({store::FileClass::Derived, path, topic_file_text(topic->name, entry_lines),
-                     "写入主题文件 " + topic->name + " 失败: IO 错误: ", {}});
+    const std::string name = topic->name.str();
+    const auto path = std::filesystem::path(store::kTopicsDir) / (name + ".md");
+    files.push_back({store::FileClass::Derived, path, topic_file_text(name, entry_lines),
+                     "写入主题文件 " + name + " 失败: IO 错误: ", {}});
   }
   return files;
 }

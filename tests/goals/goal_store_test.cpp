@@ -92,7 +92,7 @@ TEST(GoalFilesTest, RunGoalsInOrderThenFilesReceivingLinesAndASecondRunAddsNothi
 
   // Every goal has its node, the unsafe ones too.
   ASSERT_TRUE(output->graph);
-  const auto ids = graph::node_ids(*output->graph);
+  const graph::NodeIds ids(*output->graph);
   for (const auto& goal : goal_list) EXPECT_TRUE(ids.contains(graph::goal_node_id(goal))) << goal;
   ASSERT_EQ(output->graph->edges.size(), 1u);
   EXPECT_EQ(output->graph->edges[0].id, "e2");

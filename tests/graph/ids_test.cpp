@@ -104,3 +104,39 @@ TEST(GraphEditorTest, EndIndexFollowsReplacementsAndUpdates) {
   ASSERT_TRUE(editor.set_first_edge_weight("a", "b", 7.0f));
   EXPECT_EQ(editor.take().edges[1], (Edge{"e2", "a", "b", 7.0f, EdgeSource::Llm, false}));
 }
+
+TEST(GraphEditorTest, IdsStayFoundAcrossAPruneAndAtomsMadeAfterTheIndex) {
+  Graph g;
+  g.nodes.push_back(Topic{"a", "a"});
+  g.nodes.push_back(Topic{"b", "b"});
+  g.edges.push_back(Edge{"dup", "a", "gone"});
+  g.edges.push_back(Edge{"keep", "a", "b"});
+  g.edges.push_back(Edge{"dup", "b", "a"});
+  GraphEditor editor(std::move(g));
+  ASSERT_TRUE(editor.has_edge_id("dup"));
+  editor.prune_dangling_edges();
+  // The pruned edge was the first of its id: the later one takes its place,
+  // and is replaced by id, not matched through the ends of "keep".
+  editor.upsert_edge(Edge{"dup", "a", "b", 3.0f});
+  // Ids interned after the indexes were sized are found like the others.
+  const std::string late = "made-after-the-index-" + std::to_string(Atom::count());
+  EXPECT_EQ(Atom::find(late), std::nullopt);
+  editor.append_node(Topic{late, late});
+  ASSERT_NE(editor.find_node(late), nullptr);
+  editor.append_edge(Edge{late, late, "a"});
+  EXPECT_TRUE(editor.has_edge_id(Atom(late)));
+  const Graph out = editor.take();
+  ASSERT_EQ(out.edges.size(), 3u);
+  EXPECT_EQ(out.edges[0], (Edge{"keep", "a", "b"}));
+  EXPECT_EQ(out.edges[1], (Edge{"dup", "a", "b", 3.0f}));
+}
+
+TEST(AtomTest, OneIndexPerTextAndViewsThatOutliveTheTableGrowing) {
+  const Atom first("atom-test-text");
+  const std::string_view view = first.view();
+  for (int i = 0; i < 200'000; ++i) Atom("atom-test-filler-" + std::to_string(i));
+  EXPECT_EQ(Atom(std::string("atom-test-") + "text").index(), first.index());
+  EXPECT_EQ(view, "atom-test-text");
+  EXPECT_EQ(first.view().data(), view.data());
+  EXPECT_TRUE(Atom("").empty());
+}

@@ -94,7 +94,7 @@ TEST_F(RebuildTest, KeepsTopicNodesAndTheirLinksAndRegeneratesTheRest) {
   EXPECT_EQ(g.layout.algorithm, "force");
   // r2g goes with the node list, r2t at the save (its record is gone).
   std::vector<std::string> ids;
-  for (const auto& e : g.edges) ids.push_back(e.id);
+  for (const auto& e : g.edges) ids.push_back(e.id.str());
   EXPECT_EQ(ids, (std::vector<std::string>{"t2t", "e_r_20260703_0930_g_工作",
                                            "e_r_20260703_0930_t_新", "g2t_g_工作_t_新"}));
 }
@@ -186,7 +186,7 @@ TEST_F(RebuildTest, MapNamesComeFirstButOnlyTheRebuildReadsTheMap) {
   const Graph g = complete(records);
   std::vector<std::string> names;
   for (const auto& n : g.nodes) {
-    if (const auto* t = std::get_if<Topic>(&n)) names.push_back(t->name);
+    if (const auto* t = std::get_if<Topic>(&n)) names.push_back(t->name.str());
   }
   EXPECT_EQ(names, (std::vector<std::string>{"乙", "甲", "丁"}));
   EXPECT_EQ(g.edges.size(), 3u);
@@ -246,7 +246,7 @@ TEST(CarryOverTest, KeepsSkippedRecordsAfterWhatTheRebuildMakes) {
   EXPECT_EQ(rebuilt.carried_records, 2u);
   std::vector<std::string> nodes, edges;
   for (const auto& node : rebuilt.graph.nodes) nodes.emplace_back(node_id(node));
-  for (const auto& edge : rebuilt.graph.edges) edges.push_back(edge.id);
+  for (const auto& edge : rebuilt.graph.edges) edges.push_back(edge.id.str());
   EXPECT_EQ(nodes, (std::vector<std::string>{"t_甲", "g_工作", kRid, "r_20260702_0800",
                                              "r_20260601_0800"}));
   EXPECT_EQ(edges, (std::vector<std::string>{"to-topic", "mine", record_edge_id(kRid, "g_工作"),
