@@ -57,13 +57,11 @@ std::optional<std::vector<fsx::DirEntry>> list_level(const store::FileSystem& fs
   return std::nullopt;
 }
 
-// One record file to read, in walk order.
+// One record file to read, in walk order. Its paths are made when it is read:
+// a path object per file would cost more than the record it names.
 struct FileJob {
-  std::filesystem::path path;
-  // The path joined from the root as given, for the warning.
-  std::filesystem::path shown;
   std::string name;
-  std::size_t month = 0;
+  std::uint32_t month = 0;
   // The walk's warnings printed before this file's.
   std::vector<std::string> warnings_before;
 };
@@ -71,6 +69,8 @@ struct FileJob {
 // The year and month levels of the tree: the month directories and the files
 // in them, in walk order.
 struct Walk {
+  // Each month as listed, and joined from the root as given for warnings.
+  std::vector<std::filesystem::path> month_paths;
   std::vector<std::filesystem::path> months;
   std::vector<FileJob> files;
   std::vector<std::string> trailing_warnings;
@@ -95,10 +95,11 @@ std::expected<Walk, std::string> walk_tree(const store::FileSystem& fs,
           list_level(fs, month, shown, year.name + "-" + month.name, walk.skipped.months, pending);
       if (!files) continue;
       walk.months.push_back(shown);
-      for (const auto& file : *files) {
+      walk.month_paths.push_back(month.path);
+      const auto at = static_cast<std::uint32_t>(walk.months.size() - 1);
+      for (auto& file : *files) {
         if (!is_record_file_name(file.name)) continue;
-        walk.files.push_back(
-            {file.path, shown / file.name, file.name, walk.months.size() - 1, std::move(pending)});
+        walk.files.push_back({std::move(file.name), at, std::move(pending)});
         pending.clear();
       }
     }
@@ -107,9 +108,9 @@ std::expected<Walk, std::string> walk_tree(const store::FileSystem& fs,
   return walk;
 }
 
-// What reading and parsing one record file gave.
+// What reading and parsing one record file gave, beside its entry.
 struct FileResult {
-  std::optional<JournalEntry> entry;
+  bool read = false;
   bool goal_from_inventory = false;
   std::string warning;
   // The date of a record file skipped with a warning, when its name has one.
@@ -124,40 +125,48 @@ FileResult skipped(std::string_view shown, std::string_view why,
   return result;
 }
 
-FileResult read_record(const store::FileSystem& fs, const FileJob& job) {
+// Reads the file of `job` into `entry`.
+FileResult read_record(const store::FileSystem& fs, const Walk& walk, const FileJob& job,
+                       JournalEntry& entry) {
   const auto date = std::string_view(job.name).substr(0, 10);
   const bool dated = parse_calendar_date(date).has_value();
+  const auto shown = [&] { return (walk.months[job.month] / job.name).string(); };
   // A line break in the name would forge lines in every file that lists it.
   if (text::has_control(job.name)) {
-    return skipped(text::escape_controls(job.shown.string()), "文件名含控制字符",
+    return skipped(text::escape_controls(shown()), "文件名含控制字符",
                    dated ? std::optional(date) : std::nullopt);
   }
   if (!dated) {
     // Its "date" would reach the reports as a month such as "meeting".
-    return skipped(job.shown.string(), "文件名不以有效日期 YYYY-MM-DD 开头", std::nullopt);
+    return skipped(shown(), "文件名不以有效日期 YYYY-MM-DD 开头", std::nullopt);
   }
-  const auto content = fs.read_record(job.path);
+  const auto content = fs.read_record(walk.month_paths[job.month] / job.name);
   if (!content) {
     // A record in another encoding, or a FIFO or device under a record's
     // name, would otherwise vanish from every derived file without a trace.
-    return skipped(job.shown.string(), content.error(), date);
+    return skipped(shown(), content.error(), date);
   }
   FileResult result;
-  result.entry = parse_entry(*content, date, job.name);
-  if (!result.entry) return result;
-  const bool parsed_goal = result.entry->goal.has_value();
-  add_inventory_fields(*result.entry, *content);
-  result.goal_from_inventory = !parsed_goal && result.entry->goal.has_value();
+  auto parsed = parse_entry(*content, date, job.name);
+  if (!parsed) return result;
+  entry = std::move(*parsed);
+  result.read = true;
+  const bool parsed_goal = entry.goal.has_value();
+  add_inventory_fields(entry, *content);
+  result.goal_from_inventory = !parsed_goal && entry.goal.has_value();
   return result;
 }
 
-// Reads every file on all cores; the results stand in walk order. Reading is
-// most of a run's cost, and record files are independent of each other. No
-// exception leaves a reader: running out of memory ends the scan with a
-// failure text.
+// Reads every file on all cores into `entries`; the results stand in walk
+// order. Reading is most of a run's cost, and record files are independent of
+// each other. No exception leaves a reader: running out of memory ends the
+// scan with a failure text.
 std::expected<std::vector<FileResult>, std::string> read_records(const store::FileSystem& fs,
-                                                                 const std::vector<FileJob>& jobs) {
+                                                                 const Walk& walk,
+                                                                 std::vector<JournalEntry>& entries) {
+  const auto& jobs = walk.files;
   std::vector<FileResult> results(jobs.size());
+  entries.resize(jobs.size());
   std::atomic<std::size_t> next{0};
   std::mutex failure_mutex;
   std::optional<std::string> failure;
@@ -169,7 +178,7 @@ std::expected<std::vector<FileResult>, std::string> read_records(const store::Fi
   const auto work = [&] {
     try {
       for (std::size_t i = next++; i < jobs.size() && interrupt::noted() == 0; i = next++) {
-        results[i] = read_record(fs, jobs[i]);
+        results[i] = read_record(fs, walk, jobs[i], entries[i]);
         progress::advance();
       }
     } catch (const std::bad_alloc&) {
@@ -220,39 +229,55 @@ std::expected<Scan, std::string> scan_journal(const std::filesystem::path& root,
   auto walk = walk_tree(fs, root);
   if (!walk) return std::unexpected(walk.error());
   progress::begin("扫描", walk->files.size(), "个记录文件");
-  auto read = read_records(fs, walk->files);
+  // The entries stand in one list from reading to the end: the scan is where
+  // a run holds the most, and a second list of them would double it.
+  std::vector<JournalEntry> entries;
+  auto read = read_records(fs, *walk, entries);
   // Stopped part way: what was read stands for nothing.
   if (interrupt::noted() != 0) return std::unexpected(std::string());
   if (!read) return std::unexpected(std::move(read.error()));
   auto& results = *read;
   SkippedDates skipped_dates = std::move(walk->skipped);
 
-  std::vector<JournalEntry> found;
+  // The records read, moved to the front in walk order.
   std::vector<std::size_t> found_at;
   for (std::size_t i = 0; i < results.size(); ++i) {
     for (const auto& warning : walk->files[i].warnings_before) err << warning;
     err << results[i].warning;
     if (results[i].skipped_date) skipped_dates.dates.insert(std::move(*results[i].skipped_date));
-    if (!results[i].entry) continue;
-    found.push_back(std::move(*results[i].entry));
+    if (!results[i].read) continue;
+    if (found_at.size() != i) entries[found_at.size()] = std::move(entries[i]);
     found_at.push_back(i);
   }
   for (const auto& warning : walk->trailing_warnings) err << warning;
+  entries.resize(found_at.size());
+  entries.shrink_to_fit();
 
-  std::vector<std::size_t> order(found.size());
+  std::vector<std::size_t> order(entries.size());
   std::iota(order.begin(), order.end(), 0);
   std::ranges::stable_sort(order, [&](std::size_t a, std::size_t b) {
-    if (found[a].date != found[b].date) return found[a].date < found[b].date;
-    return found[a].time < found[b].time;
+    if (entries[a].date != entries[b].date) return entries[a].date < entries[b].date;
+    return entries[a].time < entries[b].time;
   });
+  // Sorted in place, cycle by cycle.
+  std::vector<std::size_t> position(entries.size());
+  for (std::size_t k = 0; k < order.size(); ++k) position[order[k]] = k;
+  for (std::size_t start = 0; start < order.size(); ++start) {
+    if (order[start] == start || order[start] == entries.size()) continue;
+    JournalEntry held = std::move(entries[start]);
+    std::size_t at = start;
+    while (order[at] != start) {
+      entries[at] = std::move(entries[order[at]]);
+      const std::size_t next = order[at];
+      order[at] = entries.size();
+      at = next;
+    }
+    entries[at] = std::move(held);
+    order[at] = entries.size();
+  }
   Scan scan;
   scan.skipped = std::move(skipped_dates);
-  scan.records.reserve(found.size());
-  std::vector<std::size_t> position(found.size());
-  for (const std::size_t from : order) {
-    position[from] = scan.records.size();
-    scan.records.push_back(std::move(found[from]));
-  }
+  scan.records = std::move(entries);
   // Every month listed, each with its records in name order; a month whose
   // files all failed lists nothing, as a listing of it would.
   for (const auto& month : walk->months) scan.months[month];
