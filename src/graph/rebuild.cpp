@@ -203,17 +203,26 @@ GraphEditor start_rebuild(Graph previous, const std::vector<journal::JournalEntr
 }
 
 // Returns the number of record nodes carried over.
-std::size_t rebuild_into(GraphEditor& editor, TopicIds& topic_ids,
+// The node id of each record, in record order: both passes need them.
+std::vector<Atom> record_ids(const std::vector<journal::JournalEntry>& records) {
+  std::vector<Atom> ids;
+  ids.reserve(records.size());
+  for (const auto& record : records) ids.emplace_back(record_node_id(record.date, record.time));
+  return ids;
+}
+
+std::size_t rebuild_into(GraphEditor& editor, TopicIds& topic_ids, const std::vector<Atom>& rids,
                          const std::vector<journal::JournalEntry>& records,
                          const std::vector<GoalSeed>& goals, const RecordTopics& map,
                          CarryCandidates carry) {
   for (const auto& goal : goals) editor.upsert_goal_node(goal.name, goal.progress);
 
   Cooccurrences cooccurrences;
-  for (const auto& record : records) {
+  for (std::size_t i = 0; i < records.size(); ++i) {
     // A stopped run throws the graph away; it should not wait for it.
     if (interrupt::noted() != 0) return 0;
-    const Atom rid(record_node_id(record.date, record.time));
+    const auto& record = records[i];
+    const Atom rid = rids[i];
     place_record(editor, rid, record);
 
     Atom gid;
@@ -253,11 +262,12 @@ std::size_t rebuild_into(GraphEditor& editor, TopicIds& topic_ids,
   return carried;
 }
 
-void complete_into(GraphEditor& editor, TopicIds& topic_ids,
+void complete_into(GraphEditor& editor, TopicIds& topic_ids, const std::vector<Atom>& rids,
                    const std::vector<journal::JournalEntry>& records) {
-  for (const auto& record : records) {
+  for (std::size_t i = 0; i < records.size(); ++i) {
     if (interrupt::noted() != 0) return;
-    const Atom rid(record_node_id(record.date, record.time));
+    const auto& record = records[i];
+    const Atom rid = rids[i];
     // The record's own names only, not the map's: the pass fills in the
     // standard link where a user-confirmed link under another id made the
     // rebuild leave it out.
@@ -277,14 +287,14 @@ Graph rebuild_graph(Graph previous, const std::vector<journal::JournalEntry>& re
   CarryCandidates carry;
   GraphEditor editor = start_rebuild(std::move(previous), records, goals, map, skipped, carry);
   TopicIds topic_ids(editor);
-  rebuild_into(editor, topic_ids, records, goals, map, std::move(carry));
+  rebuild_into(editor, topic_ids, record_ids(records), records, goals, map, std::move(carry));
   return editor.take();
 }
 
 void complete_record_topic_edges(Graph& graph, const std::vector<journal::JournalEntry>& records) {
   GraphEditor editor(std::move(graph));
   TopicIds topic_ids(editor);
-  complete_into(editor, topic_ids, records);
+  complete_into(editor, topic_ids, record_ids(records), records);
   graph = editor.take();
 }
 
@@ -294,8 +304,9 @@ Rebuilt rebuild_and_complete(Graph previous, const std::vector<journal::JournalE
   CarryCandidates carry;
   GraphEditor editor = start_rebuild(std::move(previous), records, goals, map, skipped, carry);
   TopicIds topic_ids(editor);
-  const std::size_t carried = rebuild_into(editor, topic_ids, records, goals, map, std::move(carry));
-  complete_into(editor, topic_ids, records);
+  const auto rids = record_ids(records);
+  const std::size_t carried = rebuild_into(editor, topic_ids, rids, records, goals, map, std::move(carry));
+  complete_into(editor, topic_ids, rids, records);
   return {editor.take(), carried};
 }
 

@@ -34,27 +34,42 @@ std::string too_large_text(std::uint64_t size, std::uint64_t max_bytes) {
   return fmt::format("文件过大（{} 字节，上限 {} MiB）", size, max_bytes >> 20);
 }
 
-std::expected<std::string, std::string> read_all(int fd, std::uint64_t max_bytes) {
+namespace {
+
+// Reads straight into the text, sized from what fstat said: a record costs
+// one copy, not one through a buffer.
+std::expected<std::string, std::string> read_sized(int fd, std::uint64_t max_bytes,
+                                                   std::uint64_t size) {
   std::string content;
-  struct stat info {};
-  if (::fstat(fd, &info) == 0 && info.st_size > 0) {
-    content.reserve(static_cast<std::size_t>(
-        std::min<std::uint64_t>(static_cast<std::uint64_t>(info.st_size), max_bytes)));
-  }
-  char buffer[1 << 16];
+  // One byte more than the size, so that the end is found by the next read
+  // and a file that grows is seen to grow.
+  content.resize(static_cast<std::size_t>(std::min(size, max_bytes)) + 1);
+  std::size_t used = 0;
   for (;;) {
-    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (used == content.size()) content.resize(used + (std::size_t{1} << 16));
+    const ssize_t got = ::read(fd, content.data() + used, content.size() - used);
     if (got < 0) {
       if (errno == EINTR) continue;
       return std::unexpected(errno_text(errno));
     }
     if (got == 0) break;
-    content.append(buffer, static_cast<std::size_t>(got));
+    used += static_cast<std::size_t>(got);
     // A file that grows while it is read stops at the limit all the same.
-    if (content.size() > max_bytes)
-      return std::unexpected(too_large_text(content.size(), max_bytes));
+    if (used > max_bytes) return std::unexpected(too_large_text(used, max_bytes));
   }
+  content.resize(used);
   return content;
+}
+
+std::uint64_t size_of(const struct stat& info) {
+  return info.st_size > 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
+}
+
+}  // namespace
+
+std::expected<std::string, std::string> read_all(int fd, std::uint64_t max_bytes) {
+  struct stat info {};
+  return read_sized(fd, max_bytes, ::fstat(fd, &info) == 0 ? size_of(info) : 0);
 }
 
 std::expected<void, std::string> write_all(int fd, std::string_view bytes) {
@@ -134,7 +149,7 @@ std::expected<std::string, std::string> read_bytes(const std::filesystem::path& 
   }
   if (::fstat(fd.get(), &info) != 0) return std::unexpected(errno_text(errno));
   if (auto refused = refusal(info, max_bytes)) return std::unexpected(std::move(*refused));
-  return read_all(fd.get(), max_bytes);
+  return read_sized(fd.get(), max_bytes, size_of(info));
 }
 
 std::expected<std::string, std::string> read_text(const std::filesystem::path& path,
