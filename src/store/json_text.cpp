@@ -3,32 +3,46 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <iterator>
 
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
 
 namespace store {
 
-std::string format_float32(float value) {
-  if (!std::isfinite(value)) return "null";
-  if (value == 0.0f) return std::signbit(value) ? "-0.0" : "0.0";
+void append_float32(std::string& out, float value) {
+  if (!std::isfinite(value)) {
+    out += "null";
+    return;
+  }
+  if (value == 0.0f) {
+    out += std::signbit(value) ? "-0.0" : "0.0";
+    return;
+  }
 
   // Scientific form gives the shortest round-trip digits and the exponent.
   char buffer[64];
   const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value,
                                        std::chars_format::scientific);
   std::string_view sci(buffer, static_cast<std::size_t>(end - buffer));
-  std::string out;
   if (sci.front() == '-') {
     out.push_back('-');
     sci.remove_prefix(1);
   }
   const std::size_t e_pos = sci.find('e');
-  std::string digits;
-  for (char c : sci.substr(0, e_pos)) {
-    if (c != '.') digits.push_back(c);
+  // At most nine significant digits: a float32 never needs more.
+  char digit_buffer[16];
+  std::size_t n_digits = 0;
+  for (const char c : sci.substr(0, e_pos)) {
+    if (c != '.') digit_buffer[n_digits++] = c;
   }
-  const int exponent = std::atoi(std::string(sci.substr(e_pos + 1)).c_str());
+  const std::string_view digits(digit_buffer, n_digits);
+  std::string_view exponent_text = sci.substr(e_pos + 1);
+  const bool negative_exponent = exponent_text.front() == '-';
+  if (exponent_text.front() == '-' || exponent_text.front() == '+') exponent_text.remove_prefix(1);
+  int exponent = 0;
+  std::from_chars(exponent_text.data(), exponent_text.data() + exponent_text.size(), exponent);
+  if (negative_exponent) exponent = -exponent;
   const int kk = exponent + 1;  // 10^(kk-1) <= |x| < 10^kk
   const int n = static_cast<int>(digits.size());
 
@@ -50,8 +64,13 @@ std::string format_float32(float value) {
       out.push_back('.');
       out += digits.substr(1);
     }
-    out += fmt::format("e{}", kk - 1);
+    fmt::format_to(std::back_inserter(out), "e{}", kk - 1);
   }
+}
+
+std::string format_float32(float value) {
+  std::string out;
+  append_float32(out, value);
   return out;
 }
 
@@ -138,19 +157,19 @@ JsonWriter& JsonWriter::string(std::string_view value) {
 
 JsonWriter& JsonWriter::uint(std::uint64_t value) {
   before_value();
-  out_ += fmt::format("{}", value);
+  fmt::format_to(std::back_inserter(out_), "{}", value);
   return *this;
 }
 
 JsonWriter& JsonWriter::integer(std::int64_t value) {
   before_value();
-  out_ += fmt::format("{}", value);
+  fmt::format_to(std::back_inserter(out_), "{}", value);
   return *this;
 }
 
 JsonWriter& JsonWriter::float32(float value) {
   before_value();
-  out_ += format_float32(value);
+  append_float32(out_, value);
   return *this;
 }
 
