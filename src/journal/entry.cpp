@@ -147,6 +147,17 @@ std::optional<JournalEntry> parse_entry(std::string_view text, std::string_view 
   return entry;
 }
 
+void keep_snippet_only(JournalEntry& entry) {
+  const std::string_view body = entry.body;
+  std::size_t i = 0;
+  for (std::size_t seen = 0; i < body.size() && seen < kSnippetChars;) {
+    if (!text::is_white_space(text::next_char(body, i))) ++seen;
+  }
+  if (i == body.size()) return;
+  entry.body.resize(i);
+  entry.body.shrink_to_fit();
+}
+
 std::optional<std::string> title_from_file_name(std::string_view file_name) {
   if (!file_name.ends_with(".md") || file_name.size() <= 14 ||
       !text::is_char_boundary(file_name, 11)) {

@@ -43,6 +43,14 @@ struct JournalEntry {
   bool operator==(const JournalEntry&) const = default;
 };
 
+// Characters of an entry's body that a report shows of it, as its snippet.
+inline constexpr std::size_t kSnippetChars = 50;
+
+// Cuts the body of `entry` after its kSnippetChars-th character other than
+// white space: a snippet is made of no more. Bodies are most of a journal's
+// bytes, and nothing after the scan reads further into them.
+void keep_snippet_only(JournalEntry& entry);
+
 // Index of the rating label `c` (one character of UTF-8), or nothing.
 std::optional<std::size_t> rating_label_index(std::string_view c);
 

@@ -42,7 +42,11 @@ std::vector<JournalEntry> entries_from_listing(const store::FileSystem& fs,
     if (!it->name.ends_with(".md") || text::has_control(it->name)) continue;
     const auto content = fs.read_record(it->path);
     if (!content) continue;
-    if (auto entry = parse_entry(*content, date, it->name)) entries.push_back(std::move(*entry));
+    if (auto entry = parse_entry(*content, date, it->name)) {
+      // As the scan keeps it, so that both answers stay equal.
+      keep_snippet_only(*entry);
+      entries.push_back(std::move(*entry));
+    }
   }
   std::ranges::stable_sort(entries, std::less<>{}, &JournalEntry::time);
   return entries;

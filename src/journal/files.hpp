@@ -37,7 +37,8 @@ std::optional<std::chrono::year_month_day> parse_calendar_date(std::string_view 
 // four places (a minus sign counts as one of them), the month padded to two.
 std::filesystem::path day_dir(const std::filesystem::path& root, int year, int month);
 
-// The entries filed for `date` in its month directory, stably sorted by time;
+// The entries filed for `date` in its month directory, stably sorted by time,
+// each body cut to its snippet as the scan cuts it;
 // "非法日期: " and the text when `date` is not a day key. A missing directory
 // and unreadable or headingless files simply contribute nothing.
 std::expected<std::vector<JournalEntry>, std::string> list_day_entries(

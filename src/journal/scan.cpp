@@ -150,6 +150,7 @@ FileResult read_record(const store::FileSystem& fs, const Walk& walk, const File
   auto parsed = parse_entry(*content, date, job.name);
   if (!parsed) return result;
   entry = std::move(*parsed);
+  keep_snippet_only(entry);
   result.read = true;
   const bool parsed_goal = entry.goal.has_value();
   add_inventory_fields(entry, *content);

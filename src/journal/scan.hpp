@@ -39,7 +39,8 @@ struct SkippedDates {
 };
 
 struct Scan {
-  // Records ordered by date, then time (bytes), stable in discovery order.
+  // Records ordered by date, then time (bytes), stable in discovery order,
+  // each body cut to its snippet (keep_snippet_only).
   std::vector<JournalEntry> records;
   // Where the scan found them, for the day listings.
   ScannedMonths months;

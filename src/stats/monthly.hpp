@@ -20,8 +20,7 @@ namespace stats {
 
 // Most lines a month's record titles list.
 inline constexpr std::size_t kMonthlyTitleLimit = 60;
-// Characters of an entry's body kept in its snippet.
-inline constexpr std::size_t kSnippetChars = 50;
+using journal::kSnippetChars;
 
 struct MonthPhase {
   std::string range;  // 7.1-7.10

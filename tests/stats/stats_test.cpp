@@ -163,6 +163,17 @@ TEST(MonthlyStatsTest, BuildsTotalsPhasesLinesAndGoalMovement) {
   std::string fifty, thirty;  // eighty characters in all
   for (int i = 0; i < 80; ++i) (i < 50 ? fifty : thirty) += "字";
   EXPECT_EQ(stats::body_snippet(fifty + thirty), fifty);
+  // The scan keeps of a body only what its snippet is made of: the cut must
+  // never change the snippet, wherever the white space falls.
+  const std::string spaced_cut = std::string(49, 'a') + " \n\t b" + std::string(10, 'c');
+  for (const std::string& body : {fifty + thirty, spaced_cut, "  " + fifty + " \n " + thirty,
+                                 std::string(50, 'x') + "   ", std::string("a b c"), std::string()}) {
+    journal::JournalEntry entry;
+    entry.body = body;
+    journal::keep_snippet_only(entry);
+    EXPECT_EQ(stats::body_snippet(entry.body), stats::body_snippet(body)) << body;
+    EXPECT_LE(entry.body.size(), body.size());
+  }
 
   const auto odd = stats::build_monthly_stats(days, snapshots, "2026-13");
   ASSERT_TRUE(odd);
