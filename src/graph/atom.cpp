@@ -66,10 +66,12 @@ class Table {
     if (slots_.empty()) return std::nullopt;
     const std::size_t mask = slots_.size() - 1;
     for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
-      const std::uint32_t slot = slots_[at];
-      if (slot == kEmpty) return std::nullopt;
-      const Entry& e = entry(slot);
-      if (e.hash == hash && std::string_view(e.data, e.size) == text) return slot;
+      const std::uint64_t slot = slots_[at];
+      const auto index = static_cast<std::uint32_t>(slot);
+      if (index == kEmpty) return std::nullopt;
+      if (slot >> 32 != hash) continue;
+      const Entry& e = entry(index);
+      if (std::string_view(e.data, e.size) == text) return index;
     }
   }
 
@@ -78,7 +80,7 @@ class Table {
     const auto index = static_cast<std::uint32_t>(count_);
     auto& chunk = chunks_[index >> kChunkBits];
     if (chunk.load(std::memory_order_relaxed) == nullptr) {
-      owned_chunks_.push_back(std::make_unique<Entry[]>(std::size_t{1} << kChunkBits));
+      owned_chunks_.push_back(std::make_unique_for_overwrite<Entry[]>(std::size_t{1} << kChunkBits));
       chunk.store(owned_chunks_.back().get(), std::memory_order_release);
     }
     chunk.load(std::memory_order_relaxed)[index & kChunkMask] = {store(text), static_cast<std::uint32_t>(text.size()), hash};
@@ -94,12 +96,12 @@ class Table {
   const char* store(std::string_view text) {
     if (text.empty()) return "";
     if (text.size() > kBlockBytes / 16) {
-      blocks_.push_back(std::make_unique<char[]>(text.size()));
+      blocks_.push_back(std::make_unique_for_overwrite<char[]>(text.size()));
       std::memcpy(blocks_.back().get(), text.data(), text.size());
       return blocks_.back().get();
     }
     if (block_used_ + text.size() > kBlockBytes || current_ == nullptr) {
-      blocks_.push_back(std::make_unique<char[]>(kBlockBytes));
+      blocks_.push_back(std::make_unique_for_overwrite<char[]>(kBlockBytes));
       current_ = blocks_.back().get();
       block_used_ = 0;
     }
@@ -112,8 +114,8 @@ class Table {
   void place(std::uint32_t index, std::uint32_t hash) {
     const std::size_t mask = slots_.size() - 1;
     std::size_t at = hash & mask;
-    while (slots_[at] != kEmpty) at = (at + 1) & mask;
-    slots_[at] = index;
+    while (static_cast<std::uint32_t>(slots_[at]) != kEmpty) at = (at + 1) & mask;
+    slots_[at] = (std::uint64_t{hash} << 32) | index;
   }
 
   void grow() {
@@ -131,7 +133,9 @@ class Table {
   char* current_ = nullptr;
   std::size_t block_used_ = 0;
   std::size_t count_ = 0;
-  std::vector<std::uint32_t> slots_;
+  // The hash beside the index, so that a probe reads an entry only when the
+  // hashes agree.
+  std::vector<std::uint64_t> slots_;
 };
 
 Table& table() {
