@@ -146,6 +146,9 @@ std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std
   }
   auto stamped_before = graph::stamp_for_save(saved);
   if (auto done = stage({graph::graph_file(saved, std::move(stamped_before))}); !done) return done;
+  // The map goes as soon as its file is made: it is staged later, in its
+  // turn, but megabytes of map need not wait with it.
+  auto record_topics_output = graph::record_topics_file(std::move(record_topics), records_list);
   const auto counts = graph::count_graph(saved);
   fmt::print(out, "  ✓ graph.json 已重建: {} 节点 ({} record / {} goal / {} topic), {} 边\n",
              counts.nodes, counts.records, counts.goals, counts.topics, counts.edges);
@@ -176,11 +179,14 @@ std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std
   });
 
   progress::begin("派生主题文件");
-  if (auto done = stage(topics::topic_files(saved, err)); !done) return done;
+  topics::TopicFiles topic_files(saved, err);
+  for (auto batch = topic_files.next(256); !batch.empty(); batch = topic_files.next(256)) {
+    if (auto done = stage(std::move(batch)); !done) return done;
+  }
   fmt::print(out, "  ✓ topics/ 已派生 ({} 主题节点 + _index.md)\n", counts.topics);
 
-  if (auto file = graph::record_topics_file(std::move(record_topics), records_list)) {
-    if (auto done = stage({std::move(*file)}); !done) return done;
+  if (record_topics_output) {
+    if (auto done = stage({std::move(*record_topics_output)}); !done) return done;
   }
   fmt::print(out, "  ✓ record_topics.json 已写入（保持图谱自洽）\n");
 

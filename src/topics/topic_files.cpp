@@ -83,44 +83,50 @@ std::string topic_file_text(std::string_view name, const std::vector<std::string
   return out;
 }
 
-store::OutputFiles topic_files(const graph::Graph& graph, std::ostream& err) {
-  store::OutputFiles files;
-  files.push_back({store::FileClass::Derived, std::filesystem::path(store::kTopicsDir) / "_index.md",
-                   topics_index_text(graph), "写入 topics/_index.md 失败: IO 错误: ",
-                   "创建 topics 目录失败: "});
-
-  std::unordered_map<graph::Atom, std::size_t> first_node_by_id;
-  std::unordered_map<graph::Atom, std::vector<std::size_t>> edges_by_topic_id;
+TopicFiles::TopicFiles(const graph::Graph& graph, std::ostream& err)
+    : graph_(graph), unsafe_(graph.nodes.size()) {
   for (std::size_t i = 0; i < graph.nodes.size(); ++i) {
     const auto& node = graph.nodes[i];
-    first_node_by_id.emplace(graph::node_id(node), i);
-    if (std::holds_alternative<graph::Topic>(node)) edges_by_topic_id[graph::node_id(node)];
+    first_node_by_id_.emplace(graph::node_id(node), i);
+    const auto* topic = std::get_if<graph::Topic>(&node);
+    if (topic == nullptr) continue;
+    edges_by_topic_id_[topic->id];
+    if (store::is_unsafe_name(topic->name)) {
+      err << store::unsafe_name_warning(topic->name);
+      unsafe_[i] = true;
+    }
   }
   for (std::size_t i = 0; i < graph.edges.size(); ++i) {
     const auto& edge = graph.edges[i];
-    if (const auto found = edges_by_topic_id.find(edge.from); found != edges_by_topic_id.end()) {
+    if (const auto found = edges_by_topic_id_.find(edge.from); found != edges_by_topic_id_.end()) {
       found->second.push_back(i);
     }
     if (edge.to == edge.from) continue;
-    if (const auto found = edges_by_topic_id.find(edge.to); found != edges_by_topic_id.end()) {
+    if (const auto found = edges_by_topic_id_.find(edge.to); found != edges_by_topic_id_.end()) {
       found->second.push_back(i);
     }
   }
+}
 
-  for (const auto& node : graph.nodes) {
-    const auto* topic = std::get_if<graph::Topic>(&node);
-    if (topic == nullptr) continue;
-    if (store::is_unsafe_name(topic->name)) {
-      err << store::unsafe_name_warning(topic->name);
-      continue;
-    }
+store::OutputFiles TopicFiles::next(std::size_t count) {
+  store::OutputFiles files;
+  if (!index_made_) {
+    index_made_ = true;
+    files.push_back({store::FileClass::Derived,
+                     std::filesystem::path(store::kTopicsDir) / "_index.md",
+                     topics_index_text(graph_), "写入 topics/_index.md 失败: IO 错误: ",
+                     "创建 topics 目录失败: "});
+  }
+  for (; next_node_ < graph_.nodes.size() && files.size() < count; ++next_node_) {
+    const auto* topic = std::get_if<graph::Topic>(&graph_.nodes[next_node_]);
+    if (topic == nullptr || unsafe_[next_node_]) continue;
     std::vector<std::string> entry_lines;
-    for (const std::size_t index : edges_by_topic_id.at(topic->id)) {
-      const auto& edge = graph.edges[index];
+    for (const std::size_t index : edges_by_topic_id_.at(topic->id)) {
+      const auto& edge = graph_.edges[index];
       const graph::Atom other = edge.from == topic->id ? edge.to : edge.from;
-      const auto found = first_node_by_id.find(other);
-      if (found == first_node_by_id.end()) continue;
-      if (const auto* record = std::get_if<graph::Record>(&graph.nodes[found->second])) {
+      const auto found = first_node_by_id_.find(other);
+      if (found == first_node_by_id_.end()) continue;
+      if (const auto* record = std::get_if<graph::Record>(&graph_.nodes[found->second])) {
         entry_lines.push_back(
             text::escape_controls(fmt::format("- {} {}", record->date, record->title)));
       }
@@ -129,6 +135,15 @@ store::OutputFiles topic_files(const graph::Graph& graph, std::ostream& err) {
     const auto path = std::filesystem::path(store::kTopicsDir) / (name + ".md");
     files.push_back({store::FileClass::Derived, path, topic_file_text(name, entry_lines),
                      "写入主题文件 " + name + " 失败: IO 错误: ", {}});
+  }
+  return files;
+}
+
+store::OutputFiles topic_files(const graph::Graph& graph, std::ostream& err) {
+  TopicFiles made(graph, err);
+  store::OutputFiles files;
+  for (auto batch = made.next(256); !batch.empty(); batch = made.next(256)) {
+    std::ranges::move(batch, std::back_inserter(files));
   }
   return files;
 }

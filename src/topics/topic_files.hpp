@@ -8,6 +8,7 @@
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "graph/model.hpp"
@@ -23,8 +24,29 @@ std::string topics_index_text(const graph::Graph& graph);
 std::string topic_file_text(std::string_view name, const std::vector<std::string>& entry_lines);
 
 // .system/topics/_index.md from `graph`, the graph as saved, then one file per
-// topic node; a topic whose name cannot be a file name below the topics
-// directory gets a warning on `err` instead.
+// topic node, made a batch at a time: thousands of topic texts need not stand
+// in memory at once. A topic whose name cannot be a file name below the
+// topics directory gets a warning on `err` instead, all of them before the
+// first batch.
+class TopicFiles {
+ public:
+  // `graph` must outlive the object.
+  TopicFiles(const graph::Graph& graph, std::ostream& err);
+
+  // The next files in order, at most `count` (the index comes first); none
+  // once every file has been made.
+  store::OutputFiles next(std::size_t count);
+
+ private:
+  const graph::Graph& graph_;
+  bool index_made_ = false;
+  std::size_t next_node_ = 0;
+  std::vector<bool> unsafe_;
+  std::unordered_map<graph::Atom, std::size_t> first_node_by_id_;
+  std::unordered_map<graph::Atom, std::vector<std::size_t>> edges_by_topic_id_;
+};
+
+// Every file of TopicFiles at once.
 store::OutputFiles topic_files(const graph::Graph& graph, std::ostream& err);
 
 }  // namespace topics
