@@ -21,18 +21,77 @@ GraphEditor::GraphEditor(Graph graph) : graph_(std::move(graph)) {
   for (std::size_t i = 0; i < graph_.nodes.size(); ++i) claim(node_index_, node_id(graph_.nodes[i]), i);
 }
 
-void GraphEditor::ensure_id_index() {
-  if (ids_indexed_) return;
-  ids_indexed_ = true;
+void GraphEditor::ensure_indexes() {
+  if (indexed_) return;
+  indexed_ = true;
   edge_index_.assign(Atom::count(), 0);
-  for (std::size_t i = 0; i < graph_.edges.size(); ++i) claim(edge_index_, graph_.edges[i].id, i);
-}
-
-void GraphEditor::ensure_ends_index() {
-  if (ends_indexed_) return;
-  ends_indexed_ = true;
+  ends_index_.clear();
+  more_ends_.clear();
+  standard_like_texts_ = false;
   ends_index_.reserve(graph_.edges.capacity());
   for (std::size_t i = 0; i < graph_.edges.size(); ++i) index_edge(i);
+}
+
+void GraphEditor::note_text_id(Atom id, std::size_t position) {
+  claim(edge_index_, id, position);
+  const std::string_view text = id.view();
+  if (text.starts_with(standard_id_prefix(EdgeIdForm::RecordLink)) ||
+      text.starts_with(standard_id_prefix(EdgeIdForm::GoalTopicLink))) {
+    standard_like_texts_ = true;
+  }
+}
+
+namespace {
+
+// The earlier of two positions, either of which may be none.
+std::uint32_t earliest(std::uint32_t a, std::uint32_t b) {
+  if (a == 0) return b;
+  if (b == 0) return a;
+  return std::min(a, b);
+}
+
+std::size_t standard_index(EdgeIdForm form) { return form == EdgeIdForm::RecordLink ? 0 : 1; }
+
+}  // namespace
+
+GraphEditor::Slot GraphEditor::first_of_standard(EdgeIdForm form, Atom from, Atom to) {
+  Slot slot = 0;
+  if (const auto it = ends_index_.find(ends_key(from, to)); it != ends_index_.end()) {
+    slot = it->second.first_standard[standard_index(form)];
+  }
+  if (standard_like_texts_) {
+    std::string text(standard_id_prefix(form));
+    text.append(from.view()).append("_").append(to.view());
+    if (const auto atom = Atom::find(text)) slot = earliest(slot, lookup(edge_index_, *atom));
+  }
+  return slot;
+}
+
+GraphEditor::Slot GraphEditor::first_of_text(Atom text) {
+  Slot slot = lookup(edge_index_, text);
+  const std::string_view id = text.view();
+  for (const auto form : {EdgeIdForm::RecordLink, EdgeIdForm::GoalTopicLink}) {
+    const std::string_view prefix = standard_id_prefix(form);
+    if (!id.starts_with(prefix)) continue;
+    // Ids may hold "_" themselves: every cut could part the two ends.
+    const std::string_view rest = id.substr(prefix.size());
+    for (std::size_t cut = rest.find('_'); cut != std::string_view::npos;
+         cut = rest.find('_', cut + 1)) {
+      const auto from = Atom::find(rest.substr(0, cut));
+      const auto to = Atom::find(rest.substr(cut + 1));
+      if (!from || !to) continue;
+      if (const auto it = ends_index_.find(ends_key(*from, *to)); it != ends_index_.end()) {
+        slot = earliest(slot, it->second.first_standard[standard_index(form)]);
+      }
+    }
+  }
+  return slot;
+}
+
+GraphEditor::Slot GraphEditor::first_of_id(const Edge& edge) {
+  ensure_indexes();
+  if (edge.id_form() == EdgeIdForm::Text) return first_of_text(edge.id_text());
+  return first_of_standard(edge.id_form(), edge.from, edge.to);
 }
 
 Node* GraphEditor::find_node(Atom id) {
@@ -66,13 +125,18 @@ Atom GraphEditor::upsert_topic_node(std::string_view name) {
 }
 
 void GraphEditor::upsert_edge(Edge edge) {
-  ensure_id_index();
-  ensure_ends_index();
-  if (const Slot slot = lookup(edge_index_, edge.id); slot != 0) {
+  if (const Slot slot = first_of_id(edge); slot != 0) {
     // The replacement may have other ends than the edge it replaces.
-    unindex_edge(slot - 1);
-    graph_.edges[slot - 1] = edge;
-    index_edge(slot - 1);
+    const std::size_t position = slot - 1;
+    const bool same_form = graph_.edges[position].id_form() == edge.id_form();
+    unindex_edge(position);
+    graph_.edges[position] = edge;
+    if (same_form) {
+      index_edge(position);
+    } else {
+      // The id moved between forms: rare enough to index everything again.
+      indexed_ = false;
+    }
     return;
   }
   if (const auto it = ends_index_.find(ends_key(edge.from, edge.to));
@@ -91,18 +155,19 @@ void GraphEditor::upsert_edge(Edge edge) {
 
 void GraphEditor::append_edge(Edge edge) {
   const std::size_t position = graph_.edges.size();
-  if (ids_indexed_) claim(edge_index_, edge.id, position);
   graph_.edges.push_back(edge);
-  if (ends_indexed_) index_edge(position);
+  if (indexed_) index_edge(position);
 }
 
-bool GraphEditor::has_edge_id(Atom id) {
-  ensure_id_index();
-  return lookup(edge_index_, id) != 0;
+bool GraphEditor::has_edge_id(const Edge& edge) { return first_of_id(edge) != 0; }
+
+bool GraphEditor::has_edge_id(std::string_view id) {
+  ensure_indexes();
+  return first_of_text(Atom(id)) != 0;
 }
 
 const GraphEditor::EndsInfo* GraphEditor::ends_info(Atom from, Atom to) {
-  ensure_ends_index();
+  ensure_indexes();
   const auto it = ends_index_.find(ends_key(from, to));
   return it == ends_index_.end() ? nullptr : &it->second;
 }
@@ -126,37 +191,11 @@ bool GraphEditor::set_first_edge_weight(Atom from, Atom to, float weight) {
 
 void GraphEditor::prune_dangling_edges() {
   const auto has_node = [&](Atom id) { return lookup(node_index_, id) != 0; };
-  // Ids whose first edge goes: a later edge of the same id, if one stays,
-  // becomes the first.
-  std::vector<Atom> orphaned;
-  std::size_t kept = 0;
-  for (std::size_t i = 0; i < graph_.edges.size(); ++i) {
-    Edge& edge = graph_.edges[i];
-    const bool dangling = !has_node(edge.from) || !has_node(edge.to);
-    Slot* indexed = ids_indexed_ && edge.id.index() < edge_index_.size() ? &edge_index_[edge.id.index()] : nullptr;
-    const bool first_of_id = indexed != nullptr && *indexed == i + 1;
-    if (dangling) {
-      if (first_of_id) {
-        orphaned.push_back(edge.id);
-        *indexed = 0;
-      }
-      continue;
-    }
-    if (first_of_id) *indexed = static_cast<Slot>(kept + 1);
-    if (kept != i) graph_.edges[kept] = edge;
-    ++kept;
-  }
-  graph_.edges.resize(kept);
-  if (!orphaned.empty()) {
-    std::vector<bool> is_orphaned(Atom::count());
-    for (const Atom id : orphaned) is_orphaned[id.index()] = true;
-    for (std::size_t i = 0; i < graph_.edges.size(); ++i) {
-      if (is_orphaned[graph_.edges[i].id.index()]) claim(edge_index_, graph_.edges[i].id, i);
-    }
-  }
+  std::erase_if(graph_.edges, [&](const Edge& e) { return !has_node(e.from) || !has_node(e.to); });
+  // Positions moved: the indexes are made again when next needed.
+  indexed_ = false;
   ends_index_.clear();
   more_ends_.clear();
-  ends_indexed_ = false;
 }
 
 void GraphEditor::index_edge(std::size_t position) {
@@ -175,6 +214,12 @@ void GraphEditor::index_edge(std::size_t position) {
   if (edge.confirmed) {
     ++info.confirmed;
     if (edge.source == EdgeSource::User) ++info.confirmed_user;
+  }
+  if (edge.id_form() == EdgeIdForm::Text) {
+    note_text_id(edge.id_text(), position);
+  } else {
+    Slot& first = info.first_standard[standard_index(edge.id_form())];
+    first = earliest(first, static_cast<Slot>(position + 1));
   }
 }
 

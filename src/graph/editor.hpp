@@ -37,8 +37,10 @@ class GraphEditor {
   Atom upsert_topic_node(std::string_view name);
   void upsert_edge(Edge edge);
 
+  // True when some edge carries the id of `edge`.
+  bool has_edge_id(const Edge& edge);
   // True when some edge carries `id`.
-  bool has_edge_id(Atom id);
+  bool has_edge_id(std::string_view id);
 
   // True when some edge goes from `from` to `to` with confirmed set.
   bool has_confirmed_edge(Atom from, Atom to);
@@ -63,10 +65,13 @@ class GraphEditor {
   // The edges between one pair of ends: the first position and how many of
   // them are confirmed, and confirmed by the user. Nearly every pair has one
   // edge; the positions after the first are kept aside, in ascending order.
+  // The pair's edges also index the ids in standard form: such an id is the
+  // pair's, and `first_standard` holds the first edge of each standard form.
   struct EndsInfo {
     Slot first = 0;
     std::uint32_t confirmed = 0;
     std::uint32_t confirmed_user = 0;
+    Slot first_standard[2] = {0, 0};
   };
 
   static std::uint64_t ends_key(Atom from, Atom to) {
@@ -79,21 +84,30 @@ class GraphEditor {
   static void claim(std::vector<Slot>& index, Atom id, std::size_t position);
 
   const EndsInfo* ends_info(Atom from, Atom to);
-  // The id index and the end-pair index are built separately, each when first
-  // needed: a pass that only asks for ids never pays for the pairs.
-  void ensure_id_index();
-  void ensure_ends_index();
+  // The first edge carrying the id of `edge`, or 0. The same text may stand
+  // in either form on different edges (a hand-edited id that names other
+  // ends than its own): the first of both counts.
+  Slot first_of_id(const Edge& edge);
+  Slot first_of_standard(EdgeIdForm form, Atom from, Atom to);
+  Slot first_of_text(Atom text);
+  // Both indexes are built when first needed, and again after a prune or an
+  // edit that moved an id between forms.
+  void ensure_indexes();
+  void note_text_id(Atom id, std::size_t position);
   void index_edge(std::size_t position);
   void unindex_edge(std::size_t position);
 
   Graph graph_;
   // Dense over atom indexes: an id's first node or edge.
   std::vector<Slot> node_index_;
+  // Ids in text form only.
   std::vector<Slot> edge_index_;
   std::unordered_map<std::uint64_t, EndsInfo> ends_index_;
   std::unordered_map<std::uint64_t, std::vector<Slot>> more_ends_;
-  bool ids_indexed_ = false;
-  bool ends_indexed_ = false;
+  // Whether some text-form id begins like a standard one, when lookups must
+  // look in both forms.
+  bool standard_like_texts_ = false;
+  bool indexed_ = false;
 };
 
 }  // namespace graph

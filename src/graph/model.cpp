@@ -24,6 +24,69 @@ Atom node_id(const Node& node) {
   return std::visit([](const auto& n) { return n.id; }, node);
 }
 
+std::string_view standard_id_prefix(EdgeIdForm form) {
+  return form == EdgeIdForm::RecordLink ? "e_" : form == EdgeIdForm::GoalTopicLink ? "g2t_" : "";
+}
+
+EdgeIdForm id_form_for(std::string_view id, std::string_view from, std::string_view to) {
+  for (const auto form : {EdgeIdForm::RecordLink, EdgeIdForm::GoalTopicLink}) {
+    const std::string_view prefix = standard_id_prefix(form);
+    if (id.size() == prefix.size() + from.size() + 1 + to.size() && id.starts_with(prefix) &&
+        id.substr(prefix.size(), from.size()) == from && id[prefix.size() + from.size()] == '_' &&
+        id.ends_with(to)) {
+      return form;
+    }
+  }
+  return EdgeIdForm::Text;
+}
+
+Edge::Edge(std::string_view id, Atom from, Atom to, float weight, EdgeSource source,
+           bool confirmed)
+    : from(from), to(to), weight(weight), source(source), confirmed(confirmed),
+      form_(id_form_for(id, from, to)) {
+  if (form_ == EdgeIdForm::Text) text_ = Atom(id);
+}
+
+Edge Edge::standard(EdgeIdForm form, Atom from, Atom to, float weight, EdgeSource source,
+                    bool confirmed) {
+  Edge edge;
+  edge.from = from;
+  edge.to = to;
+  edge.weight = weight;
+  edge.source = source;
+  edge.confirmed = confirmed;
+  edge.form_ = form;
+  return edge;
+}
+
+void Edge::append_id(std::string& out) const {
+  if (form_ == EdgeIdForm::Text) {
+    out += text_.view();
+    return;
+  }
+  out += standard_id_prefix(form_);
+  out += from.view();
+  out += '_';
+  out += to.view();
+}
+
+std::string Edge::id() const {
+  std::string out;
+  append_id(out);
+  return out;
+}
+
+bool operator==(const Edge& a, const Edge& b) {
+  if (a.from != b.from || a.to != b.to || a.weight != b.weight || a.source != b.source ||
+      a.confirmed != b.confirmed) {
+    return false;
+  }
+  // Equal ends: a standard form means the same text on both sides.
+  if (a.form_ != EdgeIdForm::Text && b.form_ != EdgeIdForm::Text) return a.form_ == b.form_;
+  if (a.form_ == EdgeIdForm::Text && b.form_ == EdgeIdForm::Text) return a.text_ == b.text_;
+  return a.id() == b.id();
+}
+
 namespace {
 
 using nlohmann::json;
@@ -303,15 +366,15 @@ class GraphReader final : public nlohmann::json_sax<json> {
     if (edge_field_ == Field::Unknown) return true;
     switch (edge_key_) {
       case EdgeKey::Id:
-      case EdgeKey::From:
-      case EdgeKey::To: {
         if (value.kind != Scalar::Kind::String) return false;
-        Atom& target = edge_key_ == EdgeKey::Id     ? edge_.id
-                       : edge_key_ == EdgeKey::From ? edge_.from
-                                                    : edge_.to;
-        target = value.text;
+        // Its form is known once both ends are.
+        edge_id_ = std::move(value.text);
         return true;
-      }
+      case EdgeKey::From:
+      case EdgeKey::To:
+        if (value.kind != Scalar::Kind::String) return false;
+        (edge_key_ == EdgeKey::From ? edge_.from : edge_.to) = value.text;
+        return true;
       case EdgeKey::Weight: {
         const auto weight = number_as_float(value);
         if (!weight) return false;
@@ -343,7 +406,8 @@ class GraphReader final : public nlohmann::json_sax<json> {
                                   (1u << static_cast<unsigned>(EdgeKey::From)) |
                                   (1u << static_cast<unsigned>(EdgeKey::To));
     if ((edge_seen_ & required) != required) return false;
-    graph_.edges.push_back(std::move(edge_));
+    graph_.edges.emplace_back(edge_id_, edge_.from, edge_.to, edge_.weight, edge_.source,
+                              edge_.confirmed);
     return true;
   }
 
@@ -426,6 +490,7 @@ class GraphReader final : public nlohmann::json_sax<json> {
   std::optional<NodeKey> node_field_;
 
   Edge edge_;
+  std::string edge_id_;
   unsigned edge_seen_ = 0;
   Field edge_field_ = Field::Unknown;
   EdgeKey edge_key_ = EdgeKey::Id;
@@ -528,9 +593,12 @@ void write_graph(store::JsonWriter& w, const Graph& graph, const std::string& ve
   for (const auto& node : graph.nodes) write_node(w, node);
   w.end_array();
   w.key("edges").begin_array();
+  std::string id;
   for (const auto& e : graph.edges) {
     w.begin_object();
-    w.member("id", e.id).member("from", e.from).member("to", e.to);
+    id.clear();
+    e.append_id(id);
+    w.member("id", id).member("from", e.from).member("to", e.to);
     w.member_float("weight", e.weight);
     w.member("source", e.source == EdgeSource::User ? "user" : "llm");
     w.member_bool("confirmed", e.confirmed);

@@ -56,15 +56,48 @@ Atom node_id(const Node& node);
 
 enum class EdgeSource : std::uint8_t { Llm, User };
 
-struct Edge {
-  Atom id;
+// How an edge holds its id: as text, or, when the id is the standard one of
+// its ends ("e_" or "g2t_", the from id, "_", the to id), as nothing but that
+// fact. A large graph holds hundreds of thousands of standard ids; as text
+// they would be most of its strings.
+enum class EdgeIdForm : std::uint8_t { Text, RecordLink, GoalTopicLink };
+
+class Edge {
+ public:
+  Edge() = default;
+  // An edge with `id` as given; held in a standard form when it is one.
+  Edge(std::string_view id, Atom from, Atom to, float weight = 1.0f,
+       EdgeSource source = EdgeSource::Llm, bool confirmed = false);
+  // An edge with the standard id of `form` (not Text) for its ends.
+  static Edge standard(EdgeIdForm form, Atom from, Atom to, float weight, EdgeSource source,
+                       bool confirmed);
+
   Atom from;
   Atom to;
   float weight = 1.0f;
   EdgeSource source = EdgeSource::Llm;
   bool confirmed = false;
-  bool operator==(const Edge&) const = default;
+
+  EdgeIdForm id_form() const { return form_; }
+  // The id of a Text-form edge.
+  Atom id_text() const { return text_; }
+  // The id as text, whatever its form.
+  std::string id() const;
+  void append_id(std::string& out) const;
+
+  // Equal ids (as text), ends and values.
+  friend bool operator==(const Edge& a, const Edge& b);
+
+ private:
+  Atom text_;
+  EdgeIdForm form_ = EdgeIdForm::Text;
 };
+
+// The prefix of a standard id form: "e_" or "g2t_".
+std::string_view standard_id_prefix(EdgeIdForm form);
+
+// The form `id` takes on an edge from `from` to `to`.
+EdgeIdForm id_form_for(std::string_view id, std::string_view from, std::string_view to);
 
 struct Layout {
   std::string algorithm;

@@ -113,7 +113,7 @@ std::size_t carry_over(GraphEditor& editor, CarryCandidates carry) {
   }
   for (const auto& edge : carry.edges) {
     if (!carried.contains(edge.from) && !carried.contains(edge.to)) continue;
-    if (editor.has_edge_id(edge.id)) continue;
+    if (editor.has_edge_id(edge)) continue;
     editor.append_edge(edge);
   }
   return carried.size();
@@ -231,7 +231,7 @@ std::size_t rebuild_into(GraphEditor& editor, TopicIds& topic_ids, const std::ve
       const Atom candidate(goal_node_id(goal.substr(0, goal.find('/'))));
       if (editor.find_node(candidate) != nullptr) {
         editor.upsert_edge(
-            Edge{record_edge_id(rid, candidate), rid, candidate, 1.0f, EdgeSource::User, true});
+            Edge::standard(EdgeIdForm::RecordLink, rid, candidate, 1.0f, EdgeSource::User, true));
         gid = candidate;
       }
     }
@@ -242,7 +242,8 @@ std::size_t rebuild_into(GraphEditor& editor, TopicIds& topic_ids, const std::ve
       if (!gid.empty()) cooccurrences.add(gid, tid);
       // A link the user confirmed, under whatever id, is theirs to keep.
       if (!editor.has_confirmed_edge(rid, tid)) {
-        editor.upsert_edge(Edge{record_edge_id(rid, tid), rid, tid, 1.0f, EdgeSource::Llm, false});
+        editor.upsert_edge(
+            Edge::standard(EdgeIdForm::RecordLink, rid, tid, 1.0f, EdgeSource::Llm, false));
       }
     }
   }
@@ -252,8 +253,8 @@ std::size_t rebuild_into(GraphEditor& editor, TopicIds& topic_ids, const std::ve
     if (editor.has_confirmed_user_edge(pair.goal_id, pair.topic_id)) continue;
     const auto weight = static_cast<float>(pair.count);
     if (editor.set_first_edge_weight(pair.goal_id, pair.topic_id, weight)) continue;
-    editor.append_edge(Edge{goal_topic_edge_id(pair.goal_id, pair.topic_id), pair.goal_id,
-                            pair.topic_id, weight, EdgeSource::Llm, false});
+    editor.append_edge(Edge::standard(EdgeIdForm::GoalTopicLink, pair.goal_id, pair.topic_id,
+                                      weight, EdgeSource::Llm, false));
   }
   if (interrupt::noted() != 0) return 0;
   const std::size_t carried = carry_over(editor, std::move(carry));
@@ -273,8 +274,8 @@ void complete_into(GraphEditor& editor, TopicIds& topic_ids, const std::vector<A
     // rebuild leave it out.
     for (const auto& name : record.topics) {
       const Atom tid = topic_ids(name);
-      const Atom eid(record_edge_id(rid, tid));
-      if (!editor.has_edge_id(eid)) editor.append_edge(Edge{eid, rid, tid, 0.8f, EdgeSource::Llm, false});
+      const Edge edge = Edge::standard(EdgeIdForm::RecordLink, rid, tid, 0.8f, EdgeSource::Llm, false);
+      if (!editor.has_edge_id(edge)) editor.append_edge(edge);
     }
   }
 }

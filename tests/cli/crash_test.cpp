@@ -145,7 +145,7 @@ class CrashTest : public ::testing::Test {
     }
     EXPECT_TRUE(moved);
     EXPECT_TRUE(std::ranges::any_of(graph->edges, [](const graph::Edge& e) {
-      return e.id == "e_用户" && e.confirmed && e.source == graph::EdgeSource::User;
+      return e.id() == "e_用户" && e.confirmed && e.source == graph::EdgeSource::User;
     }));
     EXPECT_NE(files.at(".system/metrics.json").find("\"organizeCalls\": 7,\n  \"organizeAdopted\": "
                                                     "3,\n  \"graphEdits\": 11"),

@@ -95,7 +95,7 @@ TEST(GoalFilesTest, RunGoalsInOrderThenFilesReceivingLinesAndASecondRunAddsNothi
   const graph::NodeIds ids(*output->graph);
   for (const auto& goal : goal_list) EXPECT_TRUE(ids.contains(graph::goal_node_id(goal))) << goal;
   ASSERT_EQ(output->graph->edges.size(), 1u);
-  EXPECT_EQ(output->graph->edges[0].id, "e2");
+  EXPECT_EQ(output->graph->edges[0].id(), "e2");
 
   for (const auto& [path, text] : texts) dir.write(path, text);
   store::Workspace rerun(dir.path());

@@ -79,7 +79,7 @@ TEST(UpsertTest, EdgeMatchesByIdFirstThenByEndsKeepingTheOldId) {
   ASSERT_EQ(g.edges.size(), 3u);
   EXPECT_EQ(g.edges[0], (Edge{"e1", "a", "c", 0.5f, EdgeSource::Llm, false}));
   EXPECT_EQ(g.edges[1], (Edge{"e2", "a", "c", 1.0f, EdgeSource::Llm, false}));
-  EXPECT_EQ(g.edges[2].id, "e3");
+  EXPECT_EQ(g.edges[2].id(), "e3");
 }
 
 TEST(GraphEditorTest, EndIndexFollowsReplacementsAndUpdates) {
@@ -139,4 +139,27 @@ TEST(AtomTest, OneIndexPerTextAndViewsThatOutliveTheTableGrowing) {
   EXPECT_EQ(view, "atom-test-text");
   EXPECT_EQ(first.view().data(), view.data());
   EXPECT_TRUE(Atom("").empty());
+}
+
+TEST(GraphEditorTest, AnIdIsOneIdWhetherHeldAsTextOrAsItsEnds) {
+  Graph g;
+  // Hand-edited: the standard id of a->b on an edge from c to d.
+  g.edges.push_back(Edge{"e_a_b", "c", "d"});
+  // Standard ids whose ends hold "_" themselves.
+  g.edges.push_back(Edge{"e_r_1_t_x", "r_1", "t_x"});
+  g.edges.push_back(Edge{"g2t_g_1_t_x", "g_1", "t_x", 2.0f});
+  EXPECT_EQ(g.edges[1].id_form(), EdgeIdForm::RecordLink);
+  EXPECT_EQ(g.edges[2].id(), "g2t_g_1_t_x");
+  GraphEditor editor(std::move(g));
+  EXPECT_TRUE(editor.has_edge_id("e_r_1_t_x"));
+  EXPECT_TRUE(editor.has_edge_id(Edge::standard(EdgeIdForm::GoalTopicLink, "g_1", "t_x", 1.0f,
+                                                EdgeSource::Llm, false)));
+  EXPECT_FALSE(editor.has_edge_id("e_r_1_t_y"));
+  // The rebuild's link a->b replaces the edge that carries its id as text.
+  editor.upsert_edge(Edge::standard(EdgeIdForm::RecordLink, "a", "b", 5.0f, EdgeSource::Llm, false));
+  editor.upsert_edge(Edge{"e_c_d", "c", "d", 3.0f});
+  const Graph out = editor.take();
+  ASSERT_EQ(out.edges.size(), 4u);
+  EXPECT_EQ(out.edges[0], (Edge{"e_a_b", "a", "b", 5.0f}));
+  EXPECT_EQ(out.edges[3], (Edge{"e_c_d", "c", "d", 3.0f}));
 }

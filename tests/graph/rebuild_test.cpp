@@ -28,7 +28,7 @@ JournalEntry record(std::string time, std::string file_name, std::vector<std::st
 
 std::optional<Edge> find_edge(const Graph& g, std::string_view id) {
   for (const auto& e : g.edges) {
-    if (e.id == id) return e;
+    if (e.id() == id) return e;
   }
   return std::nullopt;
 }
@@ -94,7 +94,7 @@ TEST_F(RebuildTest, KeepsTopicNodesAndTheirLinksAndRegeneratesTheRest) {
   EXPECT_EQ(g.layout.algorithm, "force");
   // r2g goes with the node list, r2t at the save (its record is gone).
   std::vector<std::string> ids;
-  for (const auto& e : g.edges) ids.push_back(e.id.str());
+  for (const auto& e : g.edges) ids.push_back(e.id());
   EXPECT_EQ(ids, (std::vector<std::string>{"t2t", "e_r_20260703_0930_g_工作",
                                            "e_r_20260703_0930_t_新", "g2t_g_工作_t_新"}));
 }
@@ -246,7 +246,7 @@ TEST(CarryOverTest, KeepsSkippedRecordsAfterWhatTheRebuildMakes) {
   EXPECT_EQ(rebuilt.carried_records, 2u);
   std::vector<std::string> nodes, edges;
   for (const auto& node : rebuilt.graph.nodes) nodes.emplace_back(node_id(node));
-  for (const auto& edge : rebuilt.graph.edges) edges.push_back(edge.id.str());
+  for (const auto& edge : rebuilt.graph.edges) edges.push_back(edge.id());
   EXPECT_EQ(nodes, (std::vector<std::string>{"t_甲", "g_工作", kRid, "r_20260702_0800",
                                              "r_20260601_0800"}));
   EXPECT_EQ(edges, (std::vector<std::string>{"to-topic", "mine", record_edge_id(kRid, "g_工作"),

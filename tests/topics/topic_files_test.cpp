@@ -8,12 +8,8 @@
 
 namespace {
 
-graph::Edge edge(std::string from, std::string to) {
-  graph::Edge e;
-  e.id = from + "-" + to;
-  e.from = std::move(from);
-  e.to = std::move(to);
-  return e;
+graph::Edge edge(const std::string& from, const std::string& to) {
+  return graph::Edge(from + "-" + to, from, to);
 }
 
 // Topic a: three records (one linked twice), a goal and a dangling end; b and
