@@ -124,8 +124,8 @@ void place_record(GraphEditor& editor, Atom rid, const journal::JournalEntry& re
   if (Node* existing = editor.find_node(rid)) {
     // An earlier record of the run shares the minute: the later one names it.
     if (auto* node = std::get_if<Record>(existing)) {
-      node->date = record.date;
-      node->time = record.time;
+      node->date = Atom(record.date.view());
+      node->time = Atom(record.time.view());
       node->title = title;
       if (node->x == 0.0f && node->y == 0.0f) {
         const Position at = default_position(rid, editor.graph().nodes.size());
@@ -136,7 +136,8 @@ void place_record(GraphEditor& editor, Atom rid, const journal::JournalEntry& re
     return;
   }
   const Position at = default_position(rid, editor.graph().nodes.size());
-  editor.append_node(Record{rid, record.date, record.time, title, at.x, at.y});
+  editor.append_node(
+      Record{rid, Atom(record.date.view()), Atom(record.time.view()), title, at.x, at.y});
 }
 
 // The record's topic names: its map entry first, then its own names, each

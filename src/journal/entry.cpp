@@ -138,9 +138,9 @@ std::optional<JournalEntry> parse_entry(std::string_view text, std::string_view 
   if (!time) return std::nullopt;
 
   JournalEntry entry;
-  entry.date = std::string(date);
+  entry.date = date;
   entry.file_name = std::string(file_name);
-  entry.time = std::move(*time);
+  entry.time = *time;
   read_rating_line(lines, entry);
   entry.body = read_body(lines, entry.time);
   entry.title = read_title(lines, file_name);

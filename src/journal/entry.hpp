@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "util/short_text.hpp"
+
 namespace journal {
 
 // The five rating kinds, always in this order, with their JSON names and the
@@ -20,8 +22,9 @@ inline constexpr std::array<std::string_view, kRatingCount> kRatingLabels = {"�
                                                                              "情", "反"};
 
 struct JournalEntry {
-  std::string date;
-  std::string time;
+  // "YYYY-MM-DD" and "HH:MM", held in place.
+  text::ShortText<15> date;
+  text::ShortText<7> time;
   std::string title;
   std::string body;
   std::vector<std::string> topics;

@@ -16,7 +16,7 @@ void append_unique(std::vector<std::string>& list, std::unordered_set<std::strin
 }
 
 DayMoment moment(const journal::JournalEntry& entry, std::string reason) {
-  return {entry.time, journal::display_title(entry), std::move(reason)};
+  return {entry.time.str(), journal::display_title(entry), std::move(reason)};
 }
 
 // Greatest initiative + affect, the later entry winning ties; only an entry
@@ -68,7 +68,7 @@ DailyStats daily_stats_from_entries(std::string_view date,
   std::unordered_set<std::string> goals_seen, topics_seen;
   for (const auto& entry : entries) {
     refs.push_back(&entry);
-    stats.entries.push_back({entry.time, entry.file_name, journal::display_title(entry),
+    stats.entries.push_back({entry.time.str(), entry.file_name, journal::display_title(entry),
                              entry.ratings(), entry.goal, entry.topics});
     if (entry.goal) append_unique(stats.goals_touched, goals_seen, *entry.goal);
     for (const auto& topic : entry.topics) append_unique(stats.topics_touched, topics_seen, topic);

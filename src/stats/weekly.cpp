@@ -10,7 +10,7 @@ namespace {
 std::size_t distinct_dates(const EntryRefs& entries) {
   // Range loads keep each day's entries together.
   std::size_t days = 0;
-  const std::string* previous = nullptr;
+  const text::ShortText<15>* previous = nullptr;
   for (const auto* entry : entries) {
     if (!previous || *previous != entry->date) ++days;
     previous = &entry->date;

@@ -126,3 +126,11 @@ TEST(DisplayTitleTest, FileNameTitleElseOwnTitle) {
   entry.file_name = "2026-07-1中.md";
   EXPECT_EQ(journal::display_title(entry), "own");
 }
+
+TEST(ShortTextTest, HoldsUpToItsPlaceAndRefusesMoreRatherThanCutting) {
+  text::ShortText<5> t("09:30");
+  EXPECT_EQ(t, "09:30");
+  EXPECT_LT(text::ShortText<5>("09:05"), t);
+  EXPECT_EQ(fmt::format("[{}]", t), "[09:30]");
+  EXPECT_THROW(text::ShortText<5>("09:300"), std::length_error);
+}
