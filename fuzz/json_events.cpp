@@ -93,7 +93,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Recorder from_text;
   fuzz::check(store::read_json_events(text, from_text) == accepted,
               "the text is accepted as nlohmann accepts it");
-  if (accepted) fuzz::check(from_text.events == expected.events, "the text gives nlohmann's events");
+  if (accepted)
+    fuzz::check(from_text.events == expected.events, "the text gives nlohmann's events");
 
   // Each file read takes a fresh megabyte buffer, which costs hundreds of
   // text reads under ASan; one input in eight is enough for the file form.
@@ -102,7 +103,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Recorder from_file;
   fuzz::check(store::read_json_events(fd, from_file) == accepted,
               "the file is accepted as nlohmann accepts it");
-  if (accepted) fuzz::check(from_file.events == expected.events, "the file gives nlohmann's events");
+  if (accepted)
+    fuzz::check(from_file.events == expected.events, "the file gives nlohmann's events");
 
   ::close(fd);
   return 0;

@@ -1,11 +1,11 @@
 #include "store/json_read.hpp"
 
+#include <charconv>
 #include <clocale>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <charconv>
 #include <limits>
 #include <optional>
 #include <string>
@@ -95,8 +95,8 @@ namespace rapidjson {
 // "01"). It then reports the real text as the raw number.
 template <>
 template <>
-class GenericReader<UTF8<>, UTF8<>, CrtAllocator>::NumberStream<
-    store::json_read_detail::PieceStream, true, true> {
+class GenericReader<UTF8<>, UTF8<>,
+                    CrtAllocator>::NumberStream<store::json_read_detail::PieceStream, true, true> {
  public:
   using Ch = char;
 
@@ -147,7 +147,8 @@ using json_read_detail::PieceStream;
 // Nesting is kept on the heap, so no depth overflows the stack; numbers come
 // as text, classified as nlohmann does. The encoding is not checked again:
 // both callers refuse anything but UTF-8 first.
-constexpr unsigned kParseFlags = rapidjson::kParseIterativeFlag | rapidjson::kParseNumbersAsStringsFlag;
+constexpr unsigned kParseFlags =
+    rapidjson::kParseIterativeFlag | rapidjson::kParseNumbersAsStringsFlag;
 
 // Where from_chars gives up, strtod in the C locale gives what nlohmann's
 // lexer gets: ±HUGE_VAL past the largest double, a subnormal or zero below.
@@ -173,7 +174,8 @@ bool has_lone_low_surrogate(std::string_view text) {
 // RapidJSON's handler, passing every event on to the nlohmann one.
 class EventAdapter {
  public:
-  EventAdapter(JsonEvents& handler, const PieceStream& stream) : handler_(handler), stream_(stream) {}
+  EventAdapter(JsonEvents& handler, const PieceStream& stream)
+      : handler_(handler), stream_(stream) {}
 
   bool Null() { return handler_.null(); }
   bool Bool(bool value) { return handler_.boolean(value); }
@@ -201,7 +203,7 @@ class EventAdapter {
     const double value = decimal_to_double(text_);
     if (!std::isfinite(value)) {
       return refuse(text_, nlohmann::detail::out_of_range::create(
-                                  406, "number overflow parsing '" + text_ + "'", nullptr));
+                               406, "number overflow parsing '" + text_ + "'", nullptr));
     }
     return handler_.number_float(value, text_);
   }
@@ -233,7 +235,7 @@ class EventAdapter {
     const std::string_view text(data, length);
     if (has_lone_low_surrogate(text)) {
       return refuse(std::string(text), nlohmann::detail::parse_error::create(
-                                             101, stream_.Tell(), "lone low surrogate", nullptr));
+                                           101, stream_.Tell(), "lone low surrogate", nullptr));
     }
     text_.assign(text);
     return true;
@@ -259,16 +261,16 @@ bool parse(PieceStream& stream, JsonEvents& handler) {
   if (result.IsError()) {
     if (const auto verdict = adapter.verdict()) return *verdict;
     if (result.Code() == rapidjson::kParseErrorTermination) return false;
-    return handler.parse_error(result.Offset(), std::string{},
-                               nlohmann::detail::parse_error::create(
-                                   101, result.Offset(), rapidjson::GetParseError_En(result.Code()),
-                                   nullptr));
+    return handler.parse_error(
+        result.Offset(), std::string{},
+        nlohmann::detail::parse_error::create(101, result.Offset(),
+                                              rapidjson::GetParseError_En(result.Code()), nullptr));
   }
   // RapidJSON takes a '\0' for the end of the input.
   if (!stream.ended()) {
-    return handler.parse_error(
-        stream.Tell(), std::string{},
-        nlohmann::detail::parse_error::create(101, stream.Tell(), "content after the value", nullptr));
+    return handler.parse_error(stream.Tell(), std::string{},
+                               nlohmann::detail::parse_error::create(
+                                   101, stream.Tell(), "content after the value", nullptr));
   }
   return true;
 }

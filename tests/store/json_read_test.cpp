@@ -73,11 +73,27 @@ TEST(JsonReadTest, NumbersTakeNlohmannsKindsAndValues) {
 }
 
 TEST(JsonReadTest, RefusesWhatNlohmannRefuses) {
-  for (const std::string& text : std::vector<std::string>{
-           "", " ", "1e400", "-1e309", "01", "[1,]", "{\"a\":1,}", "[1]/**/", "NaN", "-Infinity",
-        "\"\\udc00\"", "{\"\\udfff\":1}", "\"\\ud800\"", "\"\\ud800\\u0041\"", "\"a\tb\"",
-        "\xEF\xBB\xBF{}", "[1] 2", std::string("[1]\0", 4), std::string("[\0]", 3), "\"\xC3\"",
-           std::string(1000000, '[')}) {
+  for (const std::string& text : std::vector<std::string>{"",
+                                                          " ",
+                                                          "1e400",
+                                                          "-1e309",
+                                                          "01",
+                                                          "[1,]",
+                                                          "{\"a\":1,}",
+                                                          "[1]/**/",
+                                                          "NaN",
+                                                          "-Infinity",
+                                                          "\"\\udc00\"",
+                                                          "{\"\\udfff\":1}",
+                                                          "\"\\ud800\"",
+                                                          "\"\\ud800\\u0041\"",
+                                                          "\"a\tb\"",
+                                                          "\xEF\xBB\xBF{}",
+                                                          "[1] 2",
+                                                          std::string("[1]\0", 4),
+                                                          std::string("[\0]", 3),
+                                                          "\"\xC3\"",
+                                                          std::string(1000000, '[')}) {
     EXPECT_EQ(events_of(text), std::vector<std::string>{"refused"}) << text.substr(0, 20);
   }
   Recorder deep;
