@@ -1,12 +1,9 @@
 #include "store/json_read.hpp"
 
 #include <charconv>
-#include <clocale>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
-#include <limits>
 #include <optional>
 #include <string>
 #include <system_error>
