@@ -8,6 +8,8 @@
 namespace text {
 
 bool is_white_space(char32_t c) {
+  // The ASCII members of the property, without a call per character.
+  if (c < 0x80) return c == U' ' || (c >= U'\t' && c <= U'\r');
   return u_hasBinaryProperty(static_cast<UChar32>(c), UCHAR_WHITE_SPACE);
 }
 
