@@ -5,7 +5,9 @@
 // mark and is UTF-8 throughout; anything else, and any exception of the parser
 // or the handler, counts as not read. The events, the numbers' kinds and
 // values and what is refused are those of nlohmann::json::sax_parse, which the
-// handlers were written for.
+// handlers were written for, but for one thing: nlohmann ends the input at a
+// '\0' byte, so it took anything after a '\0' that follows the value, and
+// such content is refused here as any other content after the value is.
 
 #include <string_view>
 
