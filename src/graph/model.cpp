@@ -102,7 +102,8 @@ struct Scalar {
   enum class Kind { Absent, String, Unsigned, Negative, Float, Other };
   Kind kind = Kind::Absent;
   int count = 0;
-  std::string text;
+  // The string, while its event lasts: the parser reuses the buffer.
+  const std::string* text = nullptr;
   std::uint64_t unsigned_value = 0;
   double number = 0.0;
 
@@ -183,7 +184,7 @@ class GraphReader final : public nlohmann::json_sax<json> {
   }
   bool string(string_t& value) override {
     Scalar s = Scalar::of(Scalar::Kind::String);
-    s.text = std::move(value);
+    s.text = &value;
     return scalar(std::move(s));
   }
   bool binary(binary_t&) override { return false; }
@@ -196,7 +197,7 @@ class GraphReader final : public nlohmann::json_sax<json> {
         if (top_field_ == TopField::Layout) return state_ = State::Layout, true;
         return start_skip(top_field_ == TopField::Unknown);
       case State::Nodes:
-        node_ = {};
+        for (auto& f : node_.fields) f = Scalar{};
         return state_ = State::Node, true;
       case State::Edges:
         edge_ = {};
@@ -297,8 +298,11 @@ class GraphReader final : public nlohmann::json_sax<json> {
   enum class TopField { Version, Nodes, Edges, Layout, Unknown };
   enum class Field { Known, Unknown };
 
+  // The fields of the node being read, reused from node to node so that its
+  // strings keep their room.
   struct PendingNode {
     Scalar fields[static_cast<std::size_t>(NodeKey::Count)];
+    std::string texts[static_cast<std::size_t>(NodeKey::Count)];
   };
 
   bool start_skip(bool unknown) {
@@ -339,14 +343,16 @@ class GraphReader final : public nlohmann::json_sax<json> {
       case State::Top:
         if (top_field_ == TopField::Unknown) return true;
         if (top_field_ != TopField::Version || value.kind != Scalar::Kind::String) return false;
-        graph_.version = std::move(value.text);
+        graph_.version = *value.text;
         return true;
       case State::Node:
         if (!node_field_) return true;
         {
           Scalar& slot = field(*node_field_);
           value.count = slot.count;
-          slot = std::move(value);
+          if (value.text != nullptr) text(*node_field_).assign(*value.text);
+          value.text = nullptr;
+          slot = value;
         }
         return true;
       case State::Edge: return edge_value(std::move(value));
@@ -354,7 +360,7 @@ class GraphReader final : public nlohmann::json_sax<json> {
         if (layout_field_ == Field::Unknown) return true;
         if (value.kind != Scalar::Kind::String) return false;
         (layout_is_algorithm_ ? graph_.layout.algorithm : graph_.layout.timestamp) =
-            std::move(value.text);
+            *value.text;
         return true;
       default:
         // A scalar at the top or as an element of the node or edge list.
@@ -368,12 +374,12 @@ class GraphReader final : public nlohmann::json_sax<json> {
       case EdgeKey::Id:
         if (value.kind != Scalar::Kind::String) return false;
         // Its form is known once both ends are.
-        edge_id_ = std::move(value.text);
+        edge_id_.assign(*value.text);
         return true;
       case EdgeKey::From:
       case EdgeKey::To:
         if (value.kind != Scalar::Kind::String) return false;
-        (edge_key_ == EdgeKey::From ? edge_.from : edge_.to) = value.text;
+        (edge_key_ == EdgeKey::From ? edge_.from : edge_.to) = *value.text;
         return true;
       case EdgeKey::Weight: {
         const auto weight = number_as_float(value);
@@ -383,8 +389,8 @@ class GraphReader final : public nlohmann::json_sax<json> {
       }
       case EdgeKey::Source:
         if (value.kind != Scalar::Kind::String) return false;
-        if (value.text == "user") return edge_.source = EdgeSource::User, true;
-        if (value.text == "llm") return edge_.source = EdgeSource::Llm, true;
+        if (*value.text == "user") return edge_.source = EdgeSource::User, true;
+        if (*value.text == "llm") return edge_.source = EdgeSource::Llm, true;
         return false;
       case EdgeKey::Confirmed:
         // Booleans are taken in boolean(); anything else here is a mismatch.
@@ -412,12 +418,13 @@ class GraphReader final : public nlohmann::json_sax<json> {
   }
 
   Scalar& field(NodeKey k) { return node_.fields[static_cast<std::size_t>(k)]; }
+  std::string& text(NodeKey k) { return node_.texts[static_cast<std::size_t>(k)]; }
 
   // A required text field of the node: present once and a string.
   bool take_text(NodeKey k, Atom& out) {
     const Scalar& s = field(k);
     if (s.count != 1 || s.kind != Scalar::Kind::String) return false;
-    out = s.text;
+    out = text(k);
     return true;
   }
 
@@ -435,7 +442,8 @@ class GraphReader final : public nlohmann::json_sax<json> {
   bool finish_node() {
     const Scalar& type = field(NodeKey::Type);
     if (type.count != 1 || type.kind != Scalar::Kind::String) return false;
-    if (type.text == "record") {
+    const std::string& type_name = text(NodeKey::Type);
+    if (type_name == "record") {
       Record r;
       if (!take_text(NodeKey::Id, r.id) || !take_text(NodeKey::Date, r.date) ||
           !take_text(NodeKey::Time, r.time) || !take_text(NodeKey::Title, r.title) ||
@@ -445,7 +453,7 @@ class GraphReader final : public nlohmann::json_sax<json> {
       graph_.nodes.emplace_back(std::move(r));
       return true;
     }
-    if (type.text == "goal") {
+    if (type_name == "goal") {
       Goal g;
       if (!take_text(NodeKey::Id, g.id) || !take_text(NodeKey::Name, g.name) ||
           !take_coordinate(NodeKey::X, g.x) || !take_coordinate(NodeKey::Y, g.y)) {
@@ -464,7 +472,7 @@ class GraphReader final : public nlohmann::json_sax<json> {
       graph_.nodes.emplace_back(std::move(g));
       return true;
     }
-    if (type.text == "topic") {
+    if (type_name == "topic") {
       Topic t;
       if (!take_text(NodeKey::Id, t.id) || !take_text(NodeKey::Name, t.name) ||
           !take_coordinate(NodeKey::X, t.x) || !take_coordinate(NodeKey::Y, t.y)) {
