@@ -598,11 +598,16 @@ void write_graph(store::JsonWriter& w, const Graph& graph, const std::string& ve
   w.begin_object();
   w.member("version", version);
   w.key("nodes").begin_array();
-  for (const auto& node : graph.nodes) write_node(w, node);
+  for (const auto& node : graph.nodes) {
+    // A comparison that found a difference needs no more of the text.
+    if (w.sink_full()) return;
+    write_node(w, node);
+  }
   w.end_array();
   w.key("edges").begin_array();
   std::string id;
   for (const auto& e : graph.edges) {
+    if (w.sink_full()) return;
     w.begin_object();
     id.clear();
     e.append_id(id);

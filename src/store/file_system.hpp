@@ -48,6 +48,8 @@ class ByteSink {
  public:
   virtual ~ByteSink() = default;
   virtual void put(std::string_view bytes) = 0;
+  // True when the sink wants nothing more: a producer may stop early.
+  virtual bool full() const { return false; }
 };
 
 // Makes a file's bytes into a sink.

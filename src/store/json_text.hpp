@@ -64,6 +64,8 @@ class JsonWriter {
   std::string take() { return std::move(out_); }
   // Hands the text not yet handed on to the sink.
   void flush();
+  // True when the sink wants no more of the text.
+  bool sink_full() const { return sink_ != nullptr && sink_->full(); }
 
  private:
   void before_value();

@@ -51,6 +51,8 @@ class Comparison final : public ByteSink {
     piece_.resize(bytes.size());
     same_ = read_exactly(piece_.data(), piece_.size()) && piece_ == bytes;
   }
+  // A difference settles it: the rest need not be made.
+  bool full() const override { return !same_; }
   // True when the file held exactly what was put, and no more.
   bool same() {
     char extra = 0;
@@ -109,6 +111,7 @@ Producer bytes_of(const std::variant<std::string, Producer>& content) {
         void put(std::string_view bytes) override {
           if (interrupt::noted() == 0) out_.put(bytes);
         }
+        bool full() const override { return interrupt::noted() != 0 || out_.full(); }
         ByteSink& out_;
       } until_stopped(sink);
       (*producer)(until_stopped);
