@@ -61,7 +61,8 @@ std::expected<void, Failure> self_check(store::Workspace& workspace,
   const std::size_t record_nodes = graph::count_graph(graph).records;
   std::vector<std::string> dangling;
   for (const auto& edge : graph.edges) {
-    if (!ids.contains(edge.from) || !ids.contains(edge.to)) dangling.push_back(debug_quoted(edge.id()));
+    if (!ids.contains(edge.from) || !ids.contains(edge.to))
+      dangling.push_back(debug_quoted(edge.id()));
   }
   if (!dangling.empty()) {
     return std::unexpected(

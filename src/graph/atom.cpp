@@ -34,7 +34,8 @@ class Table {
   }
 
   std::string_view view(std::uint32_t index) const {
-    const Entry& e = chunks_[index >> kChunkBits].load(std::memory_order_acquire)[index & kChunkMask];
+    const Entry& e =
+        chunks_[index >> kChunkBits].load(std::memory_order_acquire)[index & kChunkMask];
     return {e.data, e.size};
   }
 
@@ -76,14 +77,17 @@ class Table {
   }
 
   std::uint32_t insert_new(std::string_view text, std::uint32_t hash) {
-    if (count_ >= std::numeric_limits<std::uint32_t>::max()) throw std::length_error("string table full");
+    if (count_ >= std::numeric_limits<std::uint32_t>::max())
+      throw std::length_error("string table full");
     const auto index = static_cast<std::uint32_t>(count_);
     auto& chunk = chunks_[index >> kChunkBits];
     if (chunk.load(std::memory_order_relaxed) == nullptr) {
-      owned_chunks_.push_back(std::make_unique_for_overwrite<Entry[]>(std::size_t{1} << kChunkBits));
+      owned_chunks_.push_back(
+          std::make_unique_for_overwrite<Entry[]>(std::size_t{1} << kChunkBits));
       chunk.store(owned_chunks_.back().get(), std::memory_order_release);
     }
-    chunk.load(std::memory_order_relaxed)[index & kChunkMask] = {store(text), static_cast<std::uint32_t>(text.size()), hash};
+    chunk.load(std::memory_order_relaxed)[index & kChunkMask] = {
+        store(text), static_cast<std::uint32_t>(text.size()), hash};
     ++count_;
     if (2 * count_ > slots_.size()) {
       grow();

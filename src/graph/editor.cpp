@@ -18,7 +18,8 @@ void GraphEditor::claim(std::vector<Slot>& index, Atom id, std::size_t position)
 
 GraphEditor::GraphEditor(Graph graph) : graph_(std::move(graph)) {
   node_index_.resize(Atom::count(), 0);
-  for (std::size_t i = 0; i < graph_.nodes.size(); ++i) claim(node_index_, node_id(graph_.nodes[i]), i);
+  for (std::size_t i = 0; i < graph_.nodes.size(); ++i)
+    claim(node_index_, node_id(graph_.nodes[i]), i);
 }
 
 void GraphEditor::ensure_indexes() {

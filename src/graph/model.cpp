@@ -40,9 +40,12 @@ EdgeIdForm id_form_for(std::string_view id, std::string_view from, std::string_v
   return EdgeIdForm::Text;
 }
 
-Edge::Edge(std::string_view id, Atom from, Atom to, float weight, EdgeSource source,
-           bool confirmed)
-    : from(from), to(to), weight(weight), source(source), confirmed(confirmed),
+Edge::Edge(std::string_view id, Atom from, Atom to, float weight, EdgeSource source, bool confirmed)
+    : from(from),
+      to(to),
+      weight(weight),
+      source(source),
+      confirmed(confirmed),
       form_(id_form_for(id, from, to)) {
   if (form_ == EdgeIdForm::Text) text_ = Atom(id);
 }
@@ -359,8 +362,7 @@ class GraphReader final : public nlohmann::json_sax<json> {
       case State::Layout:
         if (layout_field_ == Field::Unknown) return true;
         if (value.kind != Scalar::Kind::String) return false;
-        (layout_is_algorithm_ ? graph_.layout.algorithm : graph_.layout.timestamp) =
-            *value.text;
+        (layout_is_algorithm_ ? graph_.layout.algorithm : graph_.layout.timestamp) = *value.text;
         return true;
       default:
         // A scalar at the top or as an element of the node or edge list.

@@ -275,7 +275,8 @@ void complete_into(GraphEditor& editor, TopicIds& topic_ids, const std::vector<A
     // rebuild leave it out.
     for (const auto& name : record.topics) {
       const Atom tid = topic_ids(name);
-      const Edge edge = Edge::standard(EdgeIdForm::RecordLink, rid, tid, 0.8f, EdgeSource::Llm, false);
+      const Edge edge =
+          Edge::standard(EdgeIdForm::RecordLink, rid, tid, 0.8f, EdgeSource::Llm, false);
       if (!editor.has_edge_id(edge)) editor.append_edge(edge);
     }
   }
@@ -307,7 +308,8 @@ Rebuilt rebuild_and_complete(Graph previous, const std::vector<journal::JournalE
   GraphEditor editor = start_rebuild(std::move(previous), records, goals, map, skipped, carry);
   TopicIds topic_ids(editor);
   const auto rids = record_ids(records);
-  const std::size_t carried = rebuild_into(editor, topic_ids, rids, records, goals, map, std::move(carry));
+  const std::size_t carried =
+      rebuild_into(editor, topic_ids, rids, records, goals, map, std::move(carry));
   complete_into(editor, topic_ids, rids, records);
   return {editor.take(), carried};
 }

@@ -162,9 +162,8 @@ FileResult read_record(const store::FileSystem& fs, const Walk& walk, const File
 // order. Reading is most of a run's cost, and record files are independent of
 // each other. No exception leaves a reader: running out of memory ends the
 // scan with a failure text.
-std::expected<std::vector<FileResult>, std::string> read_records(const store::FileSystem& fs,
-                                                                 const Walk& walk,
-                                                                 std::vector<JournalEntry>& entries) {
+std::expected<std::vector<FileResult>, std::string> read_records(
+    const store::FileSystem& fs, const Walk& walk, std::vector<JournalEntry>& entries) {
   const auto& jobs = walk.files;
   std::vector<FileResult> results(jobs.size());
   entries.resize(jobs.size());

@@ -114,8 +114,8 @@ store::OutputFiles TopicFiles::next(std::size_t count) {
     index_made_ = true;
     files.push_back({store::FileClass::Derived,
                      std::filesystem::path(store::kTopicsDir) / "_index.md",
-                     topics_index_text(graph_), "写入 topics/_index.md 失败: IO 错误: ",
-                     "创建 topics 目录失败: "});
+                     topics_index_text(graph_),
+                     "写入 topics/_index.md 失败: IO 错误: ", "创建 topics 目录失败: "});
   }
   for (; next_node_ < graph_.nodes.size() && files.size() < count; ++next_node_) {
     const auto* topic = std::get_if<graph::Topic>(&graph_.nodes[next_node_]);
@@ -133,8 +133,11 @@ store::OutputFiles TopicFiles::next(std::size_t count) {
     }
     const std::string name = topic->name.str();
     const auto path = std::filesystem::path(store::kTopicsDir) / (name + ".md");
-    files.push_back({store::FileClass::Derived, path, topic_file_text(name, entry_lines),
-                     "写入主题文件 " + name + " 失败: IO 错误: ", {}});
+    files.push_back({store::FileClass::Derived,
+                     path,
+                     topic_file_text(name, entry_lines),
+                     "写入主题文件 " + name + " 失败: IO 错误: ",
+                     {}});
   }
   return files;
 }

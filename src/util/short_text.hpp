@@ -47,9 +47,7 @@ class ShortText {
   friend bool operator==(const ShortText& a, std::string_view b) { return a.view() == b; }
   friend bool operator==(const ShortText& a, const char* b) { return a.view() == b; }
   friend bool operator==(const ShortText& a, const std::string& b) { return a.view() == b; }
-  friend std::string operator+(const ShortText& a, std::string_view b) {
-    return a.str().append(b);
-  }
+  friend std::string operator+(const ShortText& a, std::string_view b) { return a.str().append(b); }
 
  private:
   void assign(std::string_view s) {

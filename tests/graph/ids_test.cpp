@@ -152,11 +152,12 @@ TEST(GraphEditorTest, AnIdIsOneIdWhetherHeldAsTextOrAsItsEnds) {
   EXPECT_EQ(g.edges[2].id(), "g2t_g_1_t_x");
   GraphEditor editor(std::move(g));
   EXPECT_TRUE(editor.has_edge_id("e_r_1_t_x"));
-  EXPECT_TRUE(editor.has_edge_id(Edge::standard(EdgeIdForm::GoalTopicLink, "g_1", "t_x", 1.0f,
-                                                EdgeSource::Llm, false)));
+  EXPECT_TRUE(editor.has_edge_id(
+      Edge::standard(EdgeIdForm::GoalTopicLink, "g_1", "t_x", 1.0f, EdgeSource::Llm, false)));
   EXPECT_FALSE(editor.has_edge_id("e_r_1_t_y"));
   // The rebuild's link a->b replaces the edge that carries its id as text.
-  editor.upsert_edge(Edge::standard(EdgeIdForm::RecordLink, "a", "b", 5.0f, EdgeSource::Llm, false));
+  editor.upsert_edge(
+      Edge::standard(EdgeIdForm::RecordLink, "a", "b", 5.0f, EdgeSource::Llm, false));
   editor.upsert_edge(Edge{"e_c_d", "c", "d", 3.0f});
   const Graph out = editor.take();
   ASSERT_EQ(out.edges.size(), 4u);

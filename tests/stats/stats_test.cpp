@@ -166,8 +166,9 @@ TEST(MonthlyStatsTest, BuildsTotalsPhasesLinesAndGoalMovement) {
   // The scan keeps of a body only what its snippet is made of: the cut must
   // never change the snippet, wherever the white space falls.
   const std::string spaced_cut = std::string(49, 'a') + " \n\t b" + std::string(10, 'c');
-  for (const std::string& body : {fifty + thirty, spaced_cut, "  " + fifty + " \n " + thirty,
-                                 std::string(50, 'x') + "   ", std::string("a b c"), std::string()}) {
+  for (const std::string& body :
+       {fifty + thirty, spaced_cut, "  " + fifty + " \n " + thirty, std::string(50, 'x') + "   ",
+        std::string("a b c"), std::string()}) {
     journal::JournalEntry entry;
     entry.body = body;
     journal::keep_snippet_only(entry);

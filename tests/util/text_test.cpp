@@ -21,7 +21,8 @@ TEST(TextTest, TrimRemovesUnicodeWhiteSpaceOnly) {
   EXPECT_EQ(trim(""), "");
   // ASCII takes a shortcut past the property table; it must agree with it.
   for (char32_t c = 0; c < 0x80; ++c) {
-    EXPECT_EQ(text::is_white_space(c), u_hasBinaryProperty(static_cast<UChar32>(c), UCHAR_WHITE_SPACE))
+    EXPECT_EQ(text::is_white_space(c),
+              u_hasBinaryProperty(static_cast<UChar32>(c), UCHAR_WHITE_SPACE))
         << static_cast<int>(c);
   }
 }
