@@ -1,5 +1,7 @@
 #include "cli/backfill.hpp"
 
+#include <malloc.h>
+
 #include <cerrno>
 #include <exception>
 #include <new>
@@ -102,6 +104,9 @@ std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std
   fmt::print(out, "  · 扫描到 {} 条记录\n", n);
   if (n == 0) return std::unexpected(failed("工作区无记录可补全"));
 
+  // The scan's readers freed their file buffers in heaps of their own, which
+  // the later stages, on other threads, would not reuse: the memory goes back.
+  malloc_trim(0);
   const journal::Inference scan = journal::infer(records_list);
   fmt::print(out, "  · 推断: 目标 {} 个（{}/{} 记录有目标）, 主题 {} 个候选（{}/{} 记录有主题）\n",
              scan.goals.size(), scan.with_goal, n, scan.topics.size(), scan.with_topic, n);
@@ -140,6 +145,9 @@ std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std
   auto rebuilt = graph::rebuild_and_complete(std::move(previous), records_list, seeds,
                                              record_topics, journal->skipped);
   if (interrupt::noted() != 0) return std::unexpected(failed_or_interrupted({}));
+  // So do the loaded graph and the rebuild's indexes, before the reports are
+  // made on a second thread and heap.
+  malloc_trim(0);
   graph::Graph& saved = rebuilt.graph;
   if (rebuilt.carried_records > 0) {
     fmt::print(err, "[warn] 保留了 {} 个未能读取的记录在图谱中的节点\n", rebuilt.carried_records);
