@@ -188,7 +188,7 @@ std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std
 
   progress::begin("派生主题文件");
   topics::TopicFiles topic_files(saved, err);
-  for (auto batch = topic_files.next(256); !batch.empty(); batch = topic_files.next(256)) {
+  for (auto batch = topic_files.next(); !batch.empty(); batch = topic_files.next()) {
     if (auto done = stage(std::move(batch)); !done) return done;
   }
   fmt::print(out, "  ✓ topics/ 已派生 ({} 主题节点 + _index.md)\n", counts.topics);

@@ -145,7 +145,7 @@ store::OutputFiles TopicFiles::next(std::size_t count) {
 store::OutputFiles topic_files(const graph::Graph& graph, std::ostream& err) {
   TopicFiles made(graph, err);
   store::OutputFiles files;
-  for (auto batch = made.next(256); !batch.empty(); batch = made.next(256)) {
+  for (auto batch = made.next(); !batch.empty(); batch = made.next()) {
     std::ranges::move(batch, std::back_inserter(files));
   }
   return files;

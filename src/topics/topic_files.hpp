@@ -30,12 +30,15 @@ std::string topic_file_text(std::string_view name, const std::vector<std::string
 // first batch.
 class TopicFiles {
  public:
+  // Files per batch: enough to keep the writer busy, few enough to hold.
+  static constexpr std::size_t kBatch = 256;
+
   // `graph` must outlive the object.
   TopicFiles(const graph::Graph& graph, std::ostream& err);
 
   // The next files in order, at most `count` (the index comes first); none
   // once every file has been made.
-  store::OutputFiles next(std::size_t count);
+  store::OutputFiles next(std::size_t count = kBatch);
 
  private:
   const graph::Graph& graph_;
