@@ -22,6 +22,7 @@
 #include "stats/snapshot.hpp"
 #include "store/layout.hpp"
 #include "store/metrics.hpp"
+#include "store/names.hpp"
 #include "store/writer.hpp"
 #include "summary/periods.hpp"
 #include "summary/writer.hpp"
@@ -71,10 +72,11 @@ std::unexpected<RunFailure> stage_failed(const std::expected<T, std::string>& re
 
 // One run per workspace: the lock on .system is held until the commit is done.
 std::expected<fsx::UniqueFd, RunFailure> lock_workspace(const store::Workspace& workspace,
-                                                         std::ostream& err) {
+                                                        std::ostream& err) {
   auto lock = workspace.file_system().lock_directory(workspace.root(), store::kSystemDir);
   if (lock) return std::move(*lock);
-  if (lock.error() == EWOULDBLOCK) return std::unexpected(failed("另一个 backfill-workspace 正在处理该工作区"));
+  if (lock.error() == EWOULDBLOCK)
+    return std::unexpected(failed("另一个 backfill-workspace 正在处理该工作区"));
   // A file system without locks: the run is still worth doing.
   fmt::print(err, "[warn] 无法锁定工作区: {}\n", fsx::errno_text(lock.error()));
   return fsx::UniqueFd{};
@@ -131,6 +133,9 @@ std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std
   auto goal_stage = goals::goal_files(workspace, scan.goals, records_list, err);
   if (!goal_stage) return stage_failed(goal_stage);
   if (auto done = stage(std::move(goal_stage->files)); !done) return done;
+  // A goal file the file system refused is not written, so the index does not
+  // list it.
+  std::erase_if(goal_stage->texts, [&](const auto& known) { return writer.refused(known.first); });
   fmt::print(out, "  ✓ goals/ 已生成 ({} 个目标 + _index.md)\n", scan.goals.size());
 
   // Graph: rebuilt from the records and completed in memory, from the graph
@@ -139,8 +144,8 @@ std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std
   std::vector<graph::GoalSeed> seeds;
   seeds.reserve(scan.goals.size());
   for (const auto& goal : scan.goals) seeds.push_back({goal, 0});
-  graph::Graph previous = goal_stage->graph ? std::move(*goal_stage->graph)
-                                            : graph::load_graph(workspace);
+  graph::Graph previous =
+      goal_stage->graph ? std::move(*goal_stage->graph) : graph::load_graph(workspace);
   graph::RecordTopics record_topics = graph::load_record_topics(workspace);
   auto rebuilt = graph::rebuild_and_complete(std::move(previous), records_list, seeds,
                                              record_topics, journal->skipped);
@@ -187,7 +192,8 @@ std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std
   });
 
   progress::begin("派生主题文件");
-  topics::TopicFiles topic_files(saved, err);
+  topics::TopicFiles topic_files(saved, store::FileNames::of(workspace.files(), store::kTopicsDir),
+                                 err);
   for (auto batch = topic_files.next(); !batch.empty(); batch = topic_files.next()) {
     if (auto done = stage(std::move(batch)); !done) return done;
   }
@@ -198,7 +204,8 @@ std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std
   }
   fmt::print(out, "  ✓ record_topics.json 已写入（保持图谱自洽）\n");
 
-  if (auto done = stage({goals::goals_index_file(workspace, goal_stage->texts)}); !done) return done;
+  if (auto done = stage({goals::goals_index_file(workspace, goal_stage->texts)}); !done)
+    return done;
   fmt::print(out, "  ✓ goals/_index.md 已派生\n");
 
   summaries.join();
@@ -221,13 +228,15 @@ std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std
           check::self_check(workspace, records_list, saved, rebuilt.carried_records, out);
       !checked) {
     if (checked.error().kind == check::Failure::Kind::Inconsistent) {
-      return std::unexpected(RunFailure{RunFailure::Kind::HardStop, std::move(checked.error().text)});
+      return std::unexpected(
+          RunFailure{RunFailure::Kind::HardStop, std::move(checked.error().text)});
     }
     return std::unexpected(failed_or_interrupted(std::move(checked.error().text)));
   }
 
   if (options.emit_golden) {
-    if (auto done = stage(golden::golden_files(*options.emit_golden, records_list, scan.goals, saved));
+    if (auto done =
+            stage(golden::golden_files(*options.emit_golden, records_list, scan.goals, saved));
         !done) {
       return done;
     }

@@ -2,11 +2,13 @@
 
 #include <map>
 #include <optional>
+#include <set>
 
 #include "goals/goal_text.hpp"
 #include "graph/editor.hpp"
 #include "graph/model.hpp"
 #include "store/layout.hpp"
+#include "store/names.hpp"
 #include "util/text.hpp"
 
 namespace goals {
@@ -30,6 +32,8 @@ std::expected<std::string, std::string> read_reset_goal(const store::Tree& tree,
 // and then filled) or another goal file that only receives lines.
 struct StageFile {
   std::filesystem::path path;
+  // The goal, or the name before a goal's "/", that the file is named after.
+  std::string name;
   bool reset = false;
   // A regular file stood at the path: a failed write is its reset's failure;
   // for a missing one, its creation's.
@@ -41,7 +45,13 @@ class GoalStage {
  public:
   GoalStage(store::Workspace& workspace, const std::vector<std::string>& goal_list,
             std::ostream& err)
-      : workspace_(workspace), tree_(workspace.files()), goals_(goal_list), err_(err) {}
+      : workspace_(workspace),
+        tree_(workspace.files()),
+        goals_(goal_list),
+        err_(err),
+        names_(store::FileNames::of(tree_, store::kGoalsDir)) {
+    (void)names_.take(std::filesystem::path(store::kGoalsDir) / "_index.md", "_index");
+  }
 
   std::expected<GoalStageOutput, std::string> run(
       const std::vector<journal::JournalEntry>& records) {
@@ -54,10 +64,14 @@ class GoalStage {
     for (auto& file : files_) {
       auto text = file.text.text();
       if (file.reset || file.text.changed()) {
-        std::string prefix = !file.reset   ? "写入目标文件失败: IO 错误: "
+        std::string prefix = !file.reset    ? "写入目标文件失败: IO 错误: "
                              : file.existed ? "重置目标文件失败: "
                                             : "创建目标文件失败: IO 错误: ";
-        output.files.push_back({store::FileClass::Goal, file.path, text, std::move(prefix), {}});
+        output.files.push_back({.file_class = store::FileClass::Goal,
+                                .path = file.path,
+                                .content = text,
+                                .failure_prefix = std::move(prefix),
+                                .user_name = file.name});
       }
       output.texts.emplace(file.path.lexically_normal(), std::move(text));
     }
@@ -82,6 +96,12 @@ class GoalStage {
         files_[found->second].text = GoalTextBuilder(new_goal_text(name), ReuseLines::No);
         continue;
       }
+      if (const auto earlier = names_.take(path, name)) {
+        err_ << store::case_clash_warning(name, *earlier);
+        // Its records' lines have no file either.
+        clashed_.insert(std::move(key));
+        continue;
+      }
       const bool existed = tree_.kind(path) == store::EntryKind::Regular;
       if (existed) {
         // Its text is read, as creating the goal reads it back, though the
@@ -91,7 +111,7 @@ class GoalStage {
         }
       }
       index_of_.emplace(std::move(key), files_.size());
-      files_.push_back({std::move(path), true, existed,
+      files_.push_back({std::move(path), name, true, existed,
                         GoalTextBuilder(new_goal_text(name), ReuseLines::No)});
     }
     return {};
@@ -120,14 +140,20 @@ class GoalStage {
     auto path = goal_file_path(name);
     auto key = key_of(path);
     if (const auto found = index_of_.find(key); found != index_of_.end()) return found->second;
-    if (tree_.kind(path) != store::EntryKind::Regular) return std::nullopt;
+    if (clashed_.contains(key) || tree_.kind(path) != store::EntryKind::Regular)
+      return std::nullopt;
+    if (const auto earlier = names_.take(path, name)) {
+      err_ << store::case_clash_warning(name, *earlier);
+      return std::nullopt;
+    }
     // The run does not reset this file but keeps its text, so it must not
     // rewrite one it cannot read, nor one edited while it runs.
     auto read = workspace_.read_input(path);
     if (!read) return std::unexpected(read_failure(read.error()));
     const std::size_t index = files_.size();
     index_of_.emplace(std::move(key), index);
-    files_.push_back({std::move(path), false, true, GoalTextBuilder(std::move(*read), ReuseLines::Yes)});
+    files_.push_back({std::move(path), std::string(name), false, true,
+                      GoalTextBuilder(std::move(*read), ReuseLines::Yes)});
     return index;
   }
 
@@ -148,16 +174,18 @@ class GoalStage {
   const store::Tree& tree_;
   const std::vector<std::string>& goals_;
   std::ostream& err_;
+  store::FileNames names_;
   std::vector<StageFile> files_;
   std::map<std::string, std::size_t> index_of_;
+  // Goal files skipped for a name this file system takes for another's.
+  std::set<std::string> clashed_;
 };
 
 }  // namespace
 
-std::expected<GoalStageOutput, std::string> goal_files(store::Workspace& workspace,
-                                                       const std::vector<std::string>& goal_list,
-                                                       const std::vector<journal::JournalEntry>& records,
-                                                       std::ostream& err) {
+std::expected<GoalStageOutput, std::string> goal_files(
+    store::Workspace& workspace, const std::vector<std::string>& goal_list,
+    const std::vector<journal::JournalEntry>& records, std::ostream& err) {
   return GoalStage(workspace, goal_list, err).run(records);
 }
 

@@ -4,13 +4,20 @@ namespace store {
 
 std::string_view step_name(FileStep step) {
   switch (step) {
-    case FileStep::MakeDirectory: return "mkdir";
-    case FileStep::RemoveName: return "remove";
-    case FileStep::CreateFile: return "create";
-    case FileStep::WriteHalf: return "write-half";
-    case FileStep::SyncFileSystem: return "sync-fs";
-    case FileStep::Rename: return "rename";
-    case FileStep::SyncDirectory: return "sync-dir";
+    case FileStep::MakeDirectory:
+      return "mkdir";
+    case FileStep::RemoveName:
+      return "remove";
+    case FileStep::CreateFile:
+      return "create";
+    case FileStep::WriteHalf:
+      return "write-half";
+    case FileStep::SyncFileSystem:
+      return "sync-fs";
+    case FileStep::Rename:
+      return "rename";
+    case FileStep::SyncDirectory:
+      return "sync-dir";
   }
   return "?";
 }
@@ -21,22 +28,30 @@ std::optional<std::string> FaultFileSystem::watch(FileStep step,
   return std::nullopt;
 }
 
-std::expected<void, std::string> FaultFileSystem::create_directories(
+std::optional<StepFailure> FaultFileSystem::watch_step(FileStep step,
+                                                       const std::filesystem::path& path) const {
+  if (const auto error = watch_(step, path)) return step_failure(*error);
+  return std::nullopt;
+}
+
+std::expected<void, StepFailure> FaultFileSystem::create_directories(
     const std::filesystem::path& base, const std::filesystem::path& relative) const {
   // Only a directory about to be made is a step; most calls find it there.
   if (inner_.kind(base, relative) != EntryKind::Directory) {
-    if (auto failed = watch(FileStep::MakeDirectory, base / relative)) {
+    if (auto failed = watch_step(FileStep::MakeDirectory, base / relative)) {
       return std::unexpected(std::move(*failed));
     }
   }
   return inner_.create_directories(base, relative);
 }
 
-std::expected<void, std::string> FaultFileSystem::create_file(const std::filesystem::path& base,
+std::expected<void, StepFailure> FaultFileSystem::create_file(const std::filesystem::path& base,
                                                               const std::filesystem::path& relative,
                                                               const Producer& produce) const {
   const auto path = base / relative;
-  if (auto failed = watch(FileStep::CreateFile, path)) return std::unexpected(std::move(*failed));
+  if (auto failed = watch_step(FileStep::CreateFile, path)) {
+    return std::unexpected(std::move(*failed));
+  }
   // Passes the bytes on and stops taking them once the watch fails the
   // write half way.
   struct HalfWay final : ByteSink {
@@ -67,30 +82,33 @@ std::expected<void, std::string> FaultFileSystem::create_file(const std::filesys
   });
   if (made && failed) {
     (void)inner_.remove(base, relative);
-    return std::unexpected(std::move(*failed));
+    return std::unexpected(StepFailure{std::move(*failed)});
   }
   return made;
 }
 
-std::expected<void, std::string> FaultFileSystem::remove(const std::filesystem::path& base,
-                                                         const std::filesystem::path& relative) const {
+std::expected<void, std::string> FaultFileSystem::remove(
+    const std::filesystem::path& base, const std::filesystem::path& relative) const {
   if (auto failed = watch(FileStep::RemoveName, base / relative)) {
     return std::unexpected(std::move(*failed));
   }
   return inner_.remove(base, relative);
 }
 
-std::expected<void, std::string> FaultFileSystem::rename(const std::filesystem::path& base,
+std::expected<void, StepFailure> FaultFileSystem::rename(const std::filesystem::path& base,
                                                          const std::filesystem::path& from,
                                                          const std::filesystem::path& to,
                                                          bool keep_existing) const {
-  if (auto failed = watch(FileStep::Rename, base / to)) return std::unexpected(std::move(*failed));
+  if (auto failed = watch_step(FileStep::Rename, base / to)) {
+    return std::unexpected(std::move(*failed));
+  }
   return inner_.rename(base, from, to, keep_existing);
 }
 
 std::expected<void, std::string> FaultFileSystem::sync_file_system(
     const std::filesystem::path& base) const {
-  if (auto failed = watch(FileStep::SyncFileSystem, base)) return std::unexpected(std::move(*failed));
+  if (auto failed = watch(FileStep::SyncFileSystem, base))
+    return std::unexpected(std::move(*failed));
   return inner_.sync_file_system(base);
 }
 

@@ -52,14 +52,14 @@ class FaultFileSystem final : public FileSystem {
       const std::filesystem::path& base, const std::filesystem::path& relative) const override {
     return inner_.list(base, relative);
   }
-  std::expected<void, std::string> create_directories(
+  std::expected<void, StepFailure> create_directories(
       const std::filesystem::path& base, const std::filesystem::path& relative) const override;
-  std::expected<void, std::string> create_file(const std::filesystem::path& base,
+  std::expected<void, StepFailure> create_file(const std::filesystem::path& base,
                                                const std::filesystem::path& relative,
                                                const Producer& produce) const override;
   std::expected<void, std::string> remove(const std::filesystem::path& base,
                                           const std::filesystem::path& relative) const override;
-  std::expected<void, std::string> rename(const std::filesystem::path& base,
+  std::expected<void, StepFailure> rename(const std::filesystem::path& base,
                                           const std::filesystem::path& from,
                                           const std::filesystem::path& to,
                                           bool keep_existing) const override;
@@ -89,6 +89,8 @@ class FaultFileSystem final : public FileSystem {
  private:
   // The watch's error for the step, as the system's text.
   std::optional<std::string> watch(FileStep step, const std::filesystem::path& path) const;
+  // The same as the failure of a step that makes or renames a name.
+  std::optional<StepFailure> watch_step(FileStep step, const std::filesystem::path& path) const;
 
   const FileSystem& inner_;
   Watch watch_;

@@ -2,8 +2,10 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,6 +21,38 @@ namespace {
 using Failure = std::unexpected<std::string>;
 
 Failure failure(int error) { return std::unexpected(fsx::errno_text(error)); }
+
+// Whether the directory `dir` takes a plain new name: a directory that
+// refuses one refuses everything, which is a matter of permission.
+bool takes_plain_name(int dir) {
+  const std::string name(kProbeName);
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    const int fd =
+        ::openat(dir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      ::close(fd);
+      (void)::unlinkat(dir, name.c_str(), 0);
+      return true;
+    }
+    // Left by a killed run.
+    if (errno != EEXIST || ::unlinkat(dir, name.c_str(), 0) != 0) return false;
+  }
+  return false;
+}
+
+// How making a name in `dir` failed with `error`. FUSE FAT drivers answer
+// EPERM for a character FAT cannot hold, where the kernel says EINVAL; only
+// a directory that takes other names tells that apart from a permission.
+StepFailure make_failure(int dir, int error) {
+  StepFailure failure = step_failure(error);
+  if (error == EPERM) {
+    struct statfs info{};
+    failure.name_refused = ::fstatfs(dir, &info) == 0 &&
+                           static_cast<unsigned long>(info.f_type) == FUSE_SUPER_MAGIC &&
+                           takes_plain_name(dir);
+  }
+  return failure;
+}
 
 // The components of a path below the base, without "." and empty ones. A
 // path that is absolute or climbs with ".." is refused: nothing below the base
@@ -38,7 +72,7 @@ std::expected<std::vector<std::string>, int> components(const std::filesystem::p
 // An error number for a directory open that failed: a link standing at the
 // name is reported as one, where the kernel says "not a directory".
 int directory_open_error(int dir, const std::string& name, int error) {
-  struct stat info {};
+  struct stat info{};
   if (error == ENOTDIR && ::fstatat(dir, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
       S_ISLNK(info.st_mode)) {
     return ELOOP;
@@ -51,10 +85,12 @@ enum class Missing { Fail, Create };
 
 // Opens the directory made of the first `count` components below the base,
 // one component at a time without following links; with Missing::Create,
-// missing ones are made on the way.
+// missing ones are made on the way, and `refused` (when given) tells whether a
+// failed one was refused for its name.
 std::expected<fsx::UniqueFd, int> open_directory(const std::filesystem::path& base,
                                                  const std::vector<std::string>& parts,
-                                                 std::size_t count, Missing missing) {
+                                                 std::size_t count, Missing missing,
+                                                 bool* refused = nullptr) {
   // The base itself is used as given and may be a link; a missing one is made
   // like any directory a caller asks for.
   fsx::UniqueFd dir(::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -70,7 +106,9 @@ std::expected<fsx::UniqueFd, int> open_directory(const std::filesystem::path& ba
     int next = ::openat(dir.get(), name.c_str(), kFlags);
     if (next < 0 && errno == ENOENT && missing == Missing::Create) {
       if (::mkdirat(dir.get(), name.c_str(), 0777) != 0 && errno != EEXIST) {
-        return std::unexpected(errno);
+        const int error = errno;
+        if (refused != nullptr) *refused = make_failure(dir.get(), error).name_refused;
+        return std::unexpected(error);
       }
       next = ::openat(dir.get(), name.c_str(), kFlags);
     }
@@ -111,7 +149,6 @@ EntryKind kind_of(mode_t mode) {
   return EntryKind::Other;
 }
 
-
 // Writes what it is given into a new file and keeps the first failure.
 class FileSink final : public ByteSink {
  public:
@@ -131,13 +168,17 @@ class FileSink final : public ByteSink {
 
 }  // namespace
 
+StepFailure step_failure(int error) {
+  return {fsx::errno_text(error), error, error == EINVAL || error == EILSEQ};
+}
+
 static FileIdentity identity_of(const struct stat& info) {
   return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
           static_cast<std::uint64_t>(info.st_size), info.st_mtim.tv_sec, info.st_mtim.tv_nsec};
 }
 
 std::optional<FileIdentity> identity_of(int fd) {
-  struct stat info {};
+  struct stat info{};
   if (::fstat(fd, &info) != 0) return std::nullopt;
   return identity_of(info);
 }
@@ -146,7 +187,7 @@ EntryKind DiskFileSystem::kind(const std::filesystem::path& base,
                                const std::filesystem::path& relative) const {
   const auto parent = open_parent(base, relative);
   if (!parent) return parent.error() == ELOOP ? EntryKind::Link : EntryKind::Missing;
-  struct stat info {};
+  struct stat info{};
   if (::fstatat(parent->dir.get(), parent->name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
     return EntryKind::Missing;
   }
@@ -157,7 +198,7 @@ std::optional<FileIdentity> DiskFileSystem::identity(const std::filesystem::path
                                                      const std::filesystem::path& relative) const {
   const auto parent = open_parent(base, relative);
   if (!parent) return std::nullopt;
-  struct stat info {};
+  struct stat info{};
   if (::fstatat(parent->dir.get(), parent->name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
       !S_ISREG(info.st_mode)) {
     return std::nullopt;
@@ -172,7 +213,7 @@ std::expected<fsx::UniqueFd, std::string> DiskFileSystem::open_read(
   fsx::UniqueFd fd(::openat(parent->dir.get(), parent->name.c_str(),
                             O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   if (!fd) return failure(errno);
-  struct stat info {};
+  struct stat info{};
   if (::fstat(fd.get(), &info) != 0) return failure(errno);
   if (!S_ISREG(info.st_mode)) return std::unexpected(std::string(fsx::kNotRegular));
   return fd;
@@ -202,24 +243,30 @@ std::expected<std::vector<fsx::DirEntry>, std::string> DiskFileSystem::list(
   return entries;
 }
 
-std::expected<void, std::string> DiskFileSystem::create_directories(
+std::expected<void, StepFailure> DiskFileSystem::create_directories(
     const std::filesystem::path& base, const std::filesystem::path& relative) const {
-  if (const auto dir = open_whole(base, relative, Missing::Create); !dir) {
-    return failure(dir.error());
+  const auto parts = components(relative);
+  if (!parts) return std::unexpected(step_failure(parts.error()));
+  bool refused = false;
+  if (const auto dir = open_directory(base, *parts, parts->size(), Missing::Create, &refused);
+      !dir) {
+    StepFailure failure = step_failure(dir.error());
+    failure.name_refused = refused;
+    return std::unexpected(std::move(failure));
   }
   return {};
 }
 
-std::expected<void, std::string> DiskFileSystem::create_file(
-    const std::filesystem::path& base, const std::filesystem::path& relative,
-    const Producer& produce) const {
+std::expected<void, StepFailure> DiskFileSystem::create_file(const std::filesystem::path& base,
+                                                             const std::filesystem::path& relative,
+                                                             const Producer& produce) const {
   const auto parent = open_parent(base, relative);
-  if (!parent) return failure(parent.error());
+  if (!parent) return std::unexpected(step_failure(parent.error()));
   // O_EXCL: whatever stands at the name, a hard link to a file elsewhere
   // included, is never opened, let alone truncated.
   fsx::UniqueFd fd(::openat(parent->dir.get(), parent->name.c_str(),
                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
-  if (!fd) return failure(errno);
+  if (!fd) return std::unexpected(make_failure(parent->dir.get(), errno));
   FileSink sink(fd.get());
   produce(sink);
   std::optional<std::string> error = sink.error();
@@ -227,31 +274,31 @@ std::expected<void, std::string> DiskFileSystem::create_file(
   if (error) {
     // Made here and never renamed: a failed file leaves nothing behind.
     (void)::unlinkat(parent->dir.get(), parent->name.c_str(), 0);
-    return std::unexpected(std::move(*error));
+    return std::unexpected(StepFailure{std::move(*error)});
   }
   return {};
 }
 
-std::expected<void, std::string> DiskFileSystem::remove(const std::filesystem::path& base,
-                                                        const std::filesystem::path& relative) const {
+std::expected<void, std::string> DiskFileSystem::remove(
+    const std::filesystem::path& base, const std::filesystem::path& relative) const {
   const auto parent = open_parent(base, relative);
   if (!parent) return failure(parent.error());
   if (::unlinkat(parent->dir.get(), parent->name.c_str(), 0) != 0) return failure(errno);
   return {};
 }
 
-std::expected<void, std::string> DiskFileSystem::rename(const std::filesystem::path& base,
+std::expected<void, StepFailure> DiskFileSystem::rename(const std::filesystem::path& base,
                                                         const std::filesystem::path& from,
                                                         const std::filesystem::path& to,
                                                         bool keep_existing) const {
   const auto source = open_parent(base, from);
-  if (!source) return failure(source.error());
+  if (!source) return std::unexpected(step_failure(source.error()));
   const auto target = open_parent(base, to);
-  if (!target) return failure(target.error());
+  if (!target) return std::unexpected(step_failure(target.error()));
   const unsigned flags = keep_existing ? RENAME_NOREPLACE : 0;
-  if (::renameat2(source->dir.get(), source->name.c_str(), target->dir.get(),
-                  target->name.c_str(), flags) != 0) {
-    return failure(errno);
+  if (::renameat2(source->dir.get(), source->name.c_str(), target->dir.get(), target->name.c_str(),
+                  flags) != 0) {
+    return std::unexpected(step_failure(errno));
   }
   return {};
 }
@@ -281,7 +328,7 @@ std::expected<fsx::UniqueFd, int> DiskFileSystem::lock_directory(
 }
 
 std::optional<std::uint64_t> DiskFileSystem::device(const std::filesystem::path& base) const {
-  struct stat info {};
+  struct stat info{};
   if (::stat(base.c_str(), &info) != 0) return std::nullopt;
   return static_cast<std::uint64_t>(info.st_dev);
 }

@@ -55,6 +55,28 @@ class ByteSink {
 // Makes a file's bytes into a sink.
 using Producer = std::function<void(ByteSink&)>;
 
+// Why a step that makes or renames a name failed.
+struct StepFailure {
+  // The system's text.
+  std::string text;
+  // The system's error number.
+  int number = 0;
+  // The file system refused the name itself, not the directory or the disk:
+  // EINVAL or EILSEQ, or EPERM from a FUSE file system (whose FAT drivers
+  // answer so for a character FAT cannot hold) that takes a plain name in the
+  // same directory.
+  bool name_refused = false;
+};
+
+// The failure of a step that failed with the error number `error`; the name
+// counts as refused for EINVAL and EILSEQ.
+StepFailure step_failure(int error);
+
+// The name the command makes for a moment to ask a directory something (does
+// it fold case, does it take a plain name, can it rename without replacing);
+// one a killed run left is removed before it is made again.
+inline constexpr std::string_view kProbeName = ".backfill-probe.tmp";
+
 // The largest record file read. A record is a note; a bigger file under a
 // record's name is something else, and reading it whole could exhaust memory.
 inline constexpr std::uint64_t kMaxRecordBytes = 16 * 1024 * 1024;
@@ -79,11 +101,11 @@ class FileSystem {
   virtual std::expected<std::vector<fsx::DirEntry>, std::string> list(
       const std::filesystem::path& base, const std::filesystem::path& relative) const = 0;
   // Creates the directory `relative` with its missing parents (and the base).
-  virtual std::expected<void, std::string> create_directories(
+  virtual std::expected<void, StepFailure> create_directories(
       const std::filesystem::path& base, const std::filesystem::path& relative) const = 0;
   // Creates the file `relative`, which must not exist yet, and writes what
   // `produce` makes into it. No existing file is ever opened for writing.
-  virtual std::expected<void, std::string> create_file(const std::filesystem::path& base,
+  virtual std::expected<void, StepFailure> create_file(const std::filesystem::path& base,
                                                        const std::filesystem::path& relative,
                                                        const Producer& produce) const = 0;
   // Removes the name `relative` (a file or a link, never what a link points
@@ -91,8 +113,9 @@ class FileSystem {
   virtual std::expected<void, std::string> remove(const std::filesystem::path& base,
                                                   const std::filesystem::path& relative) const = 0;
   // Renames `from` over `to` in one step, both below `base`. With
-  // `keep_existing`, a file already at `to` makes it fail instead.
-  virtual std::expected<void, std::string> rename(const std::filesystem::path& base,
+  // `keep_existing`, a file already at `to` makes it fail instead (some file
+  // systems refuse such a rename with EINVAL).
+  virtual std::expected<void, StepFailure> rename(const std::filesystem::path& base,
                                                   const std::filesystem::path& from,
                                                   const std::filesystem::path& to,
                                                   bool keep_existing) const = 0;
@@ -137,14 +160,14 @@ class DiskFileSystem : public FileSystem {
       const std::filesystem::path& base, const std::filesystem::path& relative) const override;
   std::expected<std::vector<fsx::DirEntry>, std::string> list(
       const std::filesystem::path& base, const std::filesystem::path& relative) const override;
-  std::expected<void, std::string> create_directories(
+  std::expected<void, StepFailure> create_directories(
       const std::filesystem::path& base, const std::filesystem::path& relative) const override;
-  std::expected<void, std::string> create_file(const std::filesystem::path& base,
+  std::expected<void, StepFailure> create_file(const std::filesystem::path& base,
                                                const std::filesystem::path& relative,
                                                const Producer& produce) const override;
   std::expected<void, std::string> remove(const std::filesystem::path& base,
                                           const std::filesystem::path& relative) const override;
-  std::expected<void, std::string> rename(const std::filesystem::path& base,
+  std::expected<void, StepFailure> rename(const std::filesystem::path& base,
                                           const std::filesystem::path& from,
                                           const std::filesystem::path& to,
                                           bool keep_existing) const override;

@@ -29,7 +29,10 @@ class Tree {
   }
 
   std::expected<void, std::string> create_directories(const std::filesystem::path& relative) const {
-    return fs_->create_directories(base_, relative);
+    if (auto made = fs_->create_directories(base_, relative); !made) {
+      return std::unexpected(std::move(made.error().text));
+    }
+    return {};
   }
   EntryKind kind(const std::filesystem::path& relative) const { return fs_->kind(base_, relative); }
   std::expected<fsx::UniqueFd, std::string> open_read(const std::filesystem::path& relative) const {

@@ -4,11 +4,13 @@
 
 #include <cerrno>
 #include <chrono>
+#include <unordered_set>
 
 #include <fmt/chrono.h>
 #include <fmt/format.h>
 #include <fmt/ostream.h>
 
+#include "store/layout.hpp"
 #include "util/interrupt.hpp"
 
 namespace store {
@@ -129,8 +131,11 @@ std::string changed_input_text(const std::filesystem::path& relative) {
   return relative.string() + " 在补全期间被修改，未写入任何文件";
 }
 
-Writer::Writer(Workspace& workspace, std::optional<std::filesystem::path> golden,
-               std::ostream& err)
+std::string moved_temporary_text(const std::filesystem::path& temporary) {
+  return temporary.string() + " 在补全期间被移走或改名，未写入任何文件";
+}
+
+Writer::Writer(Workspace& workspace, std::optional<std::filesystem::path> golden, std::ostream& err)
     : workspace_(workspace), err_(err) {
   if (golden) golden_.emplace(workspace.files_at(std::move(*golden)));
 }
@@ -152,10 +157,15 @@ std::expected<void, std::string> Writer::stage_one(const OutputFile& file) {
   if (!golden) taken_.insert(file.path.lexically_normal());
 
   if (file.path.has_parent_path()) {
-    if (auto made = tree.create_directories(file.path.parent_path()); !made) {
-      const auto& prefix =
-          file.directory_failure_prefix.empty() ? file.failure_prefix : file.directory_failure_prefix;
-      return std::unexpected(prefix + made.error());
+    if (auto made = tree.file_system().create_directories(tree.base(), file.path.parent_path());
+        !made) {
+      if (made.error().name_refused && !file.user_name.empty()) {
+        refuse(tree, file.path, file.user_name);
+        return {};
+      }
+      const auto& prefix = file.directory_failure_prefix.empty() ? file.failure_prefix
+                                                                 : file.directory_failure_prefix;
+      return std::unexpected(prefix + made.error().text);
     }
   }
   if (file.file_class == FileClass::State && workspace_.found(file.path) == Found::Unreadable) {
@@ -167,19 +177,27 @@ std::expected<void, std::string> Writer::stage_one(const OutputFile& file) {
     ++unchanged_;
     return {};
   }
-  return stage_bytes(tree, file.path, file.content, file.failure_prefix, false);
+  return stage_bytes(tree, file.path, file.content, file.failure_prefix, Commit::Replace,
+                     file.user_name);
 }
 
 std::expected<void, std::string> Writer::stage_bytes(
     const Tree& tree, const std::filesystem::path& target,
     const std::variant<std::string, Producer>& content, const std::string& failure_prefix,
-    bool keep_existing) {
+    Commit how, const std::string& user_name) {
   const auto fail = [&](const std::string& reason) {
     return std::unexpected(failure_prefix + reason);
   };
   if (auto checked = check_replaceable(tree.kind(target)); !checked) return fail(checked.error());
-  const auto temporary = temporary_of(target);
-  switch (const auto kind = tree.kind(temporary)) {
+  auto key = std::pair(&tree, target.lexically_normal());
+  if (const auto earlier = staged_at_.find(key); earlier != staged_at_.end()) {
+    // The later file of one name wins, as a later write of it would; its
+    // temporary takes the earlier one's place below.
+    staged_[earlier->second].how = Commit::Superseded;
+    ++superseded_;
+  }
+  const auto temporary = how == Commit::InPlace ? target : temporary_of(target);
+  switch (const auto kind = how == Commit::InPlace ? EntryKind::Missing : tree.kind(temporary)) {
     case EntryKind::Regular:
     case EntryKind::Link:
       // Left by a run that was killed. Removing the name leaves alone any file
@@ -193,11 +211,56 @@ std::expected<void, std::string> Writer::stage_bytes(
   }
   if (auto made = tree.file_system().create_file(tree.base(), temporary, bytes_of(content));
       !made) {
-    return fail(made.error());
+    if (made.error().name_refused && !user_name.empty()) {
+      refuse(tree, target, user_name);
+      return {};
+    }
+    return fail(made.error().text);
   }
-  staged_.push_back({&tree, target, temporary, failure_prefix, keep_existing});
+  staged_at_[std::move(key)] = staged_.size();
+  staged_.push_back({&tree, target, temporary, failure_prefix, how});
   if (interrupt::noted() != 0) return interrupted();
   return {};
+}
+
+void Writer::refuse(const Tree& tree, const std::filesystem::path& target,
+                    const std::string& user_name) {
+  // Like a name that would leave its directory: the file is not written, and
+  // the run goes on.
+  err_ << unsafe_name_warning(user_name);
+  if (&tree != &workspace_.files()) return;
+  taken_.erase(target.lexically_normal());
+  refused_.insert(target.lexically_normal());
+}
+
+bool Writer::renames_keeping_existing(const std::filesystem::path& dir) {
+  if (const auto known = renames_keeping_existing_.find(dir);
+      known != renames_keeping_existing_.end()) {
+    return known->second;
+  }
+  const Tree& tree = workspace_.files();
+  const FileSystem& fs = tree.file_system();
+  const auto probe = dir / kProbeName;
+  auto moved = probe;
+  moved += ".2";
+  for (const auto& leftover : {probe, moved}) {
+    if (const auto kind = tree.kind(leftover);
+        kind == EntryKind::Regular || kind == EntryKind::Link) {
+      (void)fs.remove(tree.base(), leftover);
+    }
+  }
+  // A directory that takes no probe takes no copy either: staging it fails.
+  bool keeps = true;
+  if (fs.create_file(tree.base(), probe, [](ByteSink&) {})) {
+    if (auto renamed = fs.rename(tree.base(), probe, moved, true); renamed) {
+      (void)fs.remove(tree.base(), moved);
+    } else {
+      keeps = renamed.error().number != EINVAL;
+      (void)fs.remove(tree.base(), probe);
+    }
+  }
+  renames_keeping_existing_.emplace(dir, keeps);
+  return keeps;
 }
 
 std::expected<void, std::string> Writer::keep_copy(const std::filesystem::path& relative) {
@@ -219,7 +282,12 @@ std::expected<void, std::string> Writer::keep_copy(const std::filesystem::path& 
   const std::string prefix = "保留副本失败: " + workspace_.shown(copy).string() + ": ";
   const auto bytes = tree.read(relative);
   if (!bytes) return std::unexpected(prefix + bytes.error());
-  if (auto staged = stage_bytes(tree, copy, *bytes, prefix, true); !staged) return staged;
+  // FAT drivers refuse a rename that must not replace (and a second link to a
+  // file): there the copy is written under its own name before the commit
+  // begins, where a refusal still changes nothing.
+  const Commit how =
+      renames_keeping_existing(relative.parent_path()) ? Commit::KeepExisting : Commit::InPlace;
+  if (auto staged = stage_bytes(tree, copy, *bytes, prefix, how); !staged) return staged;
   fmt::print(err_, "[warn] 无法读取 {}，已保留副本: {}\n", workspace_.shown(relative).string(),
              workspace_.shown(copy).string());
   return {};
@@ -236,6 +304,27 @@ std::expected<void, std::string> Writer::check_inputs() const {
   return {};
 }
 
+std::expected<void, std::string> Writer::check_temporaries() const {
+  std::map<std::pair<const Tree*, std::filesystem::path>, std::vector<const Staged*>> by_directory;
+  for (const auto& file : staged_) {
+    if (file.how != Commit::Superseded) {
+      by_directory[{file.tree, file.temporary.parent_path()}].push_back(&file);
+    }
+  }
+  for (const auto& [directory, files] : by_directory) {
+    const auto listed = directory.first->list(directory.second);
+    if (!listed) return std::unexpected(files.front()->failure_prefix + listed.error());
+    std::unordered_set<std::string> names;
+    for (const auto& entry : *listed) names.insert(entry.path.filename().native());
+    for (const Staged* file : files) {
+      if (!names.contains(file->temporary.filename().native())) {
+        return std::unexpected(moved_temporary_text(file->tree->shown(file->temporary)));
+      }
+    }
+  }
+  return {};
+}
+
 std::expected<void, std::string> Writer::commit() {
   if (interrupt::noted() != 0) return interrupted();
   // One flush of each file system instead of one per file: the data of every
@@ -247,8 +336,8 @@ std::expected<void, std::string> Writer::commit() {
     }
   }
   if (golden_) {
-    const bool staged_golden = std::ranges::any_of(
-        staged_, [&](const Staged& each) { return each.tree == &*golden_; });
+    const bool staged_golden =
+        std::ranges::any_of(staged_, [&](const Staged& each) { return each.tree == &*golden_; });
     if (staged_golden && fs.device(golden_->base()) != fs.device(workspace_.root())) {
       if (auto synced = fs.sync_file_system(golden_->base()); !synced) {
         return std::unexpected(sync_failure(synced.error()));
@@ -257,15 +346,20 @@ std::expected<void, std::string> Writer::commit() {
   }
   if (interrupt::noted() != 0) return interrupted();
   if (auto checked = check_inputs(); !checked) return checked;
+  if (auto checked = check_temporaries(); !checked) return checked;
 
   const interrupt::Held held;
   if (interrupt::noted() != 0) return interrupted();
   std::set<std::pair<const Tree*, std::filesystem::path>> directories;
   for (; renamed_ < staged_.size(); ++renamed_) {
     const Staged& file = staged_[renamed_];
-    if (auto renamed = fs.rename(file.tree->base(), file.temporary, file.target, file.keep_existing);
-        !renamed) {
-      return std::unexpected(file.failure_prefix + renamed.error());
+    if (file.how == Commit::Superseded) continue;
+    if (file.how != Commit::InPlace) {
+      if (auto renamed = fs.rename(file.tree->base(), file.temporary, file.target,
+                                   file.how == Commit::KeepExisting);
+          !renamed) {
+        return std::unexpected(file.failure_prefix + renamed.error().text);
+      }
     }
     directories.emplace(file.tree, file.target.parent_path());
   }
@@ -280,6 +374,7 @@ std::expected<void, std::string> Writer::commit() {
 void Writer::remove_temporaries() {
   for (std::size_t i = renamed_; i < staged_.size(); ++i) {
     const Staged& file = staged_[i];
+    if (file.how == Commit::Superseded) continue;
     (void)file.tree->file_system().remove(file.tree->base(), file.temporary);
   }
   renamed_ = staged_.size();

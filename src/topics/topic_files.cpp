@@ -17,6 +17,10 @@ namespace topics {
 
 namespace {
 
+std::filesystem::path file_path(std::string_view name) {
+  return std::filesystem::path(store::kTopicsDir) / (std::string(name) + ".md");
+}
+
 struct IndexLine {
   std::string_view name;
   std::uint64_t count = 0;
@@ -83,8 +87,9 @@ std::string topic_file_text(std::string_view name, const std::vector<std::string
   return out;
 }
 
-TopicFiles::TopicFiles(const graph::Graph& graph, std::ostream& err)
+TopicFiles::TopicFiles(const graph::Graph& graph, store::FileNames names, std::ostream& err)
     : graph_(graph), unsafe_(graph.nodes.size()) {
+  (void)names.take(std::filesystem::path(store::kTopicsDir) / "_index.md", "_index");
   for (std::size_t i = 0; i < graph.nodes.size(); ++i) {
     const auto& node = graph.nodes[i];
     first_node_by_id_.emplace(graph::node_id(node), i);
@@ -93,6 +98,9 @@ TopicFiles::TopicFiles(const graph::Graph& graph, std::ostream& err)
     edges_by_topic_id_[topic->id];
     if (store::is_unsafe_name(topic->name)) {
       err << store::unsafe_name_warning(topic->name);
+      unsafe_[i] = true;
+    } else if (const auto earlier = names.take(file_path(topic->name), topic->name)) {
+      err << store::case_clash_warning(topic->name, *earlier);
       unsafe_[i] = true;
     }
   }
@@ -132,18 +140,17 @@ store::OutputFiles TopicFiles::next(std::size_t count) {
       }
     }
     const std::string name = topic->name.str();
-    const auto path = std::filesystem::path(store::kTopicsDir) / (name + ".md");
-    files.push_back({store::FileClass::Derived,
-                     path,
-                     topic_file_text(name, entry_lines),
-                     "写入主题文件 " + name + " 失败: IO 错误: ",
-                     {}});
+    files.push_back({.file_class = store::FileClass::Derived,
+                     .path = file_path(name),
+                     .content = topic_file_text(name, entry_lines),
+                     .failure_prefix = "写入主题文件 " + name + " 失败: IO 错误: ",
+                     .user_name = name});
   }
   return files;
 }
 
 store::OutputFiles topic_files(const graph::Graph& graph, std::ostream& err) {
-  TopicFiles made(graph, err);
+  TopicFiles made(graph, store::FileNames([] { return false; }), err);
   store::OutputFiles files;
   for (auto batch = made.next(); !batch.empty(); batch = made.next()) {
     std::ranges::move(batch, std::back_inserter(files));

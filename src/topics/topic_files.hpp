@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "graph/model.hpp"
+#include "store/names.hpp"
 #include "store/writer.hpp"
 
 namespace topics {
@@ -26,15 +27,15 @@ std::string topic_file_text(std::string_view name, const std::vector<std::string
 // .system/topics/_index.md from `graph`, the graph as saved, then one file per
 // topic node, made a batch at a time: thousands of topic texts need not stand
 // in memory at once. A topic whose name cannot be a file name below the
-// topics directory gets a warning on `err` instead, all of them before the
-// first batch.
+// topics directory, or whose file name `names` takes for an earlier topic's,
+// gets a warning on `err` instead, all of them before the first batch.
 class TopicFiles {
  public:
   // Files per batch: enough to keep the writer busy, few enough to hold.
   static constexpr std::size_t kBatch = 256;
 
   // `graph` must outlive the object.
-  TopicFiles(const graph::Graph& graph, std::ostream& err);
+  TopicFiles(const graph::Graph& graph, store::FileNames names, std::ostream& err);
 
   // The next files in order, at most `count` (the index comes first); none
   // once every file has been made.
@@ -49,7 +50,7 @@ class TopicFiles {
   std::unordered_map<graph::Atom, std::vector<std::size_t>> edges_by_topic_id_;
 };
 
-// Every file of TopicFiles at once.
+// Every file of TopicFiles at once, for a directory that tells case apart.
 store::OutputFiles topic_files(const graph::Graph& graph, std::ostream& err);
 
 }  // namespace topics

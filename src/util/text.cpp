@@ -43,6 +43,17 @@ void append_utf8(std::string& out, char32_t c) {
   out.append(reinterpret_cast<const char*>(buffer), static_cast<std::size_t>(length));
 }
 
+std::string fold_case(std::string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  for (std::size_t i = 0; i < s.size();) {
+    const char32_t c = next_char(s, i);
+    append_utf8(out,
+                static_cast<char32_t>(u_foldCase(static_cast<UChar32>(c), U_FOLD_CASE_DEFAULT)));
+  }
+  return out;
+}
+
 std::string_view trim_start(std::string_view s) {
   std::size_t i = 0;
   while (i < s.size()) {

@@ -27,6 +27,11 @@ char32_t next_char(std::string_view s, std::size_t& i);
 // Appends the UTF-8 encoding of `c` to `out`.
 void append_utf8(std::string& out, char32_t c);
 
+// `s` with every character replaced by its Unicode simple case folding, the
+// way a file system that ignores case tells two names apart: one character
+// for one, so "Straße" and "STRASSE" stay different.
+std::string fold_case(std::string_view s);
+
 // `s` without leading and trailing white space.
 std::string_view trim(std::string_view s);
 std::string_view trim_start(std::string_view s);

@@ -1,0 +1,62 @@
+#include "store/names.hpp"
+
+#include "util/text.hpp"
+
+namespace store {
+namespace {
+
+// `name` with every ASCII letter in the other case.
+std::string swapped_case(std::string_view name) {
+  std::string swapped(name);
+  for (char& c : swapped) {
+    if (c >= 'a' && c <= 'z') {
+      c = static_cast<char>(c - 'a' + 'A');
+    } else if (c >= 'A' && c <= 'Z') {
+      c = static_cast<char>(c - 'A' + 'a');
+    }
+  }
+  return swapped;
+}
+
+}  // namespace
+
+bool folds_case(const Tree& tree, const std::filesystem::path& dir) {
+  const FileSystem& fs = tree.file_system();
+  const auto probe = dir / kProbeName;
+  if (const auto kind = tree.kind(probe); kind == EntryKind::Regular || kind == EntryKind::Link) {
+    if (!fs.remove(tree.base(), probe)) return false;
+  }
+  if (!fs.create_file(tree.base(), probe, [](ByteSink&) {})) return false;
+  const bool folds = tree.kind(dir / swapped_case(kProbeName)) == EntryKind::Regular;
+  (void)fs.remove(tree.base(), probe);
+  return folds;
+}
+
+FileNames FileNames::of(const Tree& tree, std::filesystem::path dir) {
+  return FileNames([&tree, dir = std::move(dir)] { return folds_case(tree, dir); });
+}
+
+bool FileNames::folds() {
+  if (!answer_) answer_ = folds_();
+  return *answer_;
+}
+
+std::optional<std::string> FileNames::take(const std::filesystem::path& relative,
+                                           std::string_view name) {
+  std::string path = relative.lexically_normal().generic_string();
+  if (paths_.contains(path)) return std::nullopt;
+  std::string folded = text::fold_case(path);
+  const auto earlier = by_folded_.find(folded);
+  if (earlier != by_folded_.end() && folds()) return earlier->second;
+  paths_.insert(std::move(path));
+  // The first spelling stands for the file.
+  if (earlier == by_folded_.end()) by_folded_.emplace(std::move(folded), name);
+  return std::nullopt;
+}
+
+std::string case_clash_warning(std::string_view name, std::string_view earlier) {
+  return "[warn] 跳过不安全的路径名: 「" + text::escape_controls(name) + "」: 与「" +
+         text::escape_controls(earlier) + "」在此文件系统上是同一个文件名\n";
+}
+
+}  // namespace store
