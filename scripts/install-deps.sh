@@ -9,8 +9,9 @@ packages=(g++ cmake ninja-build pkg-config nlohmann-json3-dev rapidjson-dev libf
 if [ "${1:-}" != --release ]; then
   # GoogleTest for the tests; clang 19 with its sanitizer and libFuzzer runtimes
   # builds the sanitizer and fuzz builds; llvm-19 brings the symbolizer that
-  # puts function names and lines into their reports.
-  packages+=(libgtest-dev clang-19 libclang-rt-19-dev llvm-19)
+  # puts function names and lines into their reports. fusefat and dosfstools
+  # make and mount the FAT32 image the FAT tests run on, where /dev/fuse exists.
+  packages+=(libgtest-dev clang-19 libclang-rt-19-dev llvm-19 fusefat dosfstools)
 fi
 if [ "${1:-}" = --package ]; then
   # dpkg-shlibdeps (dpkg-dev) finds the runtime dependencies; cpack needs `file`

@@ -116,3 +116,65 @@ TEST_F(CommitTest, ASecondRunIsRefusedWhileOneHoldsTheWorkspace) {
   ::close(held);
   EXPECT_EQ(run({}).status, 0);
 }
+
+TEST_F(CommitTest, ATemporaryMovedBeforeTheCommitFailsTheRunChangingNothing) {
+  // As a second name for the same file on a drive that folds case would.
+  const auto temporary = dir_ / "ws/.system/topics/新主题.md.tmp";
+  const auto result = run({"BACKFILL_FAULT_MATCH=sync-fs:ws", "BACKFILL_FAULT_DO=edit",
+                           "BACKFILL_FAULT_EDIT=" + temporary.string() + ":" +
+                               (dir_ / "ws/moved").string()});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_TRUE(result.err.ends_with(
+      "补全失败: ws/.system/topics/新主题.md.tmp 在补全期间被移走或改名，未写入任何文件\n"))
+      << result.err;
+  fs::remove(dir_ / "ws/moved");
+  expect_unchanged_and_clean();
+}
+
+TEST_F(CommitTest, ANameTheFileSystemRefusesIsSkippedAndTheRunGoesOn) {
+  dir_.write("ws/2026/08/2026-08-21-新目标.md", "## 11:00\n相对路径：资料\\新主题\\y\n分类：新目标\n");
+  for (const std::string name : {"goals/新目标", "topics/新主题"}) {
+    SCOPED_TRACE(name);
+    TempDir run_dir;
+    testing_support::copy_tree(dir_ / "ws", run_dir / "ws");
+    // EINVAL, as the kernel answers for a character the disk cannot hold.
+    const auto result = run_backfill_binary(
+        {"--root", "ws"}, run_dir.path(),
+        {BACKFILL_FAULT_BINARY, {"BACKFILL_FAULT_MATCH=create:" + name + ".md.tmp",
+                                 "BACKFILL_FAULT_DO=22"}, false});
+    EXPECT_EQ(result.status, 0) << result.err;
+    const auto shown = name.substr(name.find('/') + 1);
+    EXPECT_EQ(result.err, "[warn] 跳过不安全的路径名: 「" + shown + "」\n");
+    EXPECT_FALSE(run_dir.exists("ws/.system/" + name + ".md"));
+    // Only a goal file that exists is listed; a topic is listed from the graph.
+    const auto index = testing_support::slurp(run_dir / ("ws/.system/" + name.substr(0, name.find('/')) + "/_index.md"));
+    EXPECT_EQ(index.find(shown) != std::string::npos, name.starts_with("topics")) << index;
+  }
+}
+
+TEST_F(CommitTest, AKeptCopyIsWrittenInPlaceWhereNoReplaceRenamesAreRefused) {
+  const std::string unreadable = "\xEF\xBB\xBF{}";
+  dir_.write("ws/.system/graph.json", unreadable);
+  before_ = masked_files(dir_ / "ws");
+  // A FAT driver refuses a rename that must not replace with EINVAL.
+  const std::vector<std::string> refuse_rename = {"BACKFILL_FAULT_MATCH=rename:.backfill-probe",
+                                                  "BACKFILL_FAULT_DO=22"};
+  // A failed run takes the copy back with its temporaries.
+  fs::create_directory(dir_ / "ws/.system/metrics.json.tmp");
+  const auto failed = run(refuse_rename);
+  EXPECT_EQ(failed.status, 1);
+  fs::remove(dir_ / "ws/.system/metrics.json.tmp");
+  expect_unchanged_and_clean();
+
+  const auto kept = run(refuse_rename);
+  EXPECT_EQ(kept.status, 0) << kept.err;
+  std::vector<fs::path> copies;
+  for (const auto& entry : fs::directory_iterator(dir_ / "ws/.system")) {
+    const auto name = entry.path().filename().string();
+    EXPECT_EQ(name.find("probe"), std::string::npos) << name;
+    if (name.starts_with("graph.json.bad-")) copies.push_back(entry.path());
+  }
+  ASSERT_EQ(copies.size(), 1u);
+  EXPECT_EQ(testing_support::slurp(copies[0]), unreadable);
+  EXPECT_NE(kept.err.find("已保留副本: ws/.system/graph.json.bad-"), std::string::npos) << kept.err;
+}

@@ -334,3 +334,15 @@ TEST_F(WriterTest, NothingIsReadOrListedThroughALinkBelowTheBase) {
   EXPECT_EQ(workspace.found(".system/linked/x"), store::Found::NotRegular);
   expect_outside_untouched();
 }
+
+TEST_F(WriterTest, AFileStagedTwiceUnderOneNameIsCommittedOnceTheLaterWinning) {
+  // Two topic nodes of one name in a hand-edited graph: the second temporary
+  // used to take the first one's place, and its rename then failed half way.
+  store::Writer writer(workspace, std::nullopt, err);
+  ASSERT_TRUE(writer.stage({derived("t/x.md", "first"), derived("t/y.md", "y")}));
+  ASSERT_TRUE(writer.stage({derived("t/./x.md", "second")}));
+  ASSERT_TRUE(writer.commit());
+  EXPECT_EQ(dir.read("ws/t/x.md"), "second");
+  EXPECT_EQ(writer.written(), 2u);
+  EXPECT_EQ(testing_support::listing(ws / "t"), (std::vector<std::string>{"x.md", "y.md"}));
+}
