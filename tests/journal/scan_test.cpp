@@ -74,7 +74,8 @@ TEST_F(ScanTest, FindsOnlyFilesThreeLevelsDown) {
   EXPECT_EQ(records[0].file_name, "2026-07-03-a.md");
   EXPECT_EQ(records[1].file_name, "2026-07-05-misfiled.md");
   EXPECT_EQ(records[1].date, "2026-07-05");  // the name, not the directory
-  EXPECT_EQ(err.str(), "");
+  EXPECT_EQ(err.str(), "[warn] 跳过无法读取的记录文件: " + dir.path().string() +
+                           "/2026/07/2026-07-1中.md: 文件名不以有效日期 YYYY-MM-DD 开头\n");
 }
 
 // Each file is skipped for the first check it fails, in the order name, date,
