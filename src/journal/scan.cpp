@@ -10,6 +10,7 @@
 #include <thread>
 
 #include <fmt/format.h>
+#include <fmt/ranges.h>
 
 #include "util/fs.hpp"
 #include "util/interrupt.hpp"
@@ -19,8 +20,24 @@
 namespace journal {
 namespace {
 
+// A shorter name (`todo.md`) holds no date and is nobody's record, so it is
+// passed over without a word. Any longer one is meant as a record: one whose
+// date is cut inside a character, such as one written in full-width digits,
+// gets the misnamed file's warning instead of vanishing unexplained.
 bool is_record_file_name(std::string_view name) {
-  return name.ends_with(".md") && name.size() >= 10 && text::is_char_boundary(name, 10);
+  return name.ends_with(".md") && name.size() >= 10;
+}
+
+// The name `name` had before a sync client numbered it as a copy
+// ("X (1).md" for "X.md"), when it ends like one.
+std::optional<std::string> without_copy_number(std::string_view name) {
+  if (!name.ends_with(").md")) return std::nullopt;
+  const auto stem = name.substr(0, name.size() - 4);
+  const auto open = stem.rfind(" (");
+  if (open == std::string_view::npos) return std::nullopt;
+  const auto number = stem.substr(open + 2);
+  if (number.empty() || !text::all_ascii_digits(number)) return std::nullopt;
+  return std::string(stem.substr(0, open)) + ".md";
 }
 
 std::vector<std::string_view> split_path_segments(std::string_view rest) {
@@ -108,10 +125,26 @@ std::expected<Walk, std::string> walk_tree(const store::FileSystem& fs,
   return walk;
 }
 
+// True when the file of `job` looks like the copy a sync client makes when two
+// machines changed one file. A numbered name counts only beside its original:
+// "会议 (1).md" alone may well be the user's own name.
+bool looks_like_conflict_copy(const Walk& walk, const FileJob& job) {
+  for (const std::string_view mark : {".sync-conflict-", "(conflicted copy", "(Case Conflict)"}) {
+    if (job.name.find(mark) != std::string::npos) return true;
+  }
+  const auto original = without_copy_number(job.name);
+  if (!original) return false;
+  // A month's files stand together in walk order, sorted by name.
+  const auto month = std::ranges::equal_range(walk.files, job.month, {}, &FileJob::month);
+  return std::ranges::binary_search(month, *original, {}, &FileJob::name);
+}
+
 // What reading and parsing one record file gave, beside its entry.
 struct FileResult {
   bool read = false;
   bool goal_from_inventory = false;
+  // Read, and named like a sync client's conflict copy.
+  bool conflict_copy = false;
   std::string warning;
   // The date of a record file skipped with a warning, when its name has one.
   std::optional<std::string> skipped_date;
@@ -155,6 +188,7 @@ FileResult read_record(const store::FileSystem& fs, const Walk& walk, const File
   const bool parsed_goal = entry.goal.has_value();
   add_inventory_fields(entry, *content);
   result.goal_from_inventory = !parsed_goal && entry.goal.has_value();
+  result.conflict_copy = looks_like_conflict_copy(walk, job);
   return result;
 }
 
@@ -241,15 +275,27 @@ std::expected<Scan, std::string> scan_journal(const std::filesystem::path& root,
 
   // The records read, moved to the front in walk order.
   std::vector<std::size_t> found_at;
+  // Conflict copies are read as records, so their entries are likely counted
+  // twice in every report: the user is told once which files to settle.
+  std::size_t conflict_copies = 0;
+  std::vector<std::string> conflict_copies_shown;
   for (std::size_t i = 0; i < results.size(); ++i) {
-    for (const auto& warning : walk->files[i].warnings_before) err << warning;
+    const auto& job = walk->files[i];
+    for (const auto& warning : job.warnings_before) err << warning;
     err << results[i].warning;
     if (results[i].skipped_date) skipped_dates.dates.insert(std::move(*results[i].skipped_date));
     if (!results[i].read) continue;
     if (found_at.size() != i) entries[found_at.size()] = std::move(entries[i]);
     found_at.push_back(i);
+    if (results[i].conflict_copy && ++conflict_copies <= 3) {
+      conflict_copies_shown.push_back((walk->months[job.month] / job.name).string());
+    }
   }
   for (const auto& warning : walk->trailing_warnings) err << warning;
+  if (conflict_copies > 0) {
+    err << fmt::format("[warn] 发现 {} 个疑似同步冲突副本（仍按记录处理）: {}\n", conflict_copies,
+                       fmt::join(conflict_copies_shown, ", "));
+  }
   entries.resize(found_at.size());
   entries.shrink_to_fit();
 

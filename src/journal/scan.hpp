@@ -53,8 +53,10 @@ struct Scan {
 // warning on `err` when its name holds a control character or does not begin
 // with a calendar date, when it is not a regular file, is larger than
 // store::kMaxRecordBytes, cannot be read or is not UTF-8; so is a year or
-// month directory that cannot be listed. Files without a time heading are
-// skipped silently. Fails when the root cannot be listed, with "内存不足"
+// month directory that cannot be listed. Files without a time heading, and
+// names shorter than 10 bytes, are skipped silently. Records named like a sync
+// client's conflict copy are read as any other and named in one warning after
+// all the others. Fails when the root cannot be listed, with "内存不足"
 // when memory runs out, or with an empty text when a signal was noted.
 std::expected<Scan, std::string> scan_journal(const std::filesystem::path& root,
                                               std::ostream& err,

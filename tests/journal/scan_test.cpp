@@ -74,7 +74,8 @@ TEST_F(ScanTest, FindsOnlyFilesThreeLevelsDown) {
   EXPECT_EQ(records[0].file_name, "2026-07-03-a.md");
   EXPECT_EQ(records[1].file_name, "2026-07-05-misfiled.md");
   EXPECT_EQ(records[1].date, "2026-07-05");  // the name, not the directory
-  EXPECT_EQ(err.str(), "");
+  EXPECT_EQ(err.str(), "[warn] 跳过无法读取的记录文件: " + dir.path().string() +
+                           "/2026/07/2026-07-1中.md: 文件名不以有效日期 YYYY-MM-DD 开头\n");
 }
 
 // Each file is skipped for the first check it fails, in the order name, date,
@@ -105,6 +106,21 @@ TEST_F(ScanTest, SkippedRecordFilesAreReportedAndKeepTheirDates) {
                                 "2026-7-08-x.md: 文件名不以有效日期 YYYY-MM-DD 开头\n");
   EXPECT_EQ(scanned->skipped.dates,
             (std::set<std::string, std::less<>>{"2026-07-03", "2026-07-04", "2026-07-06"}));
+}
+
+TEST_F(ScanTest, ConflictCopiesReadAreNamedOnceAfterTheOtherWarnings) {
+  for (const char* name :
+       {"5-z (1).md", "1-a.md", "1-a (1).md", "1-a (x).md", "1-a (conflicted copy 1).md",
+        "3-c (Case Conflict).md", "1-a.sync-conflict-1-2-X.md", "８-x (Case Conflict).md"}) {
+    dir.write("2026/07/2026-07-0" + std::string(name), record("09:00"));
+  }
+  EXPECT_EQ(scan().size(), 7u);
+  const auto at = dir.path().string() + "/2026/07/2026-07-0";
+  EXPECT_EQ(err.str(), "[warn] 跳过无法读取的记录文件: " + at +
+                           "８-x (Case Conflict).md: 文件名不以有效日期 YYYY-MM-DD 开头\n"
+                           "[warn] 发现 4 个疑似同步冲突副本（仍按记录处理）: " +
+                           at + "1-a (1).md, " + at + "1-a (conflicted copy 1).md, " + at +
+                           "1-a.sync-conflict-1-2-X.md\n");
 }
 
 TEST_F(ScanTest, OrdersByDateThenTimeAndKeepsFileNameOrderForTies) {
