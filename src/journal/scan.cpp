@@ -129,8 +129,14 @@ std::expected<Walk, std::string> walk_tree(const store::FileSystem& fs,
 // machines changed one file. A numbered name counts only beside its original:
 // "会议 (1).md" alone may well be the user's own name.
 bool looks_like_conflict_copy(const Walk& walk, const FileJob& job) {
-  for (const std::string_view mark : {".sync-conflict-", "(conflicted copy", "(Case Conflict)"}) {
+  for (const std::string_view mark : {".sync-conflict-", "(Case Conflict)"}) {
     if (job.name.find(mark) != std::string::npos) return true;
+  }
+  // "(conflicted copy …)", or with the machine's or person's name first:
+  // "(Jane's conflicted copy …)".
+  if (const auto at = job.name.find("conflicted copy");
+      at != std::string::npos && job.name.rfind('(', at) != std::string::npos) {
+    return true;
   }
   const auto original = without_copy_number(job.name);
   if (!original) return false;

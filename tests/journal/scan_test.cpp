@@ -111,14 +111,15 @@ TEST_F(ScanTest, SkippedRecordFilesAreReportedAndKeepTheirDates) {
 TEST_F(ScanTest, ConflictCopiesReadAreNamedOnceAfterTheOtherWarnings) {
   for (const char* name :
        {"5-z (1).md", "1-a.md", "1-a (1).md", "1-a (x).md", "1-a (conflicted copy 1).md",
-        "3-c (Case Conflict).md", "1-a.sync-conflict-1-2-X.md", "８-x (Case Conflict).md"}) {
+        "3-c (Case Conflict).md", "1-a.sync-conflict-1-2-X.md", "８-x (Case Conflict).md",
+        "2-b (Jane's conflicted copy 2026-12-01).md"}) {
     dir.write("2026/07/2026-07-0" + std::string(name), record("09:00"));
   }
-  EXPECT_EQ(scan().size(), 7u);
+  EXPECT_EQ(scan().size(), 8u);
   const auto at = dir.path().string() + "/2026/07/2026-07-0";
   EXPECT_EQ(err.str(), "[warn] 跳过无法读取的记录文件: " + at +
                            "８-x (Case Conflict).md: 文件名不以有效日期 YYYY-MM-DD 开头\n"
-                           "[warn] 发现 4 个疑似同步冲突副本（仍按记录处理）: " +
+                           "[warn] 发现 5 个疑似同步冲突副本（仍按记录处理）: " +
                            at + "1-a (1).md, " + at + "1-a (conflicted copy 1).md, " + at +
                            "1-a.sync-conflict-1-2-X.md\n");
 }
