@@ -40,12 +40,13 @@ bool takes_plain_name(int dir) {
   return false;
 }
 
-// How making a name in `dir` failed with `error`. FUSE FAT drivers answer
-// EPERM for a character FAT cannot hold, where the kernel says EINVAL; only
-// a directory that takes other names tells that apart from a permission.
+// How making a name in `dir` failed with `error`. For a character FAT
+// cannot hold, where the kernel says EINVAL, FUSE drivers answer EPERM
+// (fusefat) or ENOENT (exfat-fuse); only a directory that takes a plain name
+// tells that apart from a permission or a directory removed under the run.
 StepFailure make_failure(int dir, int error) {
   StepFailure failure = step_failure(error);
-  if (error == EPERM) {
+  if (error == EPERM || error == ENOENT) {
     struct statfs info{};
     failure.name_refused = ::fstatfs(dir, &info) == 0 &&
                            static_cast<unsigned long>(info.f_type) == FUSE_SUPER_MAGIC &&

@@ -62,9 +62,9 @@ struct StepFailure {
   // The system's error number.
   int number = 0;
   // The file system refused the name itself, not the directory or the disk:
-  // EINVAL or EILSEQ, or EPERM from a FUSE file system (whose FAT drivers
-  // answer so for a character FAT cannot hold) that takes a plain name in the
-  // same directory.
+  // EINVAL or EILSEQ, or EPERM or ENOENT from a FUSE file system (whose FAT
+  // and exFAT drivers answer so for a character FAT cannot hold) that takes a
+  // plain name in the same directory.
   bool name_refused = false;
 };
 
