@@ -120,9 +120,9 @@ TEST_F(CommitTest, ASecondRunIsRefusedWhileOneHoldsTheWorkspace) {
 TEST_F(CommitTest, ATemporaryMovedBeforeTheCommitFailsTheRunChangingNothing) {
   // As a second name for the same file on a drive that folds case would.
   const auto temporary = dir_ / "ws/.system/topics/新主题.md.tmp";
-  const auto result = run({"BACKFILL_FAULT_MATCH=sync-fs:ws", "BACKFILL_FAULT_DO=edit",
-                           "BACKFILL_FAULT_EDIT=" + temporary.string() + ":" +
-                               (dir_ / "ws/moved").string()});
+  const auto result =
+      run({"BACKFILL_FAULT_MATCH=sync-fs:ws", "BACKFILL_FAULT_DO=edit",
+           "BACKFILL_FAULT_EDIT=" + temporary.string() + ":" + (dir_ / "ws/moved").string()});
   EXPECT_EQ(result.status, 1);
   EXPECT_TRUE(result.err.ends_with(
       "补全失败: ws/.system/topics/新主题.md.tmp 在补全期间被移走或改名，未写入任何文件\n"))
@@ -132,7 +132,8 @@ TEST_F(CommitTest, ATemporaryMovedBeforeTheCommitFailsTheRunChangingNothing) {
 }
 
 TEST_F(CommitTest, ANameTheFileSystemRefusesIsSkippedAndTheRunGoesOn) {
-  dir_.write("ws/2026/08/2026-08-21-新目标.md", "## 11:00\n相对路径：资料\\新主题\\y\n分类：新目标\n");
+  dir_.write("ws/2026/08/2026-08-21-新目标.md",
+             "## 11:00\n相对路径：资料\\新主题\\y\n分类：新目标\n");
   for (const std::string name : {"goals/新目标", "topics/新主题"}) {
     SCOPED_TRACE(name);
     TempDir run_dir;
@@ -140,14 +141,16 @@ TEST_F(CommitTest, ANameTheFileSystemRefusesIsSkippedAndTheRunGoesOn) {
     // EINVAL, as the kernel answers for a character the disk cannot hold.
     const auto result = run_backfill_binary(
         {"--root", "ws"}, run_dir.path(),
-        {BACKFILL_FAULT_BINARY, {"BACKFILL_FAULT_MATCH=create:" + name + ".md.tmp",
-                                 "BACKFILL_FAULT_DO=22"}, false});
+        {BACKFILL_FAULT_BINARY,
+         {"BACKFILL_FAULT_MATCH=create:" + name + ".md.tmp", "BACKFILL_FAULT_DO=22"},
+         false});
     EXPECT_EQ(result.status, 0) << result.err;
     const auto shown = name.substr(name.find('/') + 1);
     EXPECT_EQ(result.err, "[warn] 跳过不安全的路径名: 「" + shown + "」\n");
     EXPECT_FALSE(run_dir.exists("ws/.system/" + name + ".md"));
     // Only a goal file that exists is listed; a topic is listed from the graph.
-    const auto index = testing_support::slurp(run_dir / ("ws/.system/" + name.substr(0, name.find('/')) + "/_index.md"));
+    const auto index = testing_support::slurp(
+        run_dir / ("ws/.system/" + name.substr(0, name.find('/')) + "/_index.md"));
     EXPECT_EQ(index.find(shown) != std::string::npos, name.starts_with("topics")) << index;
   }
 }
