@@ -5,7 +5,8 @@
 # apt-get as root, or through sudo for anyone else.
 set -euo pipefail
 
-packages=(g++ cmake ninja-build pkg-config nlohmann-json3-dev rapidjson-dev libfmt-dev libicu-dev)
+packages=(g++ cmake ninja-build pkg-config nlohmann-json3-dev rapidjson-dev libfmt-dev libicu-dev
+  libxxhash-dev)
 if [ "${1:-}" != --release ]; then
   # GoogleTest for the tests; clang 19 with its sanitizer and libFuzzer runtimes
   # builds the sanitizer and fuzz builds; llvm-19 brings the symbolizer that

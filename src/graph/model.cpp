@@ -553,9 +553,9 @@ void write_node(store::JsonWriter& w, const Node& node) {
 
 }  // namespace
 
-std::optional<Graph> read_graph(int fd) {
+std::optional<Graph> read_graph(fsx::Utf8Reader& file) {
   GraphReader reader;
-  if (!store::read_json_events(fd, reader)) return std::nullopt;
+  if (!store::read_json_events(file, reader)) return std::nullopt;
   return reader.take();
 }
 

@@ -118,8 +118,8 @@ struct Graph {
 // mistyped field, a repeated key).
 std::optional<Graph> parse_graph(std::string_view text);
 
-// The same for the graph.json file open as `fd`, read in pieces.
-std::optional<Graph> read_graph(int fd);
+// The same for the graph.json file `file` reads, in pieces.
+std::optional<Graph> read_graph(fsx::Utf8Reader& file);
 
 // Loads graph.json of the workspace; any problem gives the empty graph. The
 // workspace remembers what stood there for the next save.

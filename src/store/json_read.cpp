@@ -285,8 +285,12 @@ bool read_json_events(std::string_view text, JsonEvents& handler) {
 }
 
 bool read_json_events(int fd, JsonEvents& handler) {
+  fsx::Utf8Reader reader(fd);
+  return read_json_events(reader, handler);
+}
+
+bool read_json_events(fsx::Utf8Reader& reader, JsonEvents& handler) {
   try {
-    fsx::Utf8Reader reader(fd);
     PieceStream stream(reader);
     if (stream.first_piece().starts_with(kByteOrderMark)) return false;
     return parse(stream, handler) && reader.ok();

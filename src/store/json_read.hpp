@@ -13,6 +13,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "util/fs.hpp"
+
 namespace store {
 
 inline constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
@@ -25,5 +27,9 @@ bool read_json_events(std::string_view text, JsonEvents& handler);
 // The same for the file open as `fd`, read in pieces so that a file of tens
 // of megabytes never stands whole in memory.
 bool read_json_events(int fd, JsonEvents& handler);
+
+// The same through `reader`, from where its file was opened: a caller that
+// hashes what is read hands in its own.
+bool read_json_events(fsx::Utf8Reader& reader, JsonEvents& handler);
 
 }  // namespace store

@@ -17,8 +17,8 @@ std::expected<void, std::string> Workspace::ensure_system_dirs() const {
 }
 
 std::pair<Found, fsx::UniqueFd> Workspace::open_state(const std::filesystem::path& relative) {
-  auto& identity = inputs_[relative.lexically_normal()];
-  identity.reset();
+  auto& input = inputs_[relative.lexically_normal()];
+  input = {};
   switch (tree_.kind(relative)) {
     case EntryKind::Missing:
       return {Found::Missing, fsx::UniqueFd{}};
@@ -31,7 +31,7 @@ std::pair<Found, fsx::UniqueFd> Workspace::open_state(const std::filesystem::pat
   if (!fd) return {Found::Unreadable, fsx::UniqueFd{}};
   // Taken from the open file: whatever replaces it after this point is a
   // different file at the commit.
-  identity = identity_of(fd->get());
+  input.identity = identity_of(fd->get());
   return {Found::Valid, std::move(*fd)};
 }
 
@@ -42,12 +42,13 @@ Found Workspace::found(const std::filesystem::path& relative) const {
 
 std::expected<std::string, std::string> Workspace::read_input(
     const std::filesystem::path& relative) {
-  auto& identity = inputs_[relative.lexically_normal()];
-  identity.reset();
+  auto& input = inputs_[relative.lexically_normal()];
+  input = {};
   auto fd = tree_.open_read(relative);
   if (!fd) return std::unexpected(fd.error());
-  identity = identity_of(fd->get());
+  input.identity = identity_of(fd->get());
   auto bytes = fsx::read_all(fd->get());
+  if (bytes) input.hash = fsx::content_hash(*bytes);
   if (bytes && !text::is_valid_utf8(*bytes)) return std::unexpected(std::string(fsx::kNotUtf8));
   return bytes;
 }

@@ -3,9 +3,11 @@
 // The workspace as the run sees it: its root and layout, the file system it
 // lies on, and the inputs whose content no run can regenerate (graph.json,
 // record_topics.json, metrics.json and goal files whose lines are kept): what
-// each load found and which file it was, so that the commit can keep a copy
-// of an unreadable one and refuse to replace one edited during the run.
+// each load found, which file it was and what it held, so that the commit can
+// keep a copy of an unreadable one and refuse to replace one edited during
+// the run.
 
+#include <cstdint>
 #include <expected>
 #include <filesystem>
 #include <map>
@@ -14,6 +16,7 @@
 #include <utility>
 
 #include "store/tree.hpp"
+#include "util/content_hash.hpp"
 
 namespace store {
 
@@ -25,6 +28,15 @@ enum class Found {
   Unreadable,
   // A link, directory or special file: never read and never copied.
   NotRegular,
+};
+
+// An input as the run loaded it.
+struct LoadedInput {
+  // Which file it was; nothing when none stood there.
+  std::optional<FileIdentity> identity;
+  // The hash of all its bytes, as they were read; nothing when they could not
+  // all be read.
+  std::optional<std::uint64_t> hash;
 };
 
 class Workspace {
@@ -57,18 +69,29 @@ class Workspace {
     auto [found, fd] = open_state(relative);
     std::optional<T> parsed;
     if (found == Found::Valid) {
-      if (auto bytes = fsx::read_all(fd.get())) parsed = std::forward<Parse>(parse)(*bytes);
+      if (auto bytes = fsx::read_all(fd.get())) {
+        note_hash(relative, fsx::content_hash(*bytes));
+        parsed = std::forward<Parse>(parse)(*bytes);
+      }
     }
     return settle<T>(relative, found, std::move(parsed));
   }
 
   // The same for a state file too large to stand whole in memory: `parse`
-  // reads the open file itself (int fd → std::optional<T>).
+  // reads the open file in pieces (fsx::Utf8Reader& → std::optional<T>).
   template <typename T, typename Parse>
   T load_state_from_file(const std::filesystem::path& relative, Parse&& parse) {
     auto [found, fd] = open_state(relative);
     std::optional<T> parsed;
-    if (found == Found::Valid) parsed = std::forward<Parse>(parse)(fd.get());
+    if (found == Found::Valid) {
+      // Hashed as it is parsed: the file is read once.
+      fsx::ContentHash hash;
+      fsx::Utf8Reader reader(fd.get(), &hash);
+      parsed = std::forward<Parse>(parse)(reader);
+      // A parse that stopped early (bad bytes, bad JSON) left the rest
+      // unread; the commit compares the whole file.
+      if (fsx::hash_rest(fd.get(), hash)) note_hash(relative, hash.digest());
+    }
     return settle<T>(relative, found, std::move(parsed));
   }
 
@@ -76,19 +99,21 @@ class Workspace {
   Found found(const std::filesystem::path& relative) const;
 
   // Reads the UTF-8 file `relative` as an input whose content the run keeps
-  // (a goal file it adds lines to), remembering which file it was.
+  // (a goal file it adds lines to), remembering which file it was and what
+  // it held.
   std::expected<std::string, std::string> read_input(const std::filesystem::path& relative);
 
-  // Every input loaded or read, by its path in normal form, with which file it
-  // was (nothing: none stood there).
-  const std::map<std::filesystem::path, std::optional<FileIdentity>>& inputs() const {
-    return inputs_;
-  }
+  // Every input loaded or read, by its path in normal form.
+  const std::map<std::filesystem::path, LoadedInput>& inputs() const { return inputs_; }
 
  private:
   // Found::Valid with the open file when a regular file stands there; the
   // file's identity is noted as an input.
   std::pair<Found, fsx::UniqueFd> open_state(const std::filesystem::path& relative);
+
+  void note_hash(const std::filesystem::path& relative, std::uint64_t hash) {
+    inputs_[relative.lexically_normal()].hash = hash;
+  }
 
   template <typename T>
   T settle(const std::filesystem::path& relative, Found found, std::optional<T> parsed) {
@@ -99,7 +124,7 @@ class Workspace {
 
   Tree tree_;
   std::map<std::filesystem::path, Found> found_;
-  std::map<std::filesystem::path, std::optional<FileIdentity>> inputs_;
+  std::map<std::filesystem::path, LoadedInput> inputs_;
 };
 
 }  // namespace store

@@ -11,6 +11,7 @@
 #include <fmt/ostream.h>
 
 #include "store/layout.hpp"
+#include "util/content_hash.hpp"
 #include "util/interrupt.hpp"
 
 namespace store {
@@ -294,10 +295,23 @@ std::expected<void, std::string> Writer::keep_copy(const std::filesystem::path& 
 }
 
 std::expected<void, std::string> Writer::check_inputs() const {
+  const FileSystem& fs = workspace_.file_system();
   for (const auto& [relative, loaded] : workspace_.inputs()) {
     // Only what the run would replace matters: an edit elsewhere is not lost.
     if (!taken_.contains(relative)) continue;
-    if (workspace_.file_system().identity(workspace_.root(), relative) != loaded) {
+    if (fs.identity(workspace_.root(), relative) != loaded.identity) {
+      return std::unexpected(changed_input_text(relative));
+    }
+    // FAT keeps modification times to 2 s, and some FUSE drivers do not move
+    // them on a write in place: an edit of the same size can leave the
+    // identity as it was, but not the bytes.
+    if (!loaded.hash) continue;
+    fsx::ContentHash hash;
+    const auto fd = fs.open_read(workspace_.root(), relative);
+    const bool read = fd && fsx::hash_rest(fd->get(), hash);
+    if (!read && interrupt::noted() != 0) return interrupted();
+    // What cannot be read again cannot be shown to be unchanged.
+    if (!read || hash.digest() != *loaded.hash) {
       return std::unexpected(changed_input_text(relative));
     }
   }

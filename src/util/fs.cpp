@@ -11,6 +11,7 @@
 
 #include <fmt/format.h>
 
+#include "util/content_hash.hpp"
 #include "util/interrupt.hpp"
 #include "util/text.hpp"
 
@@ -109,6 +110,7 @@ std::string_view Utf8Reader::next() {
       break;
     }
     piece_.resize(kept + static_cast<std::size_t>(got));
+    if (hash_ != nullptr) hash_->add(std::string_view(piece_).substr(kept));
     const std::size_t complete = text::complete_utf8_length(piece_);
     carry_.assign(piece_, complete);
     piece_.resize(complete);

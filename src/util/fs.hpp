@@ -14,6 +14,8 @@
 
 namespace fsx {
 
+class ContentHash;
+
 // The text shown when a file's bytes are not UTF-8.
 inline constexpr std::string_view kNotUtf8 = "不是有效的 UTF-8 文本";
 
@@ -65,7 +67,8 @@ std::expected<void, std::string> write_all(int fd, std::string_view bytes);
 // UTF-8, so a large file can be parsed without standing whole in memory.
 class Utf8Reader {
  public:
-  explicit Utf8Reader(int fd) : fd_(fd) {}
+  // Every byte read also goes to `hash`, when there is one.
+  explicit Utf8Reader(int fd, ContentHash* hash = nullptr) : fd_(fd), hash_(hash) {}
 
   // The next piece, cut where no UTF-8 sequence is split; empty at the end, at
   // a read failure or at bytes that are not UTF-8.
@@ -77,6 +80,7 @@ class Utf8Reader {
 
  private:
   int fd_;
+  ContentHash* hash_;
   std::string piece_;
   std::string carry_;
   bool ok_ = true;

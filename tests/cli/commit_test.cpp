@@ -101,6 +101,26 @@ TEST_F(CommitTest, AnInputEditedDuringTheRunIsKeptAndNothingIsReplaced) {
   }
 }
 
+TEST_F(CommitTest, AnEditInPlaceThatLeavesSizeAndTimeAloneIsCaughtByTheContent) {
+  // As FAT (times to 2 s) or a FUSE driver that keeps times shows a save in
+  // place. Each target is loaded its own way: in pieces, whole, as kept text.
+  for (const std::string target :
+       {".system/graph.json", ".system/metrics.json", ".system/goals/学习.md"}) {
+    SCOPED_TRACE(target);
+    std::string edited = testing_support::slurp(dir_ / "ws" / target);
+    edited.back() = edited.back() == '\n' ? ' ' : '\n';
+    dir_.write("edited", edited);
+    const auto result = run({"BACKFILL_FAULT_MATCH=sync-fs:ws", "BACKFILL_FAULT_DO=rewrite",
+                             "BACKFILL_FAULT_EDIT=" + (dir_ / "edited").string() + ":" +
+                                 (dir_ / "ws" / target).string()});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_TRUE(result.err.ends_with("补全失败: " + target + " 在补全期间被修改，未写入任何文件\n"))
+        << result.err;
+    before_[target] = testing_support::masked(target, edited);
+    expect_unchanged_and_clean();
+  }
+}
+
 TEST_F(CommitTest, ASecondRunIsRefusedWhileOneHoldsTheWorkspace) {
   const int held = ::open((dir_ / "ws/.system").c_str(), O_RDONLY | O_DIRECTORY);
   ASSERT_GE(held, 0);

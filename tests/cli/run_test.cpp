@@ -174,7 +174,8 @@ TEST_F(RunTest, UnreadableStateFilesAreKeptBesideThemselvesOnce) {
   add("2026/07/2026-07-03-a.md", inventory("09:00"));
   add("2026/07/2026-07-03-b.md", inventory("10:00"));
   const std::map<std::string, std::string> broken = {
-      {"graph.json", "\xEF\xBB\xBF{\"nodes\": [], \"edges\": []}"},
+      // Larger than the one piece read before the parse stops.
+      {"graph.json", "\xEF\xBB\xBF{\"nodes\": [], \"edges\": []}" + std::string(3 << 20, ' ')},
       {"record_topics.json", "{\"a.md\": [\"x\""},
       {"metrics.json", "{\"records\": 3, \"organizeCalls\": \"7\"}"},
   };

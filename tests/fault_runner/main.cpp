@@ -10,13 +10,20 @@
 //                              int, term, hup: send SIGINT, SIGTERM, SIGHUP;
 //                              edit: rename the file BACKFILL_FAULT_EDIT names
 //                              ("FROM:TO") as another program would;
+//                              rewrite: write FROM's bytes over TO in place
+//                              and put TO's times back, as FAT (times to 2 s)
+//                              or a FUSE driver that keeps them shows it;
 //                              sleep: wait 1.5 s, as a slow disk would;
 //                              a number: fail the step with that errno
+
+#include <fcntl.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -58,10 +65,18 @@ class EnvironmentFaults {
     if (action_ == "term") std::raise(SIGTERM);
     if (action_ == "hup") std::raise(SIGHUP);
     if (action_ == "sleep") std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    if (action_ == "edit") {
+    if (action_ == "edit" || action_ == "rewrite") {
       const auto edit = env("BACKFILL_FAULT_EDIT").value_or(":");
       const auto colon = edit.find(':');
-      std::rename(edit.substr(0, colon).c_str(), edit.substr(colon + 1).c_str());
+      const auto from = edit.substr(0, colon), to = edit.substr(colon + 1);
+      if (action_ == "edit") std::rename(from.c_str(), to.c_str());
+      if (action_ == "rewrite") {
+        struct stat before{};
+        ::stat(to.c_str(), &before);
+        std::ofstream(to, std::ios::in | std::ios::binary) << std::ifstream(from).rdbuf();
+        const timespec times[] = {before.st_atim, before.st_mtim};
+        ::utimensat(AT_FDCWD, to.c_str(), times, 0);
+      }
     }
     if (!action_.empty() && action_.find_first_not_of("0123456789") == std::string::npos) {
       return std::stoi(action_);
