@@ -104,4 +104,21 @@ TEST_F(FatTest, CaseClashesRefusedNamesAndKeptCopiesLeaveAWholeCommit) {
     }
   }
   EXPECT_EQ(copies, 1);
+
+  // A save in place that moves no time here is caught by the content.
+  std::string edited = slurp(ws / ".system/graph.json");
+  edited.back() = edited.back() == '}' ? ' ' : '}';
+  std::ofstream(dir_ / "edited") << edited;
+  const auto overtaken =
+      run_backfill_binary({"--root", "ws"}, mount_,
+                          {BACKFILL_FAULT_BINARY,
+                           {"BACKFILL_FAULT_MATCH=sync-fs:ws", "BACKFILL_FAULT_DO=rewrite",
+                            "BACKFILL_FAULT_EDIT=" + (dir_ / "edited").string() + ":" +
+                                (ws / ".system/graph.json").string()},
+                           false});
+  EXPECT_EQ(overtaken.status, 1);
+  EXPECT_TRUE(
+      overtaken.err.ends_with("补全失败: .system/graph.json 在补全期间被修改，未写入任何文件\n"))
+      << overtaken.err;
+  EXPECT_EQ(slurp(ws / ".system/graph.json"), edited);
 }
