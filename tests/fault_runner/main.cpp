@@ -15,6 +15,8 @@
 //                              or a FUSE driver that keeps them shows it;
 //                              sleep: wait 1.5 s, as a slow disk would;
 //                              a number: fail the step with that errno
+//   BACKFILL_FAT_FACE=1        run on a face of the disk that acts as a FAT
+//                              drive through FUSE does
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -31,6 +33,7 @@
 
 #include "cli/entry.hpp"
 #include "store/fault_file_system.hpp"
+#include "support/fat_face.hpp"
 
 namespace {
 
@@ -106,7 +109,9 @@ class EnvironmentFaults {
 
 int main(int argc, char** argv) {
   EnvironmentFaults faults;
-  const store::FaultFileSystem fs(store::disk(), [&faults](store::FileStep step,
+  const testing_support::FatFace fat;
+  const store::FileSystem& inner = env("BACKFILL_FAT_FACE") ? fat : store::disk();
+  const store::FaultFileSystem fs(inner, [&faults](store::FileStep step,
                                                           const std::filesystem::path& path) {
     return faults.before(step, path);
   });

@@ -1,0 +1,39 @@
+#include "support/fat_face.hpp"
+
+#include <cerrno>
+#include <system_error>
+
+#include "util/text.hpp"
+
+namespace testing_support {
+
+FatFace::Path FatFace::spelled(const Path& base, const Path& relative) {
+  Path found;
+  for (const auto& part : relative) {
+    auto name = part;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(base / found, error)) {
+      if (text::fold_case(entry.path().filename().native()) == text::fold_case(part.native())) {
+        name = entry.path().filename();
+      }
+    }
+    found /= name;
+  }
+  return found;
+}
+
+std::expected<void, store::StepFailure> FatFace::create_file(const Path& base, const Path& relative,
+                                                             const store::Producer& produce) const {
+  if (relative.native().find_first_of(":*?\"<>|\\") != std::string::npos) {
+    return std::unexpected(store::step_failure(EINVAL));
+  }
+  return DiskFileSystem::create_file(base, spelled(base, relative), produce);
+}
+
+std::expected<void, store::StepFailure> FatFace::rename(const Path& base, const Path& from,
+                                                        const Path& to, bool keep_existing) const {
+  if (keep_existing) return std::unexpected(store::step_failure(EINVAL));
+  return DiskFileSystem::rename(base, spelled(base, from), spelled(base, to), false);
+}
+
+}  // namespace testing_support
