@@ -7,6 +7,7 @@
 #include <variant>
 
 #include "fuzz_input.hpp"
+#include "graph/graph_file.hpp"
 #include "graph/model.hpp"
 #include "topics/topic_files.hpp"
 

@@ -3,9 +3,8 @@
 // same events and the same numbers to the bit, from text and from a file. The
 // loaders' handlers see nothing else, so they load the same from either.
 
-#include <sys/mman.h>
-#include <unistd.h>
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -16,8 +15,8 @@
 #include <nlohmann/json.hpp>
 
 #include "fuzz_input.hpp"
-#include "store/json_read.hpp"
-#include "util/fs.hpp"
+#include "json/read.hpp"
+#include "files/reading.hpp"
 #include "util/text.hpp"
 
 namespace {
@@ -30,7 +29,7 @@ struct Event {
 };
 
 // Takes every event and keeps it; refuses only errors.
-class Recorder final : public store::JsonEvents {
+class Recorder final : public json::Events {
  public:
   std::vector<Event> events;
 
@@ -66,7 +65,7 @@ class Recorder final : public store::JsonEvents {
 // one and by anything after that; such content after the value is refused now,
 // as any other is. A '\0' anywhere else fails in nlohmann too.
 bool reference_read(std::string_view text, Recorder& recorder) {
-  if (text.starts_with(store::kByteOrderMark) || !text::is_valid_utf8(text)) return false;
+  if (text.starts_with(json::kByteOrderMark) || !text::is_valid_utf8(text)) return false;
   try {
     return nlohmann::json::sax_parse(text, &recorder) && !text.contains('\0');
   } catch (...) {
@@ -74,14 +73,22 @@ bool reference_read(std::string_view text, Recorder& recorder) {
   }
 }
 
-// `text` as an open file, read from its start.
-int file_of(std::string_view text) {
-  const int fd = ::memfd_create("json_events", MFD_CLOEXEC);
-  fuzz::check(fd >= 0, "a memory file opens");
-  fuzz::check(fsx::write_all(fd, text).has_value(), "a memory file is written");
-  fuzz::check(::lseek(fd, 0, SEEK_SET) == 0, "a memory file is rewound");
-  return fd;
-}
+// `text` as an open file, read from its start in the pieces the reader asks
+// for, as a file on disk would give them.
+class TextFile final : public files::ReadFile {
+ public:
+  explicit TextFile(std::string_view text) : rest_(text) {}
+  std::expected<std::size_t, files::Error> read(std::span<char> buffer) override {
+    const std::size_t n = std::min(buffer.size(), rest_.size());
+    std::copy_n(rest_.data(), n, buffer.data());
+    rest_.remove_prefix(n);
+    return n;
+  }
+  std::optional<files::FileIdentity> identity() const override { return std::nullopt; }
+
+ private:
+  std::string_view rest_;
+};
 
 }  // namespace
 
@@ -91,7 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool accepted = reference_read(text, expected);
 
   Recorder from_text;
-  fuzz::check(store::read_json_events(text, from_text) == accepted,
+  fuzz::check(json::read_events(text, from_text) == accepted,
               "the text is accepted as nlohmann accepts it");
   if (accepted)
     fuzz::check(from_text.events == expected.events, "the text gives nlohmann's events");
@@ -99,13 +106,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Each file read takes a fresh megabyte buffer, which costs hundreds of
   // text reads under ASan; one input in eight is enough for the file form.
   if (size % 8 != 0) return 0;
-  const int fd = file_of(text);
+  TextFile file(text);
+  files::Utf8Reader reader(file);
   Recorder from_file;
-  fuzz::check(store::read_json_events(fd, from_file) == accepted,
+  fuzz::check(json::read_events(reader, from_file) == accepted,
               "the file is accepted as nlohmann accepts it");
   if (accepted)
     fuzz::check(from_file.events == expected.events, "the file gives nlohmann's events");
 
-  ::close(fd);
   return 0;
 }

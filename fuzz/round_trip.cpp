@@ -11,9 +11,10 @@
 #include <string>
 
 #include "fuzz_input.hpp"
+#include "graph/graph_file.hpp"
 #include "graph/model.hpp"
 #include "graph/record_topics.hpp"
-#include "store/json_text.hpp"
+#include "json/write.hpp"
 #include "store/metrics.hpp"
 
 namespace {
@@ -83,7 +84,7 @@ void metrics_round_trip(fuzz::Bytes& in) {
 
 void float_round_trip(fuzz::Bytes& in) {
   const float value = finite_float(in);
-  const std::string text = store::format_float32(value);
+  const std::string text = json::format_float32(value);
   float direct = 0.0f;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), direct);
   fuzz::check(ec == std::errc{} && end == text.data() + text.size(), "float text parses");

@@ -9,7 +9,7 @@
 
 #include "graph/model.hpp"
 #include "journal/files.hpp"
-#include "store/json_text.hpp"
+#include "json/write.hpp"
 #include "store/layout.hpp"
 
 namespace check {
@@ -26,7 +26,7 @@ std::string with_compared_values(std::string_view message, std::string_view left
 // quote or a line break still reads unambiguously in the message.
 std::string debug_quoted(std::string_view s) {
   std::string out;
-  store::append_json_string(out, s);
+  json::append_json_string(out, s);
   return out;
 }
 

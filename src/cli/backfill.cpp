@@ -15,6 +15,7 @@
 #include "goals/goal_store.hpp"
 #include "goals/goals_index.hpp"
 #include "golden/export.hpp"
+#include "graph/graph_file.hpp"
 #include "graph/rebuild.hpp"
 #include "graph/record_topics.hpp"
 #include "journal/periods.hpp"
@@ -22,8 +23,8 @@
 #include "stats/snapshot.hpp"
 #include "store/layout.hpp"
 #include "store/metrics.hpp"
-#include "store/names.hpp"
-#include "store/writer.hpp"
+#include "files/names.hpp"
+#include "files/writer.hpp"
 #include "summary/periods.hpp"
 #include "summary/writer.hpp"
 #include "topics/topic_files.hpp"
@@ -71,21 +72,22 @@ std::unexpected<RunFailure> stage_failed(const std::expected<T, std::string>& re
 }
 
 // One run per workspace: the lock on .system is held until the commit is done.
-std::expected<fsx::UniqueFd, RunFailure> lock_workspace(const store::Workspace& workspace,
-                                                        std::ostream& err) {
+std::expected<std::unique_ptr<files::Lock>, RunFailure> lock_workspace(
+    const store::Workspace& workspace, std::ostream& err) {
   auto lock = workspace.file_system().lock_directory(workspace.root(), store::kSystemDir);
   if (lock) return std::move(*lock);
-  if (lock.error() == EWOULDBLOCK)
+  if (lock.error().kind == files::ErrorKind::Busy) {
     return std::unexpected(failed("另一个 backfill-workspace 正在处理该工作区"));
+  }
   // A file system without locks: the run is still worth doing.
-  fmt::print(err, "[warn] 无法锁定工作区: {}\n", fsx::errno_text(lock.error()));
-  return fsx::UniqueFd{};
+  fmt::print(err, "[warn] 无法锁定工作区: {}\n", lock.error().text);
+  return nullptr;
 }
 
 }  // namespace
 
 std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std::ostream& out,
-                                             std::ostream& err, const store::FileSystem& fs) {
+                                             std::ostream& err, const files::FileSystem& fs) {
   store::Workspace workspace(options.root, fs);
   const auto& root = options.root;
   fmt::print(out, "▶ 工作区: {}{}\n", root.string(), options.dry_run ? "  [DRY-RUN]" : "");
@@ -93,7 +95,7 @@ std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std
   if (auto dirs = workspace.ensure_system_dirs(); !dirs) {
     return std::unexpected(failed(dirs.error()));
   }
-  fsx::UniqueFd lock;
+  std::unique_ptr<files::Lock> lock;
   if (!options.dry_run) {
     auto locked = lock_workspace(workspace, err);
     if (!locked) return std::unexpected(locked.error());
@@ -118,8 +120,8 @@ std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std
   }
 
   // Declared after the lock, so its leftover temporaries go before the lock does.
-  store::Writer writer(workspace, options.emit_golden, err);
-  const auto stage = [&](store::OutputFiles files) -> std::expected<void, RunFailure> {
+  files::Writer writer(workspace.files(), workspace.inputs(), options.emit_golden, err);
+  const auto stage = [&](files::OutputFiles files) -> std::expected<void, RunFailure> {
     if (interrupt::noted() != 0) return std::unexpected(failed_or_interrupted({}));
     if (auto staged = writer.stage(std::move(files)); !staged) {
       return std::unexpected(failed_or_interrupted(staged.error()));
@@ -192,7 +194,7 @@ std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std
   });
 
   progress::begin("派生主题文件");
-  topics::TopicFiles topic_files(saved, store::FileNames::of(workspace.files(), store::kTopicsDir),
+  topics::TopicFiles topic_files(saved, files::FileNames::of(workspace.files(), store::kTopicsDir),
                                  err);
   for (auto batch = topic_files.next(); !batch.empty(); batch = topic_files.next()) {
     if (auto done = stage(std::move(batch)); !done) return done;

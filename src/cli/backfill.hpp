@@ -7,7 +7,7 @@
 
 #include "cli/options.hpp"
 #include "cli/run_failure.hpp"
-#include "store/file_system.hpp"
+#include "files/file_system.hpp"
 
 namespace cli {
 
@@ -15,6 +15,6 @@ namespace cli {
 // Nothing is replaced unless every stage succeeds.
 std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std::ostream& out,
                                              std::ostream& err,
-                                             const store::FileSystem& fs = store::disk());
+                                             const files::FileSystem& fs = files::disk());
 
 }  // namespace cli

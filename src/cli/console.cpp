@@ -10,7 +10,7 @@
 #include <string>
 #include <thread>
 
-#include "util/fs.hpp"
+#include "files/posix.hpp"
 #include "util/progress.hpp"
 
 namespace cli {
@@ -28,12 +28,12 @@ class Line {
  public:
   // Called with the lock held, before anything else is written.
   void erase() {
-    if (!shown_.empty()) (void)fsx::write_all(STDERR_FILENO, "\r\x1b[K");
+    if (!shown_.empty()) (void)files::posix::write_all(STDERR_FILENO, "\r\x1b[K");
     shown_.clear();
   }
   void draw(const std::string& text) {
     if (text == shown_) return;
-    (void)fsx::write_all(STDERR_FILENO, "\r" + text + "\x1b[K");
+    (void)files::posix::write_all(STDERR_FILENO, "\r" + text + "\x1b[K");
     shown_ = text;
   }
   std::mutex mutex;

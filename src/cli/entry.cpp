@@ -10,12 +10,12 @@
 #include "cli/console.hpp"
 #include "cli/options.hpp"
 #include "cli/run_failure.hpp"
-#include "util/fs.hpp"
+#include "files/file_system.hpp"
 #include "util/interrupt.hpp"
 
 namespace cli {
 
-int run(int argc, char** argv, const store::FileSystem& fs) {
+int run(int argc, char** argv, const files::FileSystem& fs) {
   interrupt::install_handlers();
   const auto parsed = parse_arguments(argc, argv);
   if (std::holds_alternative<ShowUsage>(parsed)) {
@@ -31,7 +31,7 @@ int run(int argc, char** argv, const store::FileSystem& fs) {
     return 2;
   }
   const auto& options = std::get<BackfillOptions>(parsed);
-  if (!fsx::is_directory(options.root)) {
+  if (!fs.is_record_directory(options.root)) {
     std::cerr << "参数错误: 工作区目录不存在: " << options.root.string() << '\n';
     return 2;
   }

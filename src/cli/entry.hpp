@@ -1,11 +1,11 @@
 #pragma once
 
-#include "store/file_system.hpp"
+#include "files/file_system.hpp"
 
 namespace cli {
 
 // Runs the command with the process arguments on `fs` and returns its exit
 // status.
-int run(int argc, char** argv, const store::FileSystem& fs = store::disk());
+int run(int argc, char** argv, const files::FileSystem& fs = files::disk());
 
 }  // namespace cli

@@ -5,10 +5,11 @@
 #include <set>
 
 #include "goals/goal_text.hpp"
+#include "graph/graph_file.hpp"
 #include "graph/editor.hpp"
 #include "graph/model.hpp"
 #include "store/layout.hpp"
-#include "store/names.hpp"
+#include "files/names.hpp"
 #include "util/text.hpp"
 
 namespace goals {
@@ -20,7 +21,7 @@ std::string read_failure(const std::string& message) { return "读取目标文�
 // The bytes of a goal file the run resets. A file that is not UTF-8 (torn by
 // an editor or another tool) holds only lines the reset discards anyway, so it
 // is read as a new goal's text rather than blocking every later run.
-std::expected<std::string, std::string> read_reset_goal(const store::Tree& tree,
+std::expected<std::string, std::string> read_reset_goal(const files::Tree& tree,
                                                         const std::filesystem::path& path,
                                                         std::string_view name) {
   auto bytes = tree.read(path);
@@ -49,7 +50,7 @@ class GoalStage {
         tree_(workspace.files()),
         goals_(goal_list),
         err_(err),
-        names_(store::FileNames::of(tree_, store::kGoalsDir)) {
+        names_(files::FileNames::of(tree_, store::kGoalsDir)) {
     (void)names_.take(std::filesystem::path(store::kGoalsDir) / "_index.md", "_index");
   }
 
@@ -67,7 +68,7 @@ class GoalStage {
         std::string prefix = !file.reset    ? "写入目标文件失败: IO 错误: "
                              : file.existed ? "重置目标文件失败: "
                                             : "创建目标文件失败: IO 错误: ";
-        output.files.push_back({.file_class = store::FileClass::Goal,
+        output.files.push_back({.file_class = files::FileClass::Goal,
                                 .path = file.path,
                                 .content = text,
                                 .failure_prefix = std::move(prefix),
@@ -86,8 +87,8 @@ class GoalStage {
 
   std::expected<void, std::string> plan_goals() {
     for (const auto& name : goals_) {
-      if (store::is_unsafe_name(name)) {
-        err_ << store::unsafe_name_warning(name);
+      if (files::is_unsafe_name(name)) {
+        err_ << files::unsafe_name_warning(name);
         continue;
       }
       auto path = goal_file_path(name);
@@ -97,12 +98,12 @@ class GoalStage {
         continue;
       }
       if (const auto earlier = names_.take(path, name)) {
-        err_ << store::case_clash_warning(name, *earlier);
+        err_ << files::case_clash_warning(name, *earlier);
         // Its records' lines have no file either.
         clashed_.insert(std::move(key));
         continue;
       }
-      const bool existed = tree_.kind(path) == store::EntryKind::Regular;
+      const bool existed = tree_.kind(path) == files::EntryKind::Regular;
       if (existed) {
         // Its text is read, as creating the goal reads it back, though the
         // reset then drops it.
@@ -136,14 +137,14 @@ class GoalStage {
 
   // The file that lines of goal `name` go to; nothing when they are dropped.
   std::expected<std::optional<std::size_t>, std::string> resolve_target(std::string_view name) {
-    if (store::is_unsafe_name(name)) return std::nullopt;
+    if (files::is_unsafe_name(name)) return std::nullopt;
     auto path = goal_file_path(name);
     auto key = key_of(path);
     if (const auto found = index_of_.find(key); found != index_of_.end()) return found->second;
-    if (clashed_.contains(key) || tree_.kind(path) != store::EntryKind::Regular)
+    if (clashed_.contains(key) || tree_.kind(path) != files::EntryKind::Regular)
       return std::nullopt;
     if (const auto earlier = names_.take(path, name)) {
-      err_ << store::case_clash_warning(name, *earlier);
+      err_ << files::case_clash_warning(name, *earlier);
       return std::nullopt;
     }
     // The run does not reset this file but keeps its text, so it must not
@@ -171,10 +172,10 @@ class GoalStage {
   }
 
   store::Workspace& workspace_;
-  const store::Tree& tree_;
+  const files::Tree& tree_;
   const std::vector<std::string>& goals_;
   std::ostream& err_;
-  store::FileNames names_;
+  files::FileNames names_;
   std::vector<StageFile> files_;
   std::map<std::string, std::size_t> index_of_;
   // Goal files skipped for a name this file system takes for another's.

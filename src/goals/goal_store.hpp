@@ -15,7 +15,7 @@
 #include "graph/model.hpp"
 #include "journal/entry.hpp"
 #include "store/workspace.hpp"
-#include "store/writer.hpp"
+#include "files/output_file.hpp"
 
 namespace goals {
 
@@ -29,7 +29,7 @@ struct GoalStageOutput {
   std::map<std::filesystem::path, std::string> texts;
   // The goal files to write: the run's goals in order, then the other goal
   // files that receive lines.
-  store::OutputFiles files;
+  files::OutputFiles files;
 };
 
 // The goal-file stage: every goal of `goal_list` gets its file, holding its

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "store/atomic.hpp"
+#include "store/store_error.hpp"
 #include "store/layout.hpp"
 #include "util/text.hpp"
 
@@ -17,7 +17,7 @@ constexpr std::string_view kSuffix = ".md";
 
 std::vector<GoalFile> list_goal_files(const store::Workspace& workspace, const KnownTexts& known) {
   std::vector<GoalFile> goals;
-  const store::Tree& tree = workspace.files();
+  const files::Tree& tree = workspace.files();
   auto listing = tree.list(store::kGoalsDir);
   if (!listing) {
     if (known.empty()) return goals;
@@ -30,10 +30,10 @@ std::vector<GoalFile> list_goal_files(const store::Workspace& workspace, const K
     if (path.parent_path() != dir) continue;
     const auto name = path.filename().string();
     const auto at = std::ranges::lower_bound(listing->begin(), listing->begin() + listed, name,
-                                             std::less<>{}, &fsx::DirEntry::name);
+                                             std::less<>{}, &files::DirEntry::name);
     if (at == listing->begin() + listed || at->name != name) listing->push_back({name, path});
   }
-  if (listing->size() != listed) std::ranges::stable_sort(*listing, {}, &fsx::DirEntry::name);
+  if (listing->size() != listed) std::ranges::stable_sort(*listing, {}, &files::DirEntry::name);
   for (const auto& entry : *listing) {
     const std::string_view name = entry.name;
     if (name == kIndexName || name.size() < 3 || !name.ends_with(kSuffix)) continue;
@@ -43,7 +43,7 @@ std::vector<GoalFile> list_goal_files(const store::Workspace& workspace, const K
       continue;
     }
     // Subdirectories made by goal names with a "/" fail here and drop out.
-    const auto text = store::read_text(tree, entry.path);
+    const auto text = files::read_text(tree, entry.path);
     if (!text) continue;
     goals.push_back(parse_goal_file(stem, *text));
   }
@@ -72,8 +72,8 @@ std::string goals_index_text(const std::vector<GoalFile>& goals) {
   return out;
 }
 
-store::OutputFile goals_index_file(const store::Workspace& workspace, const KnownTexts& known) {
-  return {store::FileClass::Derived, std::filesystem::path(store::kGoalsDir) / kIndexName,
+files::OutputFile goals_index_file(const store::Workspace& workspace, const KnownTexts& known) {
+  return {files::FileClass::Derived, std::filesystem::path(store::kGoalsDir) / kIndexName,
           goals_index_text(list_goal_files(workspace, known)), "写入 goals/_index.md 失败: IO 错误: ",
           {}};
 }

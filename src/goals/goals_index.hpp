@@ -10,7 +10,7 @@
 
 #include "goals/goal_file.hpp"
 #include "store/workspace.hpp"
-#include "store/writer.hpp"
+#include "files/output_file.hpp"
 
 namespace goals {
 
@@ -28,6 +28,6 @@ std::vector<GoalFile> list_goal_files(const store::Workspace& workspace,
 std::string goals_index_text(const std::vector<GoalFile>& goals);
 
 // The goals index built from the goal files.
-store::OutputFile goals_index_file(const store::Workspace& workspace, const KnownTexts& known = {});
+files::OutputFile goals_index_file(const store::Workspace& workspace, const KnownTexts& known = {});
 
 }  // namespace goals

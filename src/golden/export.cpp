@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <nlohmann/json.hpp>
 
-#include "store/json_text.hpp"
-#include "store/tree.hpp"
-#include "util/fs.hpp"
+#include "json/write.hpp"
+#include "files/tree.hpp"
+#include "files/file_system.hpp"
 #include "util/text.hpp"
 
 namespace golden {
@@ -136,7 +136,7 @@ json graph_expected(const graph::Graph& graph) {
 
 }  // namespace
 
-store::OutputFiles golden_files(const std::filesystem::path& dir,
+files::OutputFiles golden_files(const std::filesystem::path& dir,
                                 const std::vector<journal::JournalEntry>& records,
                                 const std::vector<std::string>& goals, const graph::Graph& graph) {
   // The directory itself is used as given, a link included; below it nothing
@@ -148,13 +148,13 @@ store::OutputFiles golden_files(const std::filesystem::path& dir,
       {"topics_expected.json", topics_expected(records)},
       {"graph_expected.json", graph_expected(graph)},
   };
-  store::OutputFiles files;
+  files::OutputFiles files;
   for (const auto& [name, value] : values) {
-    files.push_back({store::FileClass::Golden, out / name,
-                     store::to_json_text(value, store::JsonStyle::Pretty),
+    files.push_back({files::FileClass::Golden, out / name,
+                     ::json::to_json_text(value, ::json::JsonStyle::Pretty),
                      "写入 " + (dir / out / name).string() + " 失败: ", "创建 golden 目录失败: "});
   }
-  files.push_back({store::FileClass::Golden, out / "README.md", std::string(kReadme),
+  files.push_back({files::FileClass::Golden, out / "README.md", std::string(kReadme),
                    "写入 golden README 失败: ", "创建 golden 目录失败: "});
   return files;
 }

@@ -9,14 +9,14 @@
 
 #include "graph/model.hpp"
 #include "journal/entry.hpp"
-#include "store/writer.hpp"
+#include "files/output_file.hpp"
 
 namespace golden {
 
 // records_expected.json, goals_expected.json, topics_expected.json,
 // graph_expected.json and README.md in the "workspace" directory below the
 // golden directory `dir` (as given, for the failure texts).
-store::OutputFiles golden_files(const std::filesystem::path& dir,
+files::OutputFiles golden_files(const std::filesystem::path& dir,
                                 const std::vector<journal::JournalEntry>& records,
                                 const std::vector<std::string>& goals, const graph::Graph& graph);
 

@@ -2,6 +2,7 @@
 
 // The knowledge graph kept in .system/graph.json: record, goal and topic nodes
 // and the links between them, as the note application reads and edits them.
+// How the file is read and written is graph/graph_file.hpp's.
 
 #include <cstdint>
 #include <expected>
@@ -15,8 +16,6 @@
 #include <vector>
 
 #include "graph/atom.hpp"
-#include "store/workspace.hpp"
-#include "store/writer.hpp"
 
 namespace graph {
 
@@ -113,18 +112,6 @@ struct Graph {
   bool operator==(const Graph&) const = default;
 };
 
-// The graph held in the text of a graph.json file; nothing when the text is not
-// exactly such a file (not UTF-8, a byte-order mark, bad JSON, a missing or
-// mistyped field, a repeated key).
-std::optional<Graph> parse_graph(std::string_view text);
-
-// The same for the graph.json file `file` reads, in pieces.
-std::optional<Graph> read_graph(fsx::Utf8Reader& file);
-
-// Loads graph.json of the workspace; any problem gives the empty graph. The
-// workspace remembers what stood there for the next save.
-Graph load_graph(store::Workspace& workspace);
-
 // The ids of all nodes of a graph, as a set over atom indexes.
 class NodeIds {
  public:
@@ -147,24 +134,5 @@ GraphCounts count_graph(const Graph& graph);
 
 // Drops edges whose from or to names no node, keeping the order of the rest.
 void prune_dangling_edges(Graph& graph);
-
-// The two stamps of a graph: its version and its layout timestamp.
-struct Stamps {
-  std::string version;
-  std::string timestamp;
-};
-
-// Readies `graph` to be saved: prunes it and stamps version and layout
-// timestamp with the current UTC time. Returns the stamps it replaced.
-Stamps stamp_for_save(Graph& graph);
-
-// graph.json holding `graph`, its text made as it is written; `graph` must
-// outlive the staging. A file its load found unreadable is kept as a copy.
-// A file that differs only in holding the stamps `before` is left as it is,
-// so the stamps say when the graph last changed.
-store::OutputFile graph_file(const Graph& graph, std::optional<Stamps> before = std::nullopt);
-
-// The exact pretty JSON text of `graph` as graph_file writes it.
-std::string graph_to_json(const Graph& graph);
 
 }  // namespace graph

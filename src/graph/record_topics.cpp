@@ -6,8 +6,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "store/json_read.hpp"
-#include "store/json_text.hpp"
+#include "json/read.hpp"
+#include "json/write.hpp"
 #include "store/layout.hpp"
 
 namespace graph {
@@ -75,7 +75,7 @@ class RecordTopicsReader final : public nlohmann::json_sax<json> {
 
 std::optional<RecordTopics> parse_record_topics(std::string_view text) {
   RecordTopicsReader reader;
-  if (!store::read_json_events(text, reader)) return std::nullopt;
+  if (!::json::read_events(text, reader)) return std::nullopt;
   return reader.take();
 }
 
@@ -84,7 +84,7 @@ RecordTopics load_record_topics(store::Workspace& workspace) {
 }
 
 std::string record_topics_to_json(const RecordTopics& map) {
-  store::JsonWriter w(store::JsonStyle::Pretty);
+  ::json::JsonWriter w(::json::JsonStyle::Pretty);
   w.begin_object();
   for (const auto& [file_name, topics] : map) w.member_strings(file_name, topics);
   w.end_object();
@@ -95,7 +95,7 @@ std::string record_topics_to_json(const RecordTopics& map) {
 // one write at the end, because each write stores the whole map and the next
 // record reads it back; so the map is loaded and written once, and written
 // exactly when some record's entry differed at its turn.
-std::optional<store::OutputFile> record_topics_file(
+std::optional<files::OutputFile> record_topics_file(
     RecordTopics map, const std::vector<journal::JournalEntry>& records) {
   bool changed = false;
   for (const auto& record : records) {
@@ -107,7 +107,7 @@ std::optional<store::OutputFile> record_topics_file(
     }
   }
   if (!changed) return std::nullopt;
-  return store::OutputFile{store::FileClass::State, std::string(store::kRecordTopicsFile),
+  return files::OutputFile{files::FileClass::State, std::string(store::kRecordTopicsFile),
                            record_topics_to_json(map), "写入 record_topics.json 失败: IO 错误: ",
                            {}};
 }

@@ -14,7 +14,7 @@
 
 #include "journal/entry.hpp"
 #include "store/workspace.hpp"
-#include "store/writer.hpp"
+#include "files/output_file.hpp"
 
 namespace graph {
 
@@ -35,7 +35,7 @@ std::string record_topics_to_json(const RecordTopics& map);
 // Sets the entry of every record that has topics to its topic list in `map`,
 // the map as this run loaded it; other entries stay. The file to write, or
 // nothing when no entry changed.
-std::optional<store::OutputFile> record_topics_file(
+std::optional<files::OutputFile> record_topics_file(
     RecordTopics map, const std::vector<journal::JournalEntry>& records);
 
 }  // namespace graph

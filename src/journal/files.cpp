@@ -29,13 +29,13 @@ std::optional<int> unsigned_field(std::string_view s) {
 
 // The month directory's listing is sorted by name, so the files of one day are
 // a contiguous run starting at the first name not below the prefix.
-std::vector<JournalEntry> entries_from_listing(const store::FileSystem& fs,
-                                               const std::vector<fsx::DirEntry>& listing,
+std::vector<JournalEntry> entries_from_listing(const files::FileSystem& fs,
+                                               const std::vector<files::DirEntry>& listing,
                                                std::string_view date) {
   // Like the scan, a listing takes no file whose name begins with no calendar date.
   if (!parse_calendar_date(date)) return {};
   const std::string prefix = std::string(date) + "-";
-  auto it = std::ranges::lower_bound(listing, prefix, std::less<>{}, &fsx::DirEntry::name);
+  auto it = std::ranges::lower_bound(listing, prefix, std::less<>{}, &files::DirEntry::name);
   std::vector<JournalEntry> entries;
   for (; it != listing.end() && it->name.starts_with(prefix); ++it) {
     // What the scan skips is skipped here too.
@@ -87,7 +87,7 @@ std::filesystem::path day_dir(const std::filesystem::path& root, int year, int m
 }
 
 std::expected<std::vector<JournalEntry>, std::string> list_day_entries(
-    const std::filesystem::path& root, std::string_view date, const store::FileSystem& fs) {
+    const std::filesystem::path& root, std::string_view date, const files::FileSystem& fs) {
   const auto key = parse_day_key(date);
   if (!key) return invalid_date(date);
   const auto listing = fs.list_records(day_dir(root, key->year, key->month));
@@ -97,13 +97,13 @@ std::expected<std::vector<JournalEntry>, std::string> list_day_entries(
 
 std::expected<JournalEntry, std::string> reload_entry(const std::filesystem::path& root,
                                                       std::string_view file_name,
-                                                      const store::FileSystem& fs) {
+                                                      const files::FileSystem& fs) {
   const auto key = file_name.ends_with(".md") && file_name.size() >= 13
                        ? parse_day_key(file_name.substr(0, 10))
                        : std::nullopt;
   if (!key) return std::unexpected("非法日记文件名: " + std::string(file_name));
   const auto content = fs.read_record(day_dir(root, key->year, key->month) / file_name);
-  if (!content) return std::unexpected("读取日记文件失败: " + content.error());
+  if (!content) return std::unexpected("读取日记文件失败: " + content.error().text);
   auto entry = parse_entry(*content, file_name.substr(0, 10), file_name);
   if (!entry) return std::unexpected("日记文件缺少 ## HH:MM 标题: " + std::string(file_name));
   return std::move(*entry);
@@ -142,10 +142,10 @@ std::vector<JournalEntry> DayListingCache::from_scan(const std::vector<FiledReco
   return entries;
 }
 
-const std::vector<fsx::DirEntry>& DayListingCache::listing(const std::filesystem::path& dir) {
+const std::vector<files::DirEntry>& DayListingCache::listing(const std::filesystem::path& dir) {
   if (const auto found = listings_.find(dir); found != listings_.end()) return found->second;
   auto listed = fs_->list_records(dir);
-  return listings_.emplace(dir, listed ? std::move(*listed) : std::vector<fsx::DirEntry>{})
+  return listings_.emplace(dir, listed ? std::move(*listed) : std::vector<files::DirEntry>{})
       .first->second;
 }
 

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "journal/entry.hpp"
-#include "store/file_system.hpp"
-#include "util/fs.hpp"
+#include "files/file_system.hpp"
+#include "files/file_system.hpp"
 
 namespace journal {
 
@@ -43,14 +43,14 @@ std::filesystem::path day_dir(const std::filesystem::path& root, int year, int m
 // and unreadable or headingless files simply contribute nothing.
 std::expected<std::vector<JournalEntry>, std::string> list_day_entries(
     const std::filesystem::path& root, std::string_view date,
-    const store::FileSystem& fs = store::disk());
+    const files::FileSystem& fs = files::disk());
 
 // The entry parsed afresh from the file named `file_name` in the directory of its
 // date, or "非法日记文件名: ", "读取日记文件失败: " or "日记文件缺少 ## HH:MM 标题: "
 // with the detail.
 std::expected<JournalEntry, std::string> reload_entry(const std::filesystem::path& root,
                                                       std::string_view file_name,
-                                                      const store::FileSystem& fs = store::disk());
+                                                      const files::FileSystem& fs = files::disk());
 
 // A record the workspace scan parsed in a month directory: its index in the
 // run's record list, and whether its goal came from the inventory lines (which
@@ -71,11 +71,11 @@ using ScannedMonths = std::map<std::filesystem::path, std::vector<FiledRecord>>;
 // list_day_entries.
 class DayListingCache {
  public:
-  explicit DayListingCache(std::filesystem::path root, const store::FileSystem& fs = store::disk())
+  explicit DayListingCache(std::filesystem::path root, const files::FileSystem& fs = files::disk())
       : root_(std::move(root)), fs_(&fs) {}
   // `records` and `months` come from the scan and must outlive the cache.
   DayListingCache(std::filesystem::path root, const std::vector<JournalEntry>& records,
-                  const ScannedMonths& months, const store::FileSystem& fs = store::disk())
+                  const ScannedMonths& months, const files::FileSystem& fs = files::disk())
       : root_(std::move(root)), fs_(&fs), records_(&records), months_(&months) {}
 
   const std::filesystem::path& root() const { return root_; }
@@ -89,16 +89,16 @@ class DayListingCache {
 
  private:
   // A directory that could not be listed is remembered as an empty listing.
-  const std::vector<fsx::DirEntry>& listing(const std::filesystem::path& dir);
+  const std::vector<files::DirEntry>& listing(const std::filesystem::path& dir);
   // The day's entries as the scan parsed them in `filed`.
   std::vector<JournalEntry> from_scan(const std::vector<FiledRecord>& filed,
                                       std::string_view date) const;
 
   std::filesystem::path root_;
-  const store::FileSystem* fs_;
+  const files::FileSystem* fs_;
   const std::vector<JournalEntry>* records_ = nullptr;
   const ScannedMonths* months_ = nullptr;
-  std::map<std::filesystem::path, std::vector<fsx::DirEntry>> listings_;
+  std::map<std::filesystem::path, std::vector<files::DirEntry>> listings_;
   std::map<std::string, std::expected<std::vector<JournalEntry>, std::string>, std::less<>> days_;
 };
 

@@ -12,7 +12,7 @@
 #include <fmt/format.h>
 #include <fmt/ranges.h>
 
-#include "util/fs.hpp"
+#include "files/file_system.hpp"
 #include "util/interrupt.hpp"
 #include "util/progress.hpp"
 #include "util/text.hpp"
@@ -58,8 +58,8 @@ std::vector<std::string_view> split_path_segments(std::string_view rest) {
 // skipped, with a warning when it is a directory: its records would otherwise
 // vanish from every derived file without a trace. Its dates (`key`, "YYYY" or
 // "YYYY-MM") then go into `skipped`.
-std::optional<std::vector<fsx::DirEntry>> list_level(const store::FileSystem& fs,
-                                                     const fsx::DirEntry& dir,
+std::optional<std::vector<files::DirEntry>> list_level(const files::FileSystem& fs,
+                                                     const files::DirEntry& dir,
                                                      const std::filesystem::path& shown,
                                                      std::string key,
                                                      std::set<std::string, std::less<>>& skipped,
@@ -68,7 +68,7 @@ std::optional<std::vector<fsx::DirEntry>> list_level(const store::FileSystem& fs
   if (listed) return std::move(*listed);
   if (fs.is_record_directory(dir.path)) {
     warnings.push_back(
-        fmt::format("[warn] 跳过无法读取的目录: {}: {}\n", shown.string(), listed.error()));
+        fmt::format("[warn] 跳过无法读取的目录: {}: {}\n", shown.string(), listed.error().text));
     skipped.insert(std::move(key));
   }
   return std::nullopt;
@@ -94,10 +94,10 @@ struct Walk {
   SkippedDates skipped;
 };
 
-std::expected<Walk, std::string> walk_tree(const store::FileSystem& fs,
+std::expected<Walk, std::string> walk_tree(const files::FileSystem& fs,
                                            const std::filesystem::path& root) {
   auto years = fs.list_records(root);
-  if (!years) return std::unexpected("读取工作区根失败: " + years.error());
+  if (!years) return std::unexpected("读取工作区根失败: " + years.error().text);
   Walk walk;
   std::vector<std::string> pending;
   for (const auto& year : *years) {
@@ -165,7 +165,7 @@ FileResult skipped(std::string_view shown, std::string_view why,
 }
 
 // Reads the file of `job` into `entry`.
-FileResult read_record(const store::FileSystem& fs, const Walk& walk, const FileJob& job,
+FileResult read_record(const files::FileSystem& fs, const Walk& walk, const FileJob& job,
                        JournalEntry& entry) {
   const auto date = std::string_view(job.name).substr(0, 10);
   const bool dated = parse_calendar_date(date).has_value();
@@ -183,7 +183,7 @@ FileResult read_record(const store::FileSystem& fs, const Walk& walk, const File
   if (!content) {
     // A record in another encoding, or a FIFO or device under a record's
     // name, would otherwise vanish from every derived file without a trace.
-    return skipped(shown(), content.error(), date);
+    return skipped(shown(), content.error().text, date);
   }
   FileResult result;
   auto parsed = parse_entry(*content, date, job.name);
@@ -203,7 +203,7 @@ FileResult read_record(const store::FileSystem& fs, const Walk& walk, const File
 // each other. No exception leaves a reader: running out of memory ends the
 // scan with a failure text.
 std::expected<std::vector<FileResult>, std::string> read_records(
-    const store::FileSystem& fs, const Walk& walk, std::vector<JournalEntry>& entries) {
+    const files::FileSystem& fs, const Walk& walk, std::vector<JournalEntry>& entries) {
   const auto& jobs = walk.files;
   std::vector<FileResult> results(jobs.size());
   entries.resize(jobs.size());
@@ -264,7 +264,7 @@ void add_inventory_fields(JournalEntry& entry, std::string_view file_text) {
 }
 
 std::expected<Scan, std::string> scan_journal(const std::filesystem::path& root,
-                                              std::ostream& err, const store::FileSystem& fs) {
+                                              std::ostream& err, const files::FileSystem& fs) {
   progress::begin("扫描");
   auto walk = walk_tree(fs, root);
   if (!walk) return std::unexpected(walk.error());

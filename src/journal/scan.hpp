@@ -52,7 +52,7 @@ struct Scan {
 // those of reading one file after the other. A record file is skipped with a
 // warning on `err` when its name holds a control character or does not begin
 // with a calendar date, when it is not a regular file, is larger than
-// store::kMaxRecordBytes, cannot be read or is not UTF-8; so is a year or
+// files::kMaxRecordBytes, cannot be read or is not UTF-8; so is a year or
 // month directory that cannot be listed. Files without a time heading, and
 // names shorter than 10 bytes, are skipped silently. Records named like a sync
 // client's conflict copy are read as any other and named in one warning after
@@ -60,7 +60,7 @@ struct Scan {
 // when memory runs out, or with an empty text when a signal was noted.
 std::expected<Scan, std::string> scan_journal(const std::filesystem::path& root,
                                               std::ostream& err,
-                                              const store::FileSystem& fs = store::disk());
+                                              const files::FileSystem& fs = files::disk());
 
 // What a run infers from the sorted records.
 struct Inference {

@@ -5,7 +5,7 @@
 #include <unordered_set>
 
 #include "stats/dates.hpp"
-#include "store/json_text.hpp"
+#include "json/write.hpp"
 
 namespace stats {
 
@@ -76,7 +76,7 @@ std::vector<std::pair<std::string, std::size_t>> count_topics(const EntryRefs& e
   return counts;
 }
 
-void write_sentences_and_titles(store::JsonWriter& writer, const ReportSentences& sentences,
+void write_sentences_and_titles(json::JsonWriter& writer, const ReportSentences& sentences,
                                 const std::vector<std::string>& record_titles) {
   writer.member("pattern", sentences.pattern)
       .member("suggestion", sentences.suggestion)

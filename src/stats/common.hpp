@@ -11,7 +11,7 @@
 #include "journal/entry.hpp"
 #include "journal/files.hpp"
 
-namespace store {
+namespace json {
 class JsonWriter;
 }
 
@@ -58,7 +58,7 @@ struct ReportSentences {
 
 // Writes the members that end both a week's and a month's JSON object: the
 // sentences as "pattern", "suggestion" and "efficiencyNote", then "recordTitles".
-void write_sentences_and_titles(store::JsonWriter& writer, const ReportSentences& sentences,
+void write_sentences_and_titles(json::JsonWriter& writer, const ReportSentences& sentences,
                                 const std::vector<std::string>& record_titles);
 
 }  // namespace stats

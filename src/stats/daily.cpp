@@ -4,7 +4,7 @@
 
 #include <fmt/format.h>
 
-#include "store/json_text.hpp"
+#include "json/write.hpp"
 
 namespace stats {
 namespace {
@@ -43,7 +43,7 @@ std::optional<DayMoment> find_breakpoint(const std::vector<journal::JournalEntry
   return moment(*worst, fmt::format("focus={}, persistence={}", worst->focus, worst->persistence));
 }
 
-void write_moment(store::JsonWriter& writer, std::string_view name,
+void write_moment(json::JsonWriter& writer, std::string_view name,
                   const std::optional<DayMoment>& moment) {
   writer.key(name);
   if (!moment) {
@@ -87,7 +87,7 @@ std::expected<DailyStats, std::string> build_daily_stats(journal::DayListingCach
 }
 
 std::string daily_stats_json(const DailyStats& stats) {
-  store::JsonWriter writer(store::JsonStyle::Compact);
+  json::JsonWriter writer(json::JsonStyle::Compact);
   writer.begin_object().member("date", stats.date).member_uint("count", stats.count);
   writer.key("entries").begin_array();
   for (const auto& entry : stats.entries) {

@@ -7,7 +7,7 @@
 
 #include "stats/dates.hpp"
 #include "stats/snapshot.hpp"
-#include "store/json_text.hpp"
+#include "json/write.hpp"
 #include "util/text.hpp"
 
 namespace stats {
@@ -100,7 +100,7 @@ std::expected<MonthlyStats, std::string> build_monthly_stats(journal::DayListing
 }
 
 std::string monthly_stats_json(const MonthlyStats& stats) {
-  store::JsonWriter writer(store::JsonStyle::Compact);
+  json::JsonWriter writer(json::JsonStyle::Compact);
   writer.begin_object()
       .member("period", stats.period)
       .member_uint("daysRecorded", stats.days_recorded)

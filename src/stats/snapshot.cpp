@@ -5,10 +5,10 @@
 
 #include "journal/periods.hpp"
 #include "stats/dates.hpp"
-#include "store/atomic.hpp"
-#include "store/json_text.hpp"
+#include "store/store_error.hpp"
+#include "json/write.hpp"
 #include "store/layout.hpp"
-#include "store/tree.hpp"
+#include "files/tree.hpp"
 
 namespace stats {
 namespace {
@@ -68,7 +68,7 @@ std::filesystem::path snapshot_path(std::string_view date) {
 }
 
 std::string snapshot_json(const Snapshot& snapshot) {
-  store::JsonWriter writer(store::JsonStyle::Pretty);
+  ::json::JsonWriter writer(::json::JsonStyle::Pretty);
   writer.begin_object().member("date", snapshot.date).key("goals").begin_object();
   for (const auto& [goal, state] : snapshot.goals) writer.member_uint(goal, state);
   writer.end_object().end_object();
@@ -76,12 +76,12 @@ std::string snapshot_json(const Snapshot& snapshot) {
 }
 
 std::optional<Snapshot> load_snapshot(const std::filesystem::path& root, std::string_view date) {
-  const auto text = store::read_text(store::Tree(root), snapshot_path(date));
+  const auto text = files::read_text(files::Tree(root), snapshot_path(date));
   if (!text) return std::nullopt;
   return parse_snapshot(*text);
 }
 
-SnapshotIndex::SnapshotIndex(const store::Tree& tree) : tree_(&tree) {
+SnapshotIndex::SnapshotIndex(const files::Tree& tree) : tree_(&tree) {
   if (const auto listing = tree.list(store::kSnapshotsDir)) {
     for (const auto& entry : *listing) names_.insert(entry.name);
   }
@@ -95,7 +95,7 @@ std::optional<Snapshot> SnapshotIndex::find_at_or_before(std::string_view date) 
     auto known = known_.find(current);
     if (known == known_.end() && names_.contains(current + ".json")) {
       std::optional<Snapshot> read;
-      if (const auto text = store::read_text(*tree_, snapshot_path(current))) {
+      if (const auto text = files::read_text(*tree_, snapshot_path(current))) {
         read = parse_snapshot(*text);
       }
       known = known_.emplace(current, std::move(read)).first;
@@ -123,7 +123,7 @@ std::expected<SnapshotStage, std::string> month_end_snapshots(
     const store::Workspace& workspace, const std::vector<journal::JournalEntry>& records,
     const std::vector<std::string>& goal_names) {
   std::vector<Snapshot> made;
-  store::OutputFiles files;
+  files::OutputFiles files;
   Snapshot snapshot;
   for (const auto& goal : goal_names) snapshot.goals[goal] = 0;
   for (const auto& month_text : journal::month_list(records)) {
@@ -131,7 +131,7 @@ std::expected<SnapshotStage, std::string> month_end_snapshots(
     if (!month) return std::unexpected("非法月份: " + month_text);
     const unsigned last_day = last_day_of_month(month->year, month->month).value_or(28);
     snapshot.date = fmt::format("{:04}-{:02}-{:02}", month->year, month->month, last_day);
-    files.push_back({store::FileClass::Derived, snapshot_path(snapshot.date),
+    files.push_back({files::FileClass::Derived, snapshot_path(snapshot.date),
                      snapshot_json(snapshot), "写入快照失败: IO 错误: ", {}});
     made.push_back(snapshot);
   }

@@ -15,7 +15,7 @@
 
 #include "journal/entry.hpp"
 #include "store/workspace.hpp"
-#include "store/writer.hpp"
+#include "files/output_file.hpp"
 
 namespace stats {
 
@@ -57,7 +57,7 @@ struct GoalChange {
 class SnapshotIndex {
  public:
   // Lists the snapshots directory below `tree`, which must outlive the index.
-  explicit SnapshotIndex(const store::Tree& tree);
+  explicit SnapshotIndex(const files::Tree& tree);
 
   // Records a snapshot the run has just written.
   void add(const Snapshot& written);
@@ -70,7 +70,7 @@ class SnapshotIndex {
   std::vector<GoalChange> movement(std::string_view first, std::string_view last);
 
  private:
-  const store::Tree* tree_;
+  const files::Tree* tree_;
   // Names of the files in the directory when the index was made.
   std::set<std::string, std::less<>> names_;
   std::map<std::string, std::optional<Snapshot>, std::less<>> known_;
@@ -80,7 +80,7 @@ class SnapshotIndex {
 // with those earlier runs left.
 struct SnapshotStage {
   SnapshotIndex index;
-  store::OutputFiles files;
+  files::OutputFiles files;
 };
 
 // For every month of the records, a snapshot dated the month's last day with

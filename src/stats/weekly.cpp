@@ -2,7 +2,7 @@
 
 #include "stats/dates.hpp"
 #include "stats/snapshot.hpp"
-#include "store/json_text.hpp"
+#include "json/write.hpp"
 
 namespace stats {
 namespace {
@@ -58,7 +58,7 @@ std::expected<WeeklyStats, std::string> build_weekly_stats(journal::DayListingCa
 }
 
 std::string weekly_stats_json(const WeeklyStats& stats) {
-  store::JsonWriter writer(store::JsonStyle::Compact);
+  json::JsonWriter writer(json::JsonStyle::Compact);
   writer.begin_object()
       .member("period", stats.period)
       .member("start", stats.start)

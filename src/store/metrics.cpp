@@ -3,8 +3,8 @@
 #include <array>
 #include <nlohmann/json.hpp>
 
-#include "store/json_read.hpp"
-#include "store/json_text.hpp"
+#include "json/read.hpp"
+#include "json/write.hpp"
 #include "store/layout.hpp"
 
 namespace store {
@@ -98,7 +98,7 @@ class MetricsReader : public nlohmann::json_sax<nlohmann::json> {
 std::optional<Metrics> parse_metrics(std::string_view text) {
   Metrics metrics;
   MetricsReader reader(metrics);
-  if (!read_json_events(text, reader) || !reader.ok()) return std::nullopt;
+  if (!json::read_events(text, reader) || !reader.ok()) return std::nullopt;
   return metrics;
 }
 
@@ -107,7 +107,7 @@ Metrics load_metrics(Workspace& workspace) {
 }
 
 std::string metrics_to_json(const Metrics& metrics) {
-  JsonWriter writer;
+  json::JsonWriter writer;
   writer.begin_object();
   writer.member_uint("records", metrics.records);
   writer.member_uint("organizeCalls", metrics.organize_calls);
@@ -117,8 +117,8 @@ std::string metrics_to_json(const Metrics& metrics) {
   return writer.take();
 }
 
-OutputFile metrics_file(const Metrics& metrics) {
-  return {FileClass::State, std::string(kMetricsFile), metrics_to_json(metrics),
+files::OutputFile metrics_file(const Metrics& metrics) {
+  return {files::FileClass::State, std::string(kMetricsFile), metrics_to_json(metrics),
           "写入 metrics 失败: IO 错误: ", {}};
 }
 

@@ -12,7 +12,7 @@
 #include <string_view>
 
 #include "store/workspace.hpp"
-#include "store/writer.hpp"
+#include "files/output_file.hpp"
 
 namespace store {
 
@@ -37,6 +37,6 @@ std::string metrics_to_json(const Metrics& metrics);
 
 // metrics.json holding `metrics`; fails with "写入 metrics 失败: " and the
 // store error.
-OutputFile metrics_file(const Metrics& metrics);
+files::OutputFile metrics_file(const Metrics& metrics);
 
 }  // namespace store

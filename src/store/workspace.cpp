@@ -5,7 +5,7 @@
 
 namespace store {
 
-Workspace::Workspace(std::filesystem::path root, const FileSystem& fs) : tree_(std::move(root), fs) {}
+Workspace::Workspace(std::filesystem::path root, const files::FileSystem& fs) : tree_(std::move(root), fs) {}
 
 std::expected<void, std::string> Workspace::ensure_system_dirs() const {
   for (const auto dir : {kSystemDir, kGoalsDir, kTopicsDir, kStatsDir}) {
@@ -16,40 +16,39 @@ std::expected<void, std::string> Workspace::ensure_system_dirs() const {
   return {};
 }
 
-std::pair<Found, fsx::UniqueFd> Workspace::open_state(const std::filesystem::path& relative) {
-  auto& input = inputs_[relative.lexically_normal()];
-  input = {};
+std::pair<Found, std::unique_ptr<files::ReadFile>> Workspace::open_state(
+    const std::filesystem::path& relative) {
+  auto& input = inputs_.reset(relative);
   switch (tree_.kind(relative)) {
-    case EntryKind::Missing:
-      return {Found::Missing, fsx::UniqueFd{}};
-    case EntryKind::Regular:
+    case files::EntryKind::Missing:
+      return {Found::Missing, nullptr};
+    case files::EntryKind::Regular:
       break;
     default:
-      return {Found::NotRegular, fsx::UniqueFd{}};
+      return {Found::NotRegular, nullptr};
   }
-  auto fd = tree_.open_read(relative);
-  if (!fd) return {Found::Unreadable, fsx::UniqueFd{}};
+  auto file = tree_.open_read(relative);
+  if (!file) {
+    input.unreadable = true;
+    return {Found::Unreadable, nullptr};
+  }
   // Taken from the open file: whatever replaces it after this point is a
   // different file at the commit.
-  input.identity = identity_of(fd->get());
-  return {Found::Valid, std::move(*fd)};
-}
-
-Found Workspace::found(const std::filesystem::path& relative) const {
-  const auto it = found_.find(relative.lexically_normal());
-  return it == found_.end() ? Found::Missing : it->second;
+  input.identity = (*file)->identity();
+  return {Found::Valid, std::move(*file)};
 }
 
 std::expected<std::string, std::string> Workspace::read_input(
     const std::filesystem::path& relative) {
-  auto& input = inputs_[relative.lexically_normal()];
-  input = {};
-  auto fd = tree_.open_read(relative);
-  if (!fd) return std::unexpected(fd.error());
-  input.identity = identity_of(fd->get());
-  auto bytes = fsx::read_all(fd->get());
-  if (bytes) input.hash = fsx::content_hash(*bytes);
-  if (bytes && !text::is_valid_utf8(*bytes)) return std::unexpected(std::string(fsx::kNotUtf8));
+  auto& input = inputs_.reset(relative);
+  auto file = tree_.open_read(relative);
+  if (!file) return std::unexpected(file.error());
+  input.identity = (*file)->identity();
+  auto bytes = files::read_all(**file);
+  if (bytes) input.hash = hashing::content_hash(*bytes);
+  if (bytes && !text::is_valid_utf8(*bytes)) {
+    return std::unexpected(std::string(files::kNotUtf8));
+  }
   return bytes;
 }
 

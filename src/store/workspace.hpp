@@ -10,12 +10,14 @@
 #include <cstdint>
 #include <expected>
 #include <filesystem>
-#include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
 
-#include "store/tree.hpp"
+#include "files/inputs.hpp"
+#include "files/reading.hpp"
+#include "files/tree.hpp"
 #include "util/content_hash.hpp"
 
 namespace store {
@@ -30,21 +32,12 @@ enum class Found {
   NotRegular,
 };
 
-// An input as the run loaded it.
-struct LoadedInput {
-  // Which file it was; nothing when none stood there.
-  std::optional<FileIdentity> identity;
-  // The hash of all its bytes, as they were read; nothing when they could not
-  // all be read.
-  std::optional<std::uint64_t> hash;
-};
-
 class Workspace {
  public:
-  explicit Workspace(std::filesystem::path root, const FileSystem& fs = disk());
+  explicit Workspace(std::filesystem::path root, const files::FileSystem& fs = files::disk());
 
   const std::filesystem::path& root() const { return tree_.base(); }
-  const FileSystem& file_system() const { return tree_.file_system(); }
+  const files::FileSystem& file_system() const { return tree_.file_system(); }
 
   // The root joined with `relative`: how paths are shown in messages.
   std::filesystem::path shown(const std::filesystem::path& relative) const {
@@ -52,10 +45,7 @@ class Workspace {
   }
 
   // The file layer below the root.
-  const Tree& files() const { return tree_; }
-
-  // The file layer below another directory of the run (the golden directory).
-  Tree files_at(std::filesystem::path base) const { return Tree(std::move(base), file_system()); }
+  const files::Tree& files() const { return tree_; }
 
   // Creates .system and its goals, topics and stats directories, in that
   // order; fails with "创建 .system 目录失败: " and the system's text.
@@ -66,11 +56,11 @@ class Workspace {
   // there, and which file it was, is remembered for the commit.
   template <typename T, typename Parse>
   T load_state(const std::filesystem::path& relative, Parse&& parse) {
-    auto [found, fd] = open_state(relative);
+    auto [found, file] = open_state(relative);
     std::optional<T> parsed;
     if (found == Found::Valid) {
-      if (auto bytes = fsx::read_all(fd.get())) {
-        note_hash(relative, fsx::content_hash(*bytes));
+      if (auto bytes = files::read_all(*file)) {
+        inputs_.at(relative).hash = hashing::content_hash(*bytes);
         parsed = std::forward<Parse>(parse)(*bytes);
       }
     }
@@ -78,53 +68,46 @@ class Workspace {
   }
 
   // The same for a state file too large to stand whole in memory: `parse`
-  // reads the open file in pieces (fsx::Utf8Reader& → std::optional<T>).
+  // reads the open file in pieces (files::Utf8Reader& → std::optional<T>).
   template <typename T, typename Parse>
   T load_state_from_file(const std::filesystem::path& relative, Parse&& parse) {
-    auto [found, fd] = open_state(relative);
+    auto [found, file] = open_state(relative);
     std::optional<T> parsed;
     if (found == Found::Valid) {
       // Hashed as it is parsed: the file is read once.
-      fsx::ContentHash hash;
-      fsx::Utf8Reader reader(fd.get(), &hash);
+      hashing::ContentHash hash;
+      files::Utf8Reader reader(*file, &hash);
       parsed = std::forward<Parse>(parse)(reader);
       // A parse that stopped early (bad bytes, bad JSON) left the rest
       // unread; the commit compares the whole file.
-      if (fsx::hash_rest(fd.get(), hash)) note_hash(relative, hash.digest());
+      if (files::hash_rest(*file, hash)) inputs_.at(relative).hash = hash.digest();
     }
     return settle<T>(relative, found, std::move(parsed));
   }
-
-  // What the last load of `relative` found; Missing before any load.
-  Found found(const std::filesystem::path& relative) const;
 
   // Reads the UTF-8 file `relative` as an input whose content the run keeps
   // (a goal file it adds lines to), remembering which file it was and what
   // it held.
   std::expected<std::string, std::string> read_input(const std::filesystem::path& relative);
 
-  // Every input loaded or read, by its path in normal form.
-  const std::map<std::filesystem::path, LoadedInput>& inputs() const { return inputs_; }
+  // Every input loaded or read: which file it was, what it held, whether it
+  // could be read.
+  const files::Inputs& inputs() const { return inputs_; }
 
  private:
   // Found::Valid with the open file when a regular file stands there; the
   // file's identity is noted as an input.
-  std::pair<Found, fsx::UniqueFd> open_state(const std::filesystem::path& relative);
-
-  void note_hash(const std::filesystem::path& relative, std::uint64_t hash) {
-    inputs_[relative.lexically_normal()].hash = hash;
-  }
+  std::pair<Found, std::unique_ptr<files::ReadFile>> open_state(
+      const std::filesystem::path& relative);
 
   template <typename T>
   T settle(const std::filesystem::path& relative, Found found, std::optional<T> parsed) {
-    if (found == Found::Valid && !parsed) found = Found::Unreadable;
-    found_[relative.lexically_normal()] = found;
+    if (found == Found::Valid && !parsed) inputs_.at(relative).unreadable = true;
     return parsed ? std::move(*parsed) : T{};
   }
 
-  Tree tree_;
-  std::map<std::filesystem::path, Found> found_;
-  std::map<std::filesystem::path, LoadedInput> inputs_;
+  files::Tree tree_;
+  files::Inputs inputs_;
 };
 
 }  // namespace store

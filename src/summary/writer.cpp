@@ -8,7 +8,7 @@
 
 #include "journal/files.hpp"
 #include "journal/periods.hpp"
-#include "store/atomic.hpp"
+#include "store/store_error.hpp"
 #include "store/layout.hpp"
 #include "summary/periods.hpp"
 #include "util/interrupt.hpp"
@@ -88,10 +88,10 @@ std::string summary_text(ReportKind kind, std::string_view period, std::string_v
   return out;
 }
 
-store::OutputFile summary_file(ReportKind kind, std::string_view period,
+files::OutputFile summary_file(ReportKind kind, std::string_view period,
                                std::string_view stats_json, const PeriodReport& report) {
   const std::string stamp = utc_stamp(std::chrono::system_clock::now());
-  store::OutputFile file{store::FileClass::Derived, summary_path(kind, period),
+  files::OutputFile file{files::FileClass::Derived, summary_path(kind, period),
                          summary_text(kind, period, stats_json, report, stamp),
                          "写入 summary 缓存失败: IO 错误: ", "创建 summary 目录失败: "};
   // A report that differs only in when it was made is left as it is: its

@@ -15,7 +15,7 @@
 #include "journal/scan.hpp"
 #include "stats/snapshot.hpp"
 #include "store/workspace.hpp"
-#include "store/writer.hpp"
+#include "files/output_file.hpp"
 #include "summary/report.hpp"
 
 namespace summary {
@@ -35,7 +35,7 @@ std::string summary_text(ReportKind kind, std::string_view period, std::string_v
 
 // The summary file of one period, stamped now; fails with "创建 summary 目录失败: "
 // or "写入 summary 缓存失败: " and the detail.
-store::OutputFile summary_file(ReportKind kind, std::string_view period,
+files::OutputFile summary_file(ReportKind kind, std::string_view period,
                                std::string_view stats_json, const PeriodReport& report);
 
 // Files written by the report stage, per kind.
@@ -46,7 +46,7 @@ struct ReportCounts {
 // The files of the report stage and their counts per kind.
 struct ReportStage {
   ReportCounts counts;
-  store::OutputFiles files;
+  files::OutputFiles files;
 };
 
 // One monthly report per month of the records, one weekly report per fixed

@@ -8,9 +8,9 @@
 
 #include <fmt/format.h>
 
-#include "store/atomic.hpp"
+#include "store/store_error.hpp"
 #include "store/layout.hpp"
-#include "store/tree.hpp"
+#include "files/tree.hpp"
 #include "util/text.hpp"
 
 namespace topics {
@@ -87,7 +87,7 @@ std::string topic_file_text(std::string_view name, const std::vector<std::string
   return out;
 }
 
-TopicFiles::TopicFiles(const graph::Graph& graph, store::FileNames names, std::ostream& err)
+TopicFiles::TopicFiles(const graph::Graph& graph, files::FileNames names, std::ostream& err)
     : graph_(graph), unsafe_(graph.nodes.size()) {
   (void)names.take(std::filesystem::path(store::kTopicsDir) / "_index.md", "_index");
   for (std::size_t i = 0; i < graph.nodes.size(); ++i) {
@@ -96,11 +96,11 @@ TopicFiles::TopicFiles(const graph::Graph& graph, store::FileNames names, std::o
     const auto* topic = std::get_if<graph::Topic>(&node);
     if (topic == nullptr) continue;
     edges_by_topic_id_[topic->id];
-    if (store::is_unsafe_name(topic->name)) {
-      err << store::unsafe_name_warning(topic->name);
+    if (files::is_unsafe_name(topic->name)) {
+      err << files::unsafe_name_warning(topic->name);
       unsafe_[i] = true;
     } else if (const auto earlier = names.take(file_path(topic->name), topic->name)) {
-      err << store::case_clash_warning(topic->name, *earlier);
+      err << files::case_clash_warning(topic->name, *earlier);
       unsafe_[i] = true;
     }
   }
@@ -116,11 +116,11 @@ TopicFiles::TopicFiles(const graph::Graph& graph, store::FileNames names, std::o
   }
 }
 
-store::OutputFiles TopicFiles::next(std::size_t count) {
-  store::OutputFiles files;
+files::OutputFiles TopicFiles::next(std::size_t count) {
+  files::OutputFiles files;
   if (!index_made_) {
     index_made_ = true;
-    files.push_back({store::FileClass::Derived,
+    files.push_back({files::FileClass::Derived,
                      std::filesystem::path(store::kTopicsDir) / "_index.md",
                      topics_index_text(graph_),
                      "写入 topics/_index.md 失败: IO 错误: ", "创建 topics 目录失败: "});
@@ -140,7 +140,7 @@ store::OutputFiles TopicFiles::next(std::size_t count) {
       }
     }
     const std::string name = topic->name.str();
-    files.push_back({.file_class = store::FileClass::Derived,
+    files.push_back({.file_class = files::FileClass::Derived,
                      .path = file_path(name),
                      .content = topic_file_text(name, entry_lines),
                      .failure_prefix = "写入主题文件 " + name + " 失败: IO 错误: ",
@@ -149,9 +149,9 @@ store::OutputFiles TopicFiles::next(std::size_t count) {
   return files;
 }
 
-store::OutputFiles topic_files(const graph::Graph& graph, std::ostream& err) {
-  TopicFiles made(graph, store::FileNames([] { return false; }), err);
-  store::OutputFiles files;
+files::OutputFiles topic_files(const graph::Graph& graph, std::ostream& err) {
+  TopicFiles made(graph, files::FileNames([] { return false; }), err);
+  files::OutputFiles files;
   for (auto batch = made.next(); !batch.empty(); batch = made.next()) {
     std::ranges::move(batch, std::back_inserter(files));
   }

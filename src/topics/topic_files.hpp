@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "graph/model.hpp"
-#include "store/names.hpp"
-#include "store/writer.hpp"
+#include "files/names.hpp"
+#include "files/output_file.hpp"
 
 namespace topics {
 
@@ -35,11 +35,11 @@ class TopicFiles {
   static constexpr std::size_t kBatch = 256;
 
   // `graph` must outlive the object.
-  TopicFiles(const graph::Graph& graph, store::FileNames names, std::ostream& err);
+  TopicFiles(const graph::Graph& graph, files::FileNames names, std::ostream& err);
 
   // The next files in order, at most `count` (the index comes first); none
   // once every file has been made.
-  store::OutputFiles next(std::size_t count = kBatch);
+  files::OutputFiles next(std::size_t count = kBatch);
 
  private:
   const graph::Graph& graph_;
@@ -51,6 +51,6 @@ class TopicFiles {
 };
 
 // Every file of TopicFiles at once, for a directory that tells case apart.
-store::OutputFiles topic_files(const graph::Graph& graph, std::ostream& err);
+files::OutputFiles topic_files(const graph::Graph& graph, std::ostream& err);
 
 }  // namespace topics

@@ -1,15 +1,11 @@
 #include "util/content_hash.hpp"
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <new>
 
 #include <xxhash.h>
 
-#include "util/interrupt.hpp"
 
-namespace fsx {
+namespace hashing {
 
 void ContentHash::Free::operator()(XXH3_state_s* state) const { XXH3_freeState(state); }
 
@@ -28,19 +24,4 @@ std::uint64_t content_hash(std::string_view bytes) {
   return XXH3_64bits(bytes.data(), bytes.size());
 }
 
-bool hash_rest(int fd, ContentHash& hash) {
-  constexpr std::size_t kPieceBytes = 1 << 20;
-  const auto piece = std::make_unique_for_overwrite<char[]>(kPieceBytes);
-  for (;;) {
-    // The rest of a large file on a slow drive takes a while: a stopped run
-    // does not wait for it.
-    if (interrupt::noted() != 0) return false;
-    const ssize_t got = ::read(fd, piece.get(), kPieceBytes);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return false;
-    if (got == 0) return true;
-    hash.add({piece.get(), static_cast<std::size_t>(got)});
-  }
-}
-
-}  // namespace fsx
+}  // namespace hashing

@@ -11,7 +11,7 @@
 
 struct XXH3_state_s;
 
-namespace fsx {
+namespace hashing {
 
 // The hash of bytes that come in pieces; the same as content_hash of them
 // whole.
@@ -31,8 +31,4 @@ class ContentHash {
 // The hash of `bytes` whole.
 std::uint64_t content_hash(std::string_view bytes);
 
-// Adds the rest of the open file `fd`, read to its end, to `hash`; false at a
-// read failure or once a signal is noted.
-bool hash_rest(int fd, ContentHash& hash);
-
-}  // namespace fsx
+}  // namespace hashing

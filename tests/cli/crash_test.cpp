@@ -16,6 +16,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "graph/graph_file.hpp"
 #include "graph/model.hpp"
 #include "support/run_binary.hpp"
 #include "support/temp_dir.hpp"

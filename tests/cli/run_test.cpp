@@ -9,7 +9,7 @@
 #include <regex>
 
 #include "cli/entry.hpp"
-#include "store/file_system.hpp"
+#include "files/disk.hpp"
 #include "support/run_binary.hpp"
 #include "support/temp_dir.hpp"
 #include "support/workspace_tree.hpp"
@@ -81,17 +81,17 @@ TEST_F(RunTest, MisnamedRecordFilesAreSkippedNotFatal) {
 
 // The disk, with memory running out in a reader thread of the scan or in the
 // run's own thread as it writes.
-class OutOfMemoryAt : public store::DiskFileSystem {
+class OutOfMemoryAt : public files::DiskFileSystem {
  public:
   explicit OutOfMemoryAt(std::string_view where) : where_(where) {}
-  std::expected<std::string, std::string> read_record(
+  std::expected<std::string, files::Error> read_record(
       const std::filesystem::path& path) const override {
     if (where_ == "read" && path.filename() == "2026-07-04-c.md") throw std::bad_alloc();
     return DiskFileSystem::read_record(path);
   }
-  std::expected<void, store::StepFailure> create_file(const std::filesystem::path& base,
+  std::expected<void, files::Error> create_file(const std::filesystem::path& base,
                                                const std::filesystem::path& relative,
-                                               const store::Producer& produce) const override {
+                                               const files::Producer& produce) const override {
     if (where_ == "write" && relative.filename() == "graph.json.tmp") throw std::bad_alloc();
     return DiskFileSystem::create_file(base, relative, produce);
   }

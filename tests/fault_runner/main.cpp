@@ -32,7 +32,7 @@
 #include <thread>
 
 #include "cli/entry.hpp"
-#include "store/fault_file_system.hpp"
+#include "support/fault_file_system.hpp"
 #include "support/fat_face.hpp"
 
 namespace {
@@ -52,11 +52,11 @@ class EnvironmentFaults {
     if (const auto nth = env("BACKFILL_FAULT_NTH")) nth_ = std::stol(*nth);
   }
 
-  std::optional<int> before(store::FileStep step, const std::filesystem::path& path) {
+  std::optional<int> before(testing_support::FileStep step, const std::filesystem::path& path) {
     const long index = next_++;
     if (log_) {
       if (FILE* out = std::fopen(log_->c_str(), "a")) {
-        std::fprintf(out, "%ld %s %s\n", index, std::string(store::step_name(step)).c_str(),
+        std::fprintf(out, "%ld %s %s\n", index, std::string(testing_support::step_name(step)).c_str(),
                      path.c_str());
         std::fclose(out);
       }
@@ -88,10 +88,10 @@ class EnvironmentFaults {
   }
 
  private:
-  bool matches(store::FileStep step, const std::filesystem::path& path) const {
+  bool matches(testing_support::FileStep step, const std::filesystem::path& path) const {
     if (!match_) return false;
     const auto colon = match_->find(':');
-    return match_->substr(0, colon) == store::step_name(step) &&
+    return match_->substr(0, colon) == testing_support::step_name(step) &&
            path.native().find(match_->substr(colon + 1)) != std::string::npos;
   }
 
@@ -110,8 +110,8 @@ class EnvironmentFaults {
 int main(int argc, char** argv) {
   EnvironmentFaults faults;
   const testing_support::FatFace fat;
-  const store::FileSystem& inner = env("BACKFILL_FAT_FACE") ? fat : store::disk();
-  const store::FaultFileSystem fs(inner, [&faults](store::FileStep step,
+  const files::FileSystem& inner = env("BACKFILL_FAT_FACE") ? fat : files::disk();
+  const testing_support::FaultFileSystem fs(inner, [&faults](testing_support::FileStep step,
                                                           const std::filesystem::path& path) {
     return faults.before(step, path);
   });

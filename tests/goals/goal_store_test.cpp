@@ -36,7 +36,7 @@ const std::vector<journal::JournalEntry> kRecords = {
 using PathsAndPrefixes = std::vector<std::pair<std::string, std::string>>;
 
 // Each file's path in normal form with its failure prefix, in staging order.
-PathsAndPrefixes paths_and_prefixes(const store::OutputFiles& files) {
+PathsAndPrefixes paths_and_prefixes(const files::OutputFiles& files) {
   PathsAndPrefixes out;
   for (const auto& file : files) {
     out.emplace_back(file.path.lexically_normal().string(), file.failure_prefix);
@@ -86,7 +86,7 @@ TEST(GoalFilesTest, RunGoalsInOrderThenFilesReceivingLinesAndASecondRunAddsNothi
   EXPECT_EQ(texts.at(".system/goals/生活.md"), "# 生活\n\n> 0% | —\n- 2026-07-09 家庭预算 \n");
   for (const auto& [path, text] : texts) EXPECT_EQ(output->texts.at(path), text) << path;
   // A file the run keeps lines of is an input the commit checks.
-  EXPECT_TRUE(workspace.inputs().contains(".system/goals/学习.md"));
+  EXPECT_TRUE(workspace.inputs().all().contains(".system/goals/学习.md"));
   EXPECT_EQ(err.str(), "[warn] 跳过不安全的路径名: 「/tmp/x」\n[warn] 跳过不安全的路径名: 「_index」\n"
                        "[warn] 跳过不安全的路径名: 「../escape」\n");
 

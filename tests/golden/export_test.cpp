@@ -29,7 +29,7 @@ TEST(GoldenTest, SortedFilesInAWorkspaceSubdirectory) {
   graph.edges.push_back(graph::Edge{"e", "r", "g_工作", 1.0f, graph::EdgeSource::User, true});
 
   const auto files = golden::golden_files("out", records, {"工作", "工作/日报"}, graph);
-  for (const auto& file : files) EXPECT_EQ(file.file_class, store::FileClass::Golden);
+  for (const auto& file : files) EXPECT_EQ(file.file_class, files::FileClass::Golden);
   EXPECT_EQ(files.at(1).failure_prefix, "写入 out/workspace/goals_expected.json 失败: ");
   const auto texts = testing_support::contents(files);
   EXPECT_EQ(texts.size(), 5u);

@@ -1,3 +1,4 @@
+#include "graph/graph_file.hpp"
 #include "graph/model.hpp"
 
 #include <gtest/gtest.h>
@@ -52,7 +53,7 @@ TEST_F(GraphFileTest, SavedTextMatchesTheFileFormByteForByte) {
   stamp_for_save(g);
   const auto file = graph_file(g);
   EXPECT_EQ(file.path, ".system/graph.json");
-  EXPECT_EQ(file.file_class, store::FileClass::State);
+  EXPECT_EQ(file.file_class, files::FileClass::State);
   const std::string text = testing_support::bytes_of(file);
   EXPECT_EQ(mask_stamps(text), R"({
   "version": "<STAMP>",

@@ -1,3 +1,4 @@
+#include "graph/graph_file.hpp"
 #include "graph/rebuild.hpp"
 
 #include <gtest/gtest.h>

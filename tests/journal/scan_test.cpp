@@ -4,7 +4,7 @@
 
 #include <sstream>
 
-#include "store/file_system.hpp"
+#include "files/file_system.hpp"
 #include "support/temp_dir.hpp"
 
 using testing_support::TempDir;
@@ -81,7 +81,7 @@ TEST_F(ScanTest, FindsOnlyFilesThreeLevelsDown) {
 // Each file is skipped for the first check it fails, in the order name, date,
 // kind, size, content; all but a misnamed one keep their date for the graph.
 TEST_F(ScanTest, SkippedRecordFilesAreReportedAndKeepTheirDates) {
-  constexpr auto kMax = store::kMaxRecordBytes;
+  constexpr auto kMax = files::kMaxRecordBytes;
   dir.write("2026/07/2026-02-30\x1b.md", record("09:00"));
   dir.write("2026/07/2026-07-03-gbk.md", "## 09:00\n\xC4\xE3\xBA\xC3\n");
   std::filesystem::create_directories(dir / "2026/07/2026-07-04-dir.md");

@@ -82,7 +82,7 @@ TEST(LoadSnapshotTest, LooksBackAtMostSixtyDays) {
   TempDir root;
   root.write(std::string(kSnapshots) + "2026-06-30.json", R"({"date": "2026-06-30", "goals": {}})");
   root.write(std::string(kSnapshots) + "1969-11-02.json", R"({"date": "x", "goals": {}})");
-  const store::Tree tree(root.path());
+  const files::Tree tree(root.path());
   stats::SnapshotIndex index(tree);
   const auto find_snapshot_at_or_before = [&](const auto&, std::string_view date) {
     return index.find_at_or_before(date);

@@ -74,7 +74,7 @@ TEST(WeeklyStatsTest, ComparesWithThePreviousWeekAcrossMonths) {
   root.write(".system/stats/snapshots/2026-06-30.json", R"({"date":"","goals":{"A":1,"B":2}})");
   root.write(".system/stats/snapshots/2026-07-31.json", R"({"date":"","goals":{"B":3,"C":1}})");
   journal::DayListingCache days(root.path());
-  const store::Tree tree(root.path());
+  const files::Tree tree(root.path());
   stats::SnapshotIndex snapshots(tree);
   const auto week = stats::build_weekly_stats(days, snapshots, "2026-07-29");
   ASSERT_TRUE(week);
@@ -109,7 +109,7 @@ TEST(WeeklyStatsTest, RecordTitlesSkipRepeatsAndStopAtForty) {
   // Too short a name to cut: shown by its own title, the same line as n00's.
   root.write("2026/07/2026-07-01-.md", "# n00\n## 08:30\n");
   journal::DayListingCache days(root.path());
-  const store::Tree tree(root.path());
+  const files::Tree tree(root.path());
   stats::SnapshotIndex snapshots(tree);
   const auto titles = stats::build_weekly_stats(days, snapshots, "2026-07-01")->record_titles;
   ASSERT_EQ(titles.size(), stats::kWeeklyTitleLimit);
@@ -140,7 +140,7 @@ TEST(MonthlyStatsTest, BuildsTotalsPhasesLinesAndGoalMovement) {
   root.write(".system/stats/snapshots/2024-01-31.json", R"({"date":"","goals":{"A":1}})");
   root.write(".system/stats/snapshots/2024-02-28.json", R"({"date":"","goals":{"A":2}})");
   journal::DayListingCache days(root.path());
-  const store::Tree tree(root.path());
+  const files::Tree tree(root.path());
   stats::SnapshotIndex snapshots(tree);
   const auto month = stats::build_monthly_stats(days, snapshots, "2024-02");
   ASSERT_TRUE(month);
@@ -189,7 +189,7 @@ TEST(MonthlyStatsTest, RecordTitlesStopAtSixtySnippetsDoNot) {
                 "", fmt::format("body {}", i));
   }
   journal::DayListingCache days(root.path());
-  const store::Tree tree(root.path());
+  const files::Tree tree(root.path());
   stats::SnapshotIndex snapshots(tree);
   const auto month = stats::build_monthly_stats(days, snapshots, "2026-06");
   EXPECT_EQ(month->record_titles.size(), stats::kMonthlyTitleLimit);

@@ -44,7 +44,7 @@ TEST_F(MetricsTest, SavesThePrettyFormAndKeepsApplicationCounters) {
   auto metrics = store::load_metrics(workspace);
   metrics.records = 12;
   const auto file = store::metrics_file(metrics);
-  EXPECT_EQ(file.file_class, store::FileClass::State);
+  EXPECT_EQ(file.file_class, files::FileClass::State);
   EXPECT_EQ(testing_support::bytes_of(file),
             "{\n  \"records\": 12,\n  \"organizeCalls\": 7,\n  \"organizeAdopted\": 3,\n"
             "  \"graphEdits\": 2\n}");

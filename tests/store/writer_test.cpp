@@ -1,4 +1,4 @@
-#include "store/writer.hpp"
+#include "files/writer.hpp"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -10,7 +10,7 @@
 #include <regex>
 #include <sstream>
 
-#include "store/fault_file_system.hpp"
+#include "support/fault_file_system.hpp"
 #include "store/layout.hpp"
 #include "store/metrics.hpp"
 #include "support/temp_dir.hpp"
@@ -24,8 +24,8 @@ namespace {
 const std::string kLoop = "Too many levels of symbolic links";
 const fs::path kMetrics(store::kMetricsFile);
 
-store::OutputFile derived(fs::path path, std::string bytes) {
-  return {store::FileClass::Derived, std::move(path), std::move(bytes), "写入失败: ", {}};
+files::OutputFile derived(fs::path path, std::string bytes) {
+  return {files::FileClass::Derived, std::move(path), std::move(bytes), "写入失败: ", {}};
 }
 
 class WriterTest : public ::testing::Test {
@@ -72,12 +72,12 @@ TEST_F(WriterTest, ReplacesTargetsOnlyAtTheCommitAndNeverThroughAnotherName) {
   fs::create_directories(dir / "golden");
   fs::create_symlink(dir / "golden", dir / "golden-link");
   {
-    store::Writer writer(workspace, dir / "golden-link", err);
+    files::Writer writer(workspace.files(), workspace.inputs(), dir / "golden-link", err);
     ASSERT_TRUE(writer.stage({derived("a/old.md", "new"),
                               derived("b/new.md", "fresh"),
                               derived("b/linked.md", "fresh"),
                               derived("c/d/e.md", "deep"),
-                              {store::FileClass::Golden, "workspace/x.json", "g", "", ""}}));
+                              {files::FileClass::Golden, "workspace/x.json", "g", "", ""}}));
     EXPECT_EQ(dir.read("ws/a/old.md"), "old");
     EXPECT_FALSE(dir.exists("ws/b/new.md"));
     ASSERT_TRUE(writer.commit());
@@ -134,7 +134,7 @@ TEST_F(WriterTest, WhatIsNoRegularFileFailsTheStageWhichLeavesNothing) {
     }
     const auto before = testing_support::listing(ws);
     {
-      store::Writer writer(workspace, std::nullopt, err);
+      files::Writer writer(workspace.files(), workspace.inputs(), std::nullopt, err);
       const auto staged = writer.stage({derived("ok.md", "new"), derived(sub / "f.md", "x")});
       ASSERT_FALSE(staged);
       EXPECT_EQ(staged.error(), "写入失败: " + c.failure);
@@ -155,17 +155,17 @@ TEST_F(WriterTest, StepsOfACommit) {
   dir.write("ws/stale.md.tmp", "half");
   dir.write("ws/s/state.json", "{}");
   std::vector<std::string> steps;
-  const store::FaultFileSystem recording(
-      store::disk(), [&](store::FileStep step, const fs::path& path) {
-        steps.push_back(std::string(store::step_name(step)) + " " +
+  const testing_support::FaultFileSystem recording(
+      files::disk(), [&](testing_support::FileStep step, const fs::path& path) {
+        steps.push_back(std::string(testing_support::step_name(step)) + " " +
                         path.lexically_relative(ws).string());
         return std::optional<int>();
       });
   store::Workspace watched(ws, recording);
-  store::Writer writer(watched, std::nullopt, err);
+  files::Writer writer(watched.files(), watched.inputs(), std::nullopt, err);
   ASSERT_TRUE(writer.stage({derived("same.md", "text"),
                             derived("stale.md", "text"),
-                            {store::FileClass::State, "s/state.json", "{ }", "", ""}}));
+                            {files::FileClass::State, "s/state.json", "{ }", "", ""}}));
   ASSERT_TRUE(writer.commit());
   EXPECT_EQ(writer.written(), 2u);
   EXPECT_EQ(writer.unchanged(), 1u);
@@ -180,8 +180,8 @@ TEST_F(WriterTest, StepsOfACommit) {
 // A file whose content differs from the disk only in its stamps is left as it
 // is; any other difference, a longer or a shorter file, is written.
 TEST_F(WriterTest, ContentThatDiffersOnlyInItsStampsIsLeftAlone) {
-  const auto producing = [](std::string bytes) -> store::Producer {
-    return [bytes](store::ByteSink& sink) {
+  const auto producing = [](std::string bytes) -> files::Producer {
+    return [bytes](files::ByteSink& sink) {
       sink.put(std::string_view(bytes).substr(0, 2));
       sink.put(std::string_view(bytes).substr(2));
     };
@@ -192,11 +192,11 @@ TEST_F(WriterTest, ContentThatDiffersOnlyInItsStampsIsLeftAlone) {
     return file;
   };
   const auto graph = [&](std::string now, std::string before) {
-    store::OutputFile file{store::FileClass::State, "r.md", producing(std::move(now)), "", ""};
+    files::OutputFile file{files::FileClass::State, "r.md", producing(std::move(now)), "", ""};
     file.as_stamped_before = producing(std::move(before));
     return file;
   };
-  const std::pair<store::OutputFile, bool> cases[] = {{stamped("# 2027 body"), true},
+  const std::pair<files::OutputFile, bool> cases[] = {{stamped("# 2027 body"), true},
                                                       {stamped("# 2027 bodY"), false},
                                                       {stamped("#_2027 body"), false},
                                                       {graph("# 2027 body", "# 2026 body"), true},
@@ -205,7 +205,7 @@ TEST_F(WriterTest, ContentThatDiffersOnlyInItsStampsIsLeftAlone) {
                                                       {graph("new", "# 2026 body!"), false}};
   for (const auto& [file, left_alone] : cases) {
     dir.write("ws/r.md", "# 2026 body");
-    store::Writer writer(workspace, std::nullopt, err);
+    files::Writer writer(workspace.files(), workspace.inputs(), std::nullopt, err);
     ASSERT_TRUE(writer.stage({file}));
     EXPECT_EQ(writer.unchanged(), left_alone ? 1u : 0u);
   }
@@ -237,7 +237,7 @@ TEST_F(WriterTest, AnInputChangedSinceItsLoadFailsTheCommit) {
     store::Workspace run(ws);
     store::load_metrics(run);
     {
-      store::Writer writer(run, std::nullopt, err);
+      files::Writer writer(run.files(), run.inputs(), std::nullopt, err);
       ASSERT_TRUE(
           writer.stage({c.replaced ? store::metrics_file({1, 2, 3, 4}) : derived("x.md", "x")}));
       c.change();
@@ -247,7 +247,7 @@ TEST_F(WriterTest, AnInputChangedSinceItsLoadFailsTheCommit) {
         continue;
       }
       ASSERT_FALSE(committed);
-      EXPECT_EQ(committed.error(), store::changed_input_text(kMetrics));
+      EXPECT_EQ(committed.error(), files::changed_input_text(kMetrics));
     }
     EXPECT_FALSE(fs::exists(ws / ".system/metrics.json.tmp"));
     EXPECT_EQ(dir.read("ws" / kMetrics), c.name == std::string("deleted") ? "<missing>" : "{}");
@@ -259,13 +259,13 @@ TEST_F(WriterTest, AnUnreadableStateFileIsKeptBesideItAndNoCopyReplacesAnother) 
   dir.write("ws" / kMetrics, unreadable);
   const auto stage_and_commit = [&](store::Workspace& run) -> std::expected<void, std::string> {
     store::load_metrics(run);
-    store::Writer writer(run, std::nullopt, err);
+    files::Writer writer(run.files(), run.inputs(), std::nullopt, err);
     if (auto staged = writer.stage({store::metrics_file({})}); !staged) return staged;
     return writer.commit();
   };
 
   // A copy that cannot be made leaves the file in place.
-  const store::FaultFileSystem full(store::disk(), [](store::FileStep, const fs::path& path) {
+  const testing_support::FaultFileSystem full(files::disk(), [](testing_support::FileStep, const fs::path& path) {
     return path.native().find(".bad-") != std::string::npos ? std::optional(ENOSPC) : std::nullopt;
   });
   store::Workspace failing(ws, full);
@@ -310,7 +310,7 @@ TEST_F(WriterTest, NothingIsReadOrListedThroughALinkBelowTheBase) {
   link(".system/linked", outside / "dir");
   link("a/file.md", outside / "target");
   ASSERT_EQ(::mkfifo((ws / "fifo.json").c_str(), 0666), 0);
-  const store::Tree& tree = workspace.files();
+  const files::Tree& tree = workspace.files();
   using Outcome = std::expected<void, std::string>;
   const auto as_void = [](const auto& result) -> Outcome {
     if (result) return {};
@@ -327,18 +327,20 @@ TEST_F(WriterTest, NothingIsReadOrListedThroughALinkBelowTheBase) {
     ASSERT_FALSE(outcome) << what;
     EXPECT_EQ(outcome.error(), failure) << what;
   }
-  EXPECT_EQ(tree.kind("a/file.md"), store::EntryKind::Link);
-  EXPECT_EQ(tree.kind(".system/linked/x"), store::EntryKind::Link);
-  EXPECT_EQ(tree.kind("fifo.json"), store::EntryKind::Other);
+  EXPECT_EQ(tree.kind("a/file.md"), files::EntryKind::Link);
+  EXPECT_EQ(tree.kind(".system/linked/x"), files::EntryKind::Link);
+  EXPECT_EQ(tree.kind("fifo.json"), files::EntryKind::Other);
   workspace.load_state<int>(".system/linked/x", [](std::string_view) { return 1; });
-  EXPECT_EQ(workspace.found(".system/linked/x"), store::Found::NotRegular);
+  // Never read, so never kept as an unreadable copy either.
+  EXPECT_FALSE(workspace.inputs().unreadable(".system/linked/x"));
+  EXPECT_FALSE(workspace.inputs().all().at(".system/linked/x").identity);
   expect_outside_untouched();
 }
 
 TEST_F(WriterTest, AFileStagedTwiceUnderOneNameIsCommittedOnceTheLaterWinning) {
   // Two topic nodes of one name in a hand-edited graph: the second temporary
   // used to take the first one's place, and its rename then failed half way.
-  store::Writer writer(workspace, std::nullopt, err);
+  files::Writer writer(workspace.files(), workspace.inputs(), std::nullopt, err);
   ASSERT_TRUE(writer.stage({derived("t/x.md", "first"), derived("t/y.md", "y")}));
   ASSERT_TRUE(writer.stage({derived("t/./x.md", "second")}));
   ASSERT_TRUE(writer.commit());

@@ -6,6 +6,14 @@
 #include "util/text.hpp"
 
 namespace testing_support {
+namespace {
+
+// As the kernel's FAT driver answers: "Invalid argument".
+files::Error refused(files::ErrorKind kind) {
+  return {kind, std::make_error_code(std::errc::invalid_argument).message()};
+}
+
+}  // namespace
 
 FatFace::Path FatFace::spelled(const Path& base, const Path& relative) {
   Path found;
@@ -22,17 +30,17 @@ FatFace::Path FatFace::spelled(const Path& base, const Path& relative) {
   return found;
 }
 
-std::expected<void, store::StepFailure> FatFace::create_file(const Path& base, const Path& relative,
-                                                             const store::Producer& produce) const {
+std::expected<void, files::Error> FatFace::create_file(const Path& base, const Path& relative,
+                                                             const files::Producer& produce) const {
   if (relative.native().find_first_of(":*?\"<>|\\") != std::string::npos) {
-    return std::unexpected(store::step_failure(EINVAL));
+    return std::unexpected(refused(files::ErrorKind::NameRefused));
   }
   return DiskFileSystem::create_file(base, spelled(base, relative), produce);
 }
 
-std::expected<void, store::StepFailure> FatFace::rename(const Path& base, const Path& from,
+std::expected<void, files::Error> FatFace::rename(const Path& base, const Path& from,
                                                         const Path& to, bool keep_existing) const {
-  if (keep_existing) return std::unexpected(store::step_failure(EINVAL));
+  if (keep_existing) return std::unexpected(refused(files::ErrorKind::Unsupported));
   return DiskFileSystem::rename(base, spelled(base, from), spelled(base, to), false);
 }
 

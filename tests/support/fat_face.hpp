@@ -6,27 +6,27 @@
 // character FAT cannot hold, and a rename that must not replace, are refused
 // with EINVAL.
 
-#include "store/file_system.hpp"
+#include "files/disk.hpp"
 
 namespace testing_support {
 
-class FatFace final : public store::DiskFileSystem {
+class FatFace final : public files::DiskFileSystem {
  public:
   using Path = std::filesystem::path;
 
-  store::EntryKind kind(const Path& base, const Path& relative) const override {
+  files::EntryKind kind(const Path& base, const Path& relative) const override {
     return DiskFileSystem::kind(base, spelled(base, relative));
   }
-  std::expected<fsx::UniqueFd, std::string> open_read(const Path& base,
-                                                      const Path& relative) const override {
+  std::expected<std::unique_ptr<files::ReadFile>, files::Error> open_read(
+      const Path& base, const Path& relative) const override {
     return DiskFileSystem::open_read(base, spelled(base, relative));
   }
-  std::expected<void, std::string> remove(const Path& base, const Path& relative) const override {
+  std::expected<void, files::Error> remove(const Path& base, const Path& relative) const override {
     return DiskFileSystem::remove(base, spelled(base, relative));
   }
-  std::expected<void, store::StepFailure> create_file(
-      const Path& base, const Path& relative, const store::Producer& produce) const override;
-  std::expected<void, store::StepFailure> rename(const Path& base, const Path& from, const Path& to,
+  std::expected<void, files::Error> create_file(
+      const Path& base, const Path& relative, const files::Producer& produce) const override;
+  std::expected<void, files::Error> rename(const Path& base, const Path& from, const Path& to,
                                                  bool keep_existing) const override;
 
  private:

@@ -2,17 +2,17 @@
 
 namespace testing_support {
 
-std::string bytes_of(const store::OutputFile& file) {
+std::string bytes_of(const files::OutputFile& file) {
   if (const auto* bytes = std::get_if<std::string>(&file.content)) return *bytes;
-  struct Collect final : store::ByteSink {
+  struct Collect final : files::ByteSink {
     void put(std::string_view bytes) override { text += bytes; }
     std::string text;
   } sink;
-  std::get<store::Producer>(file.content)(sink);
+  std::get<files::Producer>(file.content)(sink);
   return sink.text;
 }
 
-std::map<std::string, std::string> contents(const store::OutputFiles& files) {
+std::map<std::string, std::string> contents(const files::OutputFiles& files) {
   std::map<std::string, std::string> out;
   for (const auto& file : files) out[file.path.lexically_normal().string()] = bytes_of(file);
   return out;

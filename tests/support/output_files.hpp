@@ -6,14 +6,14 @@
 #include <map>
 #include <string>
 
-#include "store/writer.hpp"
+#include "files/writer.hpp"
 
 namespace testing_support {
 
 // The bytes of `file`, made by its producer when it has one.
-std::string bytes_of(const store::OutputFile& file);
+std::string bytes_of(const files::OutputFile& file);
 
 // The bytes of every file by its path in normal form.
-std::map<std::string, std::string> contents(const store::OutputFiles& files);
+std::map<std::string, std::string> contents(const files::OutputFiles& files);
 
 }  // namespace testing_support

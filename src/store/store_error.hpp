@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "store/tree.hpp"
+#include "files/tree.hpp"
 
 namespace store {
 

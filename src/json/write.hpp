@@ -14,9 +14,9 @@
 
 #include <nlohmann/json_fwd.hpp>
 
-#include "store/atomic.hpp"
+#include "files/file_system.hpp"
 
-namespace store {
+namespace json {
 
 // Shortest decimal text that reads back to the same 32-bit float, with ".0" on
 // whole numbers and exponent form outside 1e-6..1e13; "null" when not finite.
@@ -37,7 +37,7 @@ class JsonWriter {
   explicit JsonWriter(JsonStyle style = JsonStyle::Pretty) : style_(style) {}
   // Hands the text to `sink` in pieces as it grows, instead of keeping it
   // whole; flush() hands on the rest at the end.
-  JsonWriter(JsonStyle style, ByteSink& sink) : style_(style), sink_(&sink) {}
+  JsonWriter(JsonStyle style, files::ByteSink& sink) : style_(style), sink_(&sink) {}
 
   JsonWriter& begin_object();
   JsonWriter& end_object();
@@ -74,7 +74,7 @@ class JsonWriter {
   void newline_indent();
 
   JsonStyle style_;
-  ByteSink* sink_ = nullptr;
+  files::ByteSink* sink_ = nullptr;
   std::string out_;
   // One flag per open container: whether it has received an element yet.
   std::vector<bool> has_elements_;
@@ -86,4 +86,4 @@ class JsonWriter {
 std::string to_json_text(const nlohmann::json& value, JsonStyle style = JsonStyle::Pretty);
 std::string to_json_text(const nlohmann::ordered_json& value, JsonStyle style = JsonStyle::Pretty);
 
-}  // namespace store
+}  // namespace json

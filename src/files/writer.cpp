@@ -1,8 +1,9 @@
-#include "store/writer.hpp"
+#include "files/writer.hpp"
 
 #include <unistd.h>
 
-#include <cerrno>
+#include <span>
+#include <system_error>
 #include <chrono>
 #include <unordered_set>
 
@@ -10,11 +11,12 @@
 #include <fmt/format.h>
 #include <fmt/ostream.h>
 
-#include "store/layout.hpp"
+#include "files/names.hpp"
+#include "files/reading.hpp"
 #include "util/content_hash.hpp"
 #include "util/interrupt.hpp"
 
-namespace store {
+namespace files {
 namespace {
 
 using Failure = std::unexpected<std::string>;
@@ -34,11 +36,11 @@ std::filesystem::path temporary_of(const std::filesystem::path& target) {
 std::expected<void, std::string> check_replaceable(EntryKind kind) {
   switch (kind) {
     case EntryKind::Link:
-      return std::unexpected(fsx::errno_text(ELOOP));
+      return std::unexpected(std::make_error_code(std::errc::too_many_symbolic_link_levels).message());
     case EntryKind::Directory:
-      return std::unexpected(fsx::errno_text(EISDIR));
+      return std::unexpected(std::make_error_code(std::errc::is_a_directory).message());
     case EntryKind::Other:
-      return std::unexpected(std::string(fsx::kNotRegular));
+      return std::unexpected(std::string(kNotRegular));
     default:
       return {};
   }
@@ -48,7 +50,7 @@ std::expected<void, std::string> check_replaceable(EntryKind kind) {
 // graph of tens of megabytes is never held whole twice.
 class Comparison final : public ByteSink {
  public:
-  explicit Comparison(int fd) : fd_(fd) {}
+  explicit Comparison(ReadFile& file) : file_(file) {}
   void put(std::string_view bytes) override {
     if (!same_) return;
     piece_.resize(bytes.size());
@@ -66,37 +68,37 @@ class Comparison final : public ByteSink {
   bool read_exactly(char* to, std::size_t size) {
     std::size_t got = 0;
     while (got < size) {
-      const ssize_t n = ::read(fd_, to + got, size - got);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
-      got += static_cast<std::size_t>(n);
+      const auto n = file_.read(std::span(to + got, size - got));
+      if (!n || *n == 0) return false;
+      got += *n;
     }
     return true;
   }
-  int fd_;
+  ReadFile& file_;
   bool same_ = true;
   std::string piece_;
 };
 
 // Whether the regular file `relative` holds the content of `file`.
 bool holds(const Tree& tree, const OutputFile& file) {
-  auto fd = tree.open_read(file.path);
-  if (!fd) return false;
+  auto opened = tree.open_read(file.path);
+  if (!opened) return false;
+  ReadFile& on_disk = **opened;
   if (file.as_stamped_before) {
-    Comparison comparison(fd->get());
+    Comparison comparison(on_disk);
     (*file.as_stamped_before)(comparison);
     return comparison.same();
   }
   if (const auto* producer = std::get_if<Producer>(&file.content)) {
-    Comparison comparison(fd->get());
+    Comparison comparison(on_disk);
     (*producer)(comparison);
     return comparison.same();
   }
   const std::string_view bytes = std::get<std::string>(file.content);
   // A different size settles it without reading.
-  const auto identity = identity_of(fd->get());
+  const auto identity = on_disk.identity();
   if (!identity || identity->size != bytes.size()) return false;
-  const auto existing = fsx::read_all(fd->get());
+  const auto existing = read_all(on_disk);
   if (!existing) return false;
   if (!file.stamp) return *existing == bytes;
   const auto [at, length] = *file.stamp;
@@ -136,9 +138,10 @@ std::string moved_temporary_text(const std::filesystem::path& temporary) {
   return temporary.string() + " 在补全期间被移走或改名，未写入任何文件";
 }
 
-Writer::Writer(Workspace& workspace, std::optional<std::filesystem::path> golden, std::ostream& err)
-    : workspace_(workspace), err_(err) {
-  if (golden) golden_.emplace(workspace.files_at(std::move(*golden)));
+Writer::Writer(const Tree& root, const Inputs& inputs, std::optional<std::filesystem::path> golden,
+               std::ostream& err)
+    : root_(root), inputs_(inputs), err_(err) {
+  if (golden) golden_.emplace(std::move(*golden), root.file_system());
 }
 
 Writer::~Writer() { remove_temporaries(); }
@@ -153,14 +156,17 @@ std::expected<void, std::string> Writer::stage(OutputFiles files) {
 std::expected<void, std::string> Writer::stage_one(const OutputFile& file) {
   if (interrupt::noted() != 0) return interrupted();
   const bool golden = file.file_class == FileClass::Golden;
-  if (golden && !golden_) return std::unexpected(file.failure_prefix + fsx::errno_text(EINVAL));
-  const Tree& tree = golden ? *golden_ : workspace_.files();
+  if (golden && !golden_) {
+    return std::unexpected(file.failure_prefix +
+                           std::make_error_code(std::errc::invalid_argument).message());
+  }
+  const Tree& tree = golden ? *golden_ : root_;
   if (!golden) taken_.insert(file.path.lexically_normal());
 
   if (file.path.has_parent_path()) {
     if (auto made = tree.file_system().create_directories(tree.base(), file.path.parent_path());
         !made) {
-      if (made.error().name_refused && !file.user_name.empty()) {
+      if (made.error().kind == ErrorKind::NameRefused && !file.user_name.empty()) {
         refuse(tree, file.path, file.user_name);
         return {};
       }
@@ -169,7 +175,7 @@ std::expected<void, std::string> Writer::stage_one(const OutputFile& file) {
       return std::unexpected(prefix + made.error().text);
     }
   }
-  if (file.file_class == FileClass::State && workspace_.found(file.path) == Found::Unreadable) {
+  if (file.file_class == FileClass::State && inputs_.unreadable(file.path)) {
     if (auto kept = keep_copy(file.path); !kept) return kept;
   }
   if (tree.kind(temporary_of(file.path)) == EntryKind::Missing && holds(tree, file)) {
@@ -204,7 +210,7 @@ std::expected<void, std::string> Writer::stage_bytes(
       // Left by a run that was killed. Removing the name leaves alone any file
       // it was another name of.
       if (auto removed = tree.file_system().remove(tree.base(), temporary); !removed) {
-        return fail(removed.error());
+        return fail(removed.error().text);
       }
       break;
     default:
@@ -212,7 +218,7 @@ std::expected<void, std::string> Writer::stage_bytes(
   }
   if (auto made = tree.file_system().create_file(tree.base(), temporary, bytes_of(content));
       !made) {
-    if (made.error().name_refused && !user_name.empty()) {
+    if (made.error().kind == ErrorKind::NameRefused && !user_name.empty()) {
       refuse(tree, target, user_name);
       return {};
     }
@@ -229,7 +235,7 @@ void Writer::refuse(const Tree& tree, const std::filesystem::path& target,
   // Like a name that would leave its directory: the file is not written, and
   // the run goes on.
   err_ << unsafe_name_warning(user_name);
-  if (&tree != &workspace_.files()) return;
+  if (&tree != &root_) return;
   taken_.erase(target.lexically_normal());
   refused_.insert(target.lexically_normal());
 }
@@ -239,7 +245,7 @@ bool Writer::renames_keeping_existing(const std::filesystem::path& dir) {
       known != renames_keeping_existing_.end()) {
     return known->second;
   }
-  const Tree& tree = workspace_.files();
+  const Tree& tree = root_;
   const FileSystem& fs = tree.file_system();
   const auto probe = dir / kProbeName;
   auto moved = probe;
@@ -256,7 +262,7 @@ bool Writer::renames_keeping_existing(const std::filesystem::path& dir) {
     if (auto renamed = fs.rename(tree.base(), probe, moved, true); renamed) {
       (void)fs.remove(tree.base(), moved);
     } else {
-      keeps = renamed.error().number != EINVAL;
+      keeps = renamed.error().kind != ErrorKind::Unsupported;
       (void)fs.remove(tree.base(), probe);
     }
   }
@@ -265,7 +271,7 @@ bool Writer::renames_keeping_existing(const std::filesystem::path& dir) {
 }
 
 std::expected<void, std::string> Writer::keep_copy(const std::filesystem::path& relative) {
-  const Tree& tree = workspace_.files();
+  const Tree& tree = root_;
   // The note application may have mended or removed it since the load.
   if (tree.kind(relative) != EntryKind::Regular) return {};
   const auto now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
@@ -280,7 +286,7 @@ std::expected<void, std::string> Writer::keep_copy(const std::filesystem::path& 
     copy += fmt::format("-{}", n);
   }
   taken_.insert(copy.lexically_normal());
-  const std::string prefix = "保留副本失败: " + workspace_.shown(copy).string() + ": ";
+  const std::string prefix = "保留副本失败: " + root_.shown(copy).string() + ": ";
   const auto bytes = tree.read(relative);
   if (!bytes) return std::unexpected(prefix + bytes.error());
   // FAT drivers refuse a rename that must not replace (and a second link to a
@@ -289,26 +295,26 @@ std::expected<void, std::string> Writer::keep_copy(const std::filesystem::path& 
   const Commit how =
       renames_keeping_existing(relative.parent_path()) ? Commit::KeepExisting : Commit::InPlace;
   if (auto staged = stage_bytes(tree, copy, *bytes, prefix, how); !staged) return staged;
-  fmt::print(err_, "[warn] 无法读取 {}，已保留副本: {}\n", workspace_.shown(relative).string(),
-             workspace_.shown(copy).string());
+  fmt::print(err_, "[warn] 无法读取 {}，已保留副本: {}\n", root_.shown(relative).string(),
+             root_.shown(copy).string());
   return {};
 }
 
 std::expected<void, std::string> Writer::check_inputs() const {
-  const FileSystem& fs = workspace_.file_system();
-  for (const auto& [relative, loaded] : workspace_.inputs()) {
+  const FileSystem& fs = root_.file_system();
+  for (const auto& [relative, loaded] : inputs_.all()) {
     // Only what the run would replace matters: an edit elsewhere is not lost.
     if (!taken_.contains(relative)) continue;
-    if (fs.identity(workspace_.root(), relative) != loaded.identity) {
+    if (fs.identity(root_.base(), relative) != loaded.identity) {
       return std::unexpected(changed_input_text(relative));
     }
     // FAT keeps modification times to 2 s, and some FUSE drivers do not move
     // them on a write in place: an edit of the same size can leave the
     // identity as it was, but not the bytes.
     if (!loaded.hash) continue;
-    fsx::ContentHash hash;
-    const auto fd = fs.open_read(workspace_.root(), relative);
-    const bool read = fd && fsx::hash_rest(fd->get(), hash);
+    hashing::ContentHash hash;
+    const auto file = fs.open_read(root_.base(), relative);
+    const bool read = file && hash_rest(**file, hash);
     if (!read && interrupt::noted() != 0) return interrupted();
     // What cannot be read again cannot be shown to be unchanged.
     if (!read || hash.digest() != *loaded.hash) {
@@ -343,18 +349,18 @@ std::expected<void, std::string> Writer::commit() {
   if (interrupt::noted() != 0) return interrupted();
   // One flush of each file system instead of one per file: the data of every
   // temporary is on disk before any rename can reach the journal.
-  const FileSystem& fs = workspace_.file_system();
+  const FileSystem& fs = root_.file_system();
   if (!staged_.empty()) {
-    if (auto synced = fs.sync_file_system(workspace_.root()); !synced) {
-      return std::unexpected(sync_failure(synced.error()));
+    if (auto synced = fs.sync_file_system(root_.base()); !synced) {
+      return std::unexpected(sync_failure(synced.error().text));
     }
   }
   if (golden_) {
     const bool staged_golden =
         std::ranges::any_of(staged_, [&](const Staged& each) { return each.tree == &*golden_; });
-    if (staged_golden && fs.device(golden_->base()) != fs.device(workspace_.root())) {
+    if (staged_golden && fs.device(golden_->base()) != fs.device(root_.base())) {
       if (auto synced = fs.sync_file_system(golden_->base()); !synced) {
-        return std::unexpected(sync_failure(synced.error()));
+        return std::unexpected(sync_failure(synced.error().text));
       }
     }
   }
@@ -379,7 +385,7 @@ std::expected<void, std::string> Writer::commit() {
   }
   for (const auto& [tree, directory] : directories) {
     if (auto synced = fs.sync_directory(tree->base(), directory); !synced) {
-      return std::unexpected(sync_failure(synced.error()));
+      return std::unexpected(sync_failure(synced.error().text));
     }
   }
   return {};
@@ -394,4 +400,4 @@ void Writer::remove_temporaries() {
   renamed_ = staged_.size();
 }
 
-}  // namespace store
+}  // namespace files

@@ -18,42 +18,13 @@
 #include <variant>
 #include <vector>
 
-#include "store/workspace.hpp"
+#include "files/inputs.hpp"
+#include "files/output_file.hpp"
+#include "files/tree.hpp"
 
-namespace store {
+namespace files {
 
-// What a file is to the run. State files hold what no run can regenerate; an
-// unreadable one is kept as a copy before it is replaced.
-enum class FileClass { Goal, Derived, State, Golden };
 
-// A file a stage would write.
-struct OutputFile {
-  FileClass file_class = FileClass::Derived;
-  // Below the workspace root; for FileClass::Golden, below the golden
-  // directory.
-  std::filesystem::path path;
-  // The bytes, or what streams them (a graph of tens of megabytes must not
-  // stand in memory twice).
-  std::variant<std::string, Producer> content;
-  // The stage's failure text: this, then the system's text.
-  std::string failure_prefix;
-  // When not empty, the failure text for a directory on the way that cannot
-  // be made.
-  std::string directory_failure_prefix = {};
-  // Where the bytes (as a string) say when they were made, as an offset and a
-  // length: a file on disk that differs only there holds the same content.
-  std::optional<std::pair<std::size_t, std::size_t>> stamp = std::nullopt;
-  // The content under the stamps it had before the run: a file on disk that
-  // holds exactly these bytes holds the same content.
-  std::optional<Producer> as_stamped_before = std::nullopt;
-  // The goal or topic name the file is named after. When the file system
-  // refuses that name (a character FAT cannot hold), the file is skipped with
-  // the unsafe-name warning rather than failing the run; a name of the
-  // command's own that is refused fails it.
-  std::string user_name = {};
-};
-
-using OutputFiles = std::vector<OutputFile>;
 
 // The failure text of a state input that changed during the run.
 std::string changed_input_text(const std::filesystem::path& relative);
@@ -64,9 +35,11 @@ std::string moved_temporary_text(const std::filesystem::path& temporary);
 
 class Writer {
  public:
-  // Kept-copy warnings go to `err`. `golden` is the directory golden files go
-  // below, when the run exports them.
-  Writer(Workspace& workspace, std::optional<std::filesystem::path> golden, std::ostream& err);
+  // Files go below `root`, and golden files below `golden` when the run
+  // exports them; `inputs` are the files the run loaded there. Warnings (kept
+  // copies, refused names) go to `err`.
+  Writer(const Tree& root, const Inputs& inputs, std::optional<std::filesystem::path> golden,
+         std::ostream& err);
   // Removes every temporary not yet renamed.
   ~Writer();
   Writer(const Writer&) = delete;
@@ -139,7 +112,8 @@ class Writer {
   std::expected<void, std::string> check_temporaries() const;
   void remove_temporaries();
 
-  Workspace& workspace_;
+  const Tree& root_;
+  const Inputs& inputs_;
   std::optional<Tree> golden_;
   std::ostream& err_;
   std::vector<Staged> staged_;
@@ -154,4 +128,4 @@ class Writer {
   std::size_t unchanged_ = 0;
 };
 
-}  // namespace store
+}  // namespace files

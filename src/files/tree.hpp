@@ -4,16 +4,18 @@
 // seen through the file system: everything the command creates, writes or
 // loads of its own lies below it, and nothing below it passes through a
 // symbolic link, so a link planted in a workspace from elsewhere can neither
-// redirect a write outside it nor feed a derived file from outside it.
+// redirect a write outside it nor feed a derived file from outside it. Its
+// failures are the system's text alone.
 
 #include <expected>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "store/file_system.hpp"
+#include "files/file_system.hpp"
 
-namespace store {
+namespace files {
 
 class Tree {
  public:
@@ -28,20 +30,11 @@ class Tree {
     return base_ / relative;
   }
 
-  std::expected<void, std::string> create_directories(const std::filesystem::path& relative) const {
-    if (auto made = fs_->create_directories(base_, relative); !made) {
-      return std::unexpected(std::move(made.error().text));
-    }
-    return {};
-  }
+  std::expected<void, std::string> create_directories(const std::filesystem::path& relative) const;
   EntryKind kind(const std::filesystem::path& relative) const { return fs_->kind(base_, relative); }
-  std::expected<fsx::UniqueFd, std::string> open_read(const std::filesystem::path& relative) const {
-    return fs_->open_read(base_, relative);
-  }
-  std::expected<std::vector<fsx::DirEntry>, std::string> list(
-      const std::filesystem::path& relative) const {
-    return fs_->list(base_, relative);
-  }
+  std::expected<std::unique_ptr<ReadFile>, std::string> open_read(
+      const std::filesystem::path& relative) const;
+  std::expected<std::vector<DirEntry>, std::string> list(const std::filesystem::path& relative) const;
 
   // The whole content of the regular file at `relative`.
   std::expected<std::string, std::string> read(const std::filesystem::path& relative) const;
@@ -52,8 +45,8 @@ class Tree {
 };
 
 // The content of the regular file `relative` below `tree` when it is UTF-8
-// text, else the system's error text or `fsx::kNotUtf8`.
+// text, else the system's error text or `kNotUtf8`.
 std::expected<std::string, std::string> read_text(const Tree& tree,
                                                   const std::filesystem::path& relative);
 
-}  // namespace store
+}  // namespace files

@@ -1,4 +1,4 @@
-#include "util/fs.hpp"
+#include "files/posix.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,11 +11,18 @@
 
 #include <fmt/format.h>
 
-#include "util/content_hash.hpp"
-#include "util/interrupt.hpp"
 #include "util/text.hpp"
 
-namespace fsx {
+namespace files {
+
+std::string too_large_text(std::uint64_t size, std::uint64_t max_bytes) {
+  return fmt::format("文件过大（{} 字节，上限 {} MiB）", size, max_bytes >> 20);
+}
+
+}  // namespace files
+
+namespace files::posix {
+
 std::string errno_text(int error) {
   return std::error_code(error, std::system_category()).message();
 }
@@ -29,10 +36,6 @@ int UniqueFd::close() {
 void UniqueFd::reset() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
-}
-
-std::string too_large_text(std::uint64_t size, std::uint64_t max_bytes) {
-  return fmt::format("文件过大（{} 字节，上限 {} MiB）", size, max_bytes >> 20);
 }
 
 namespace {
@@ -66,12 +69,16 @@ std::uint64_t size_of(const struct stat& info) {
   return info.st_size > 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
 }
 
-}  // namespace
-
-std::expected<std::string, std::string> read_all(int fd, std::uint64_t max_bytes) {
-  struct stat info {};
-  return read_sized(fd, max_bytes, ::fstat(fd, &info) == 0 ? size_of(info) : 0);
+// Why a file of this kind and size is not read, if it is not.
+std::optional<std::string> refusal(const struct stat& info, std::uint64_t max_bytes) {
+  // A device such as /dev/zero would never end.
+  if (!S_ISREG(info.st_mode)) return std::string(kNotRegular);
+  const auto size = static_cast<std::uint64_t>(info.st_size);
+  if (size > max_bytes) return too_large_text(size, max_bytes);
+  return std::nullopt;
 }
+
+}  // namespace
 
 std::expected<void, std::string> write_all(int fd, std::string_view bytes) {
   std::size_t written = 0;
@@ -85,57 +92,6 @@ std::expected<void, std::string> write_all(int fd, std::string_view bytes) {
   }
   return {};
 }
-
-std::string_view Utf8Reader::next() {
-  constexpr std::size_t kPieceBytes = 1 << 20;
-  // A file of tens of megabytes takes long enough to parse that a stopped run
-  // must not wait for its end.
-  if (interrupt::noted() != 0) {
-    ok_ = false;
-    done_ = true;
-  }
-  while (!done_) {
-    piece_ = std::move(carry_);
-    carry_.clear();
-    const std::size_t kept = piece_.size();
-    piece_.resize(kept + kPieceBytes);
-    ssize_t got = 0;
-    do {
-      got = ::read(fd_, piece_.data() + kept, kPieceBytes);
-    } while (got < 0 && errno == EINTR);
-    if (got <= 0) {
-      // A sequence left over at the end was cut short.
-      ok_ = got == 0 && kept == 0;
-      done_ = true;
-      break;
-    }
-    piece_.resize(kept + static_cast<std::size_t>(got));
-    if (hash_ != nullptr) hash_->add(std::string_view(piece_).substr(kept));
-    const std::size_t complete = text::complete_utf8_length(piece_);
-    carry_.assign(piece_, complete);
-    piece_.resize(complete);
-    if (!text::is_valid_utf8(piece_)) {
-      ok_ = false;
-      done_ = true;
-      break;
-    }
-    if (!piece_.empty()) return piece_;
-  }
-  return {};
-}
-
-namespace {
-
-// Why a file of this kind and size is not read, if it is not.
-std::optional<std::string> refusal(const struct stat& info, std::uint64_t max_bytes) {
-  // A device such as /dev/zero would never end.
-  if (!S_ISREG(info.st_mode)) return std::string(kNotRegular);
-  const auto size = static_cast<std::uint64_t>(info.st_size);
-  if (size > max_bytes) return too_large_text(size, max_bytes);
-  return std::nullopt;
-}
-
-}  // namespace
 
 std::expected<std::string, std::string> read_bytes(const std::filesystem::path& path,
                                                    std::uint64_t max_bytes) {
@@ -152,14 +108,6 @@ std::expected<std::string, std::string> read_bytes(const std::filesystem::path& 
   if (::fstat(fd.get(), &info) != 0) return std::unexpected(errno_text(errno));
   if (auto refused = refusal(info, max_bytes)) return std::unexpected(std::move(*refused));
   return read_sized(fd.get(), max_bytes, size_of(info));
-}
-
-std::expected<std::string, std::string> read_text(const std::filesystem::path& path,
-                                                  std::uint64_t max_bytes) {
-  auto bytes = read_bytes(path, max_bytes);
-  if (!bytes) return bytes;
-  if (!text::is_valid_utf8(*bytes)) return std::unexpected(std::string(kNotUtf8));
-  return bytes;
 }
 
 std::expected<std::vector<DirEntry>, std::string> list_dir(const std::filesystem::path& dir) {
@@ -180,9 +128,4 @@ std::expected<std::vector<DirEntry>, std::string> list_dir(const std::filesystem
   return entries;
 }
 
-bool is_directory(const std::filesystem::path& path) {
-  std::error_code ec;
-  return std::filesystem::is_directory(path, ec);
-}
-
-}  // namespace fsx
+}  // namespace files::posix

@@ -1,7 +1,4 @@
-#include "store/json_read.hpp"
-
-#include <sys/mman.h>
-#include <unistd.h>
+#include "json/read.hpp"
 
 #include <bit>
 #include <string>
@@ -9,12 +6,12 @@
 
 #include <gtest/gtest.h>
 
-#include "util/fs.hpp"
+#include "support/memory_file_system.hpp"
 
 namespace {
 
 // Every event as one line of text, floats by their bits.
-class Recorder final : public store::JsonEvents {
+class Recorder final : public json::Events {
  public:
   std::vector<std::string> events;
   bool null() override { return add("null"); }
@@ -47,7 +44,7 @@ std::string bits(double v) { return "float " + std::to_string(std::bit_cast<std:
 // The events of `text`, or "refused".
 std::vector<std::string> events_of(const std::string& text) {
   Recorder recorder;
-  if (!store::read_json_events(text, recorder)) return {"refused"};
+  if (!json::read_events(text, recorder)) return {"refused"};
   return recorder.events;
 }
 
@@ -97,7 +94,7 @@ TEST(JsonReadTest, RefusesWhatNlohmannRefuses) {
     EXPECT_EQ(events_of(text), std::vector<std::string>{"refused"}) << text.substr(0, 20);
   }
   Recorder deep;
-  EXPECT_TRUE(store::read_json_events(std::string(1000000, '[') + std::string(1000000, ']'), deep));
+  EXPECT_TRUE(json::read_events(std::string(1000000, '[') + std::string(1000000, ']'), deep));
 }
 
 // The file is read a megabyte at a time: every token cut at every place by the
@@ -108,13 +105,14 @@ TEST(JsonReadTest, TokensCutBetweenPiecesReadWhole) {
                                   "18446744073709551616", "\"\xE4\xB8\xAD\""}) {
     for (std::size_t cut = 1; cut < token.size(); ++cut) {
       const std::string text = "[" + std::string(kPiece - 1 - cut, ' ') + token + "]";
-      const int fd = ::memfd_create("json", 0);
-      ASSERT_TRUE(fsx::write_all(fd, text).has_value());
-      ASSERT_EQ(::lseek(fd, 0, SEEK_SET), 0);
+      testing_support::MemoryFileSystem fs;
+      fs.write("/f", text);
+      auto file = fs.open_read("/", "f");
+      ASSERT_TRUE(file);
+      files::Utf8Reader reader(**file);
       Recorder recorder;
-      EXPECT_TRUE(store::read_json_events(fd, recorder)) << token << " " << cut;
+      EXPECT_TRUE(json::read_events(reader, recorder)) << token << " " << cut;
       EXPECT_EQ(recorder.events, events_of(text)) << token << " " << cut;
-      ::close(fd);
     }
   }
 }

@@ -13,23 +13,19 @@
 
 #include <nlohmann/json.hpp>
 
-#include "util/fs.hpp"
+#include "files/reading.hpp"
 
-namespace store {
+namespace json {
 
 inline constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
-using JsonEvents = nlohmann::json_sax<nlohmann::json>;
+using Events = nlohmann::json_sax<nlohmann::json>;
 
 // True when `text` is one JSON value that `handler` accepted throughout.
-bool read_json_events(std::string_view text, JsonEvents& handler);
+bool read_events(std::string_view text, Events& handler);
 
-// The same for the file open as `fd`, read in pieces so that a file of tens
-// of megabytes never stands whole in memory.
-bool read_json_events(int fd, JsonEvents& handler);
+// The same for the file `reader` reads, in pieces so that a file of tens of
+// megabytes never stands whole in memory.
+bool read_events(files::Utf8Reader& reader, Events& handler);
 
-// The same through `reader`, from where its file was opened: a caller that
-// hashes what is read hands in its own.
-bool read_json_events(fsx::Utf8Reader& reader, JsonEvents& handler);
-
-}  // namespace store
+}  // namespace json

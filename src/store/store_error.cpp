@@ -1,4 +1,4 @@
-#include "store/atomic.hpp"
+#include "store/store_error.hpp"
 
 
 namespace store {

@@ -1,4 +1,4 @@
-#include "store/file_system.hpp"
+#include "files/disk.hpp"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -13,14 +13,32 @@
 #include <cstdio>
 #include <system_error>
 
+#include "files/posix.hpp"
 #include "util/text.hpp"
 
-namespace store {
+namespace files {
 namespace {
 
-using Failure = std::unexpected<std::string>;
+using posix::errno_text;
+using posix::UniqueFd;
 
-Failure failure(int error) { return std::unexpected(fsx::errno_text(error)); }
+// The kind a caller may branch on for the error number `error`.
+ErrorKind kind_of_error(int error) {
+  switch (error) {
+    case ENOENT:
+      return ErrorKind::NotFound;
+    case ELOOP:
+      return ErrorKind::Link;
+    case EWOULDBLOCK:
+      return ErrorKind::Busy;
+    default:
+      return ErrorKind::Other;
+  }
+}
+
+Error error_of(int error) { return {kind_of_error(error), errno_text(error)}; }
+
+std::unexpected<Error> failure(int error) { return std::unexpected(error_of(error)); }
 
 // Whether the directory `dir` takes a plain new name: a directory that
 // refuses one refuses everything, which is a matter of permission.
@@ -44,13 +62,15 @@ bool takes_plain_name(int dir) {
 // cannot hold, where the kernel says EINVAL, FUSE drivers answer EPERM
 // (fusefat) or ENOENT (exfat-fuse); only a directory that takes a plain name
 // tells that apart from a permission or a directory removed under the run.
-StepFailure make_failure(int dir, int error) {
-  StepFailure failure = step_failure(error);
+Error make_failure(int dir, int error) {
+  Error failure = error_of(error);
+  if (error == EINVAL || error == EILSEQ) failure.kind = ErrorKind::NameRefused;
   if (error == EPERM || error == ENOENT) {
     struct statfs info{};
-    failure.name_refused = ::fstatfs(dir, &info) == 0 &&
-                           static_cast<unsigned long>(info.f_type) == FUSE_SUPER_MAGIC &&
-                           takes_plain_name(dir);
+    if (::fstatfs(dir, &info) == 0 &&
+        static_cast<unsigned long>(info.f_type) == FUSE_SUPER_MAGIC && takes_plain_name(dir)) {
+      failure.kind = ErrorKind::NameRefused;
+    }
   }
   return failure;
 }
@@ -88,17 +108,17 @@ enum class Missing { Fail, Create };
 // one component at a time without following links; with Missing::Create,
 // missing ones are made on the way, and `refused` (when given) tells whether a
 // failed one was refused for its name.
-std::expected<fsx::UniqueFd, int> open_directory(const std::filesystem::path& base,
+std::expected<UniqueFd, int> open_directory(const std::filesystem::path& base,
                                                  const std::vector<std::string>& parts,
                                                  std::size_t count, Missing missing,
                                                  bool* refused = nullptr) {
   // The base itself is used as given and may be a link; a missing one is made
   // like any directory a caller asks for.
-  fsx::UniqueFd dir(::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  UniqueFd dir(::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!dir && errno == ENOENT && missing == Missing::Create) {
     std::error_code ec;
     std::filesystem::create_directories(base, ec);
-    dir = fsx::UniqueFd(::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    dir = UniqueFd(::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   }
   if (!dir) return std::unexpected(errno);
   for (std::size_t i = 0; i < count; ++i) {
@@ -108,18 +128,20 @@ std::expected<fsx::UniqueFd, int> open_directory(const std::filesystem::path& ba
     if (next < 0 && errno == ENOENT && missing == Missing::Create) {
       if (::mkdirat(dir.get(), name.c_str(), 0777) != 0 && errno != EEXIST) {
         const int error = errno;
-        if (refused != nullptr) *refused = make_failure(dir.get(), error).name_refused;
+        if (refused != nullptr) {
+          *refused = make_failure(dir.get(), error).kind == ErrorKind::NameRefused;
+        }
         return std::unexpected(error);
       }
       next = ::openat(dir.get(), name.c_str(), kFlags);
     }
     if (next < 0) return std::unexpected(directory_open_error(dir.get(), name, errno));
-    dir = fsx::UniqueFd(next);
+    dir = UniqueFd(next);
   }
   return dir;
 }
 
-std::expected<fsx::UniqueFd, int> open_whole(const std::filesystem::path& base,
+std::expected<UniqueFd, int> open_whole(const std::filesystem::path& base,
                                              const std::filesystem::path& relative,
                                              Missing missing) {
   const auto parts = components(relative);
@@ -129,7 +151,7 @@ std::expected<fsx::UniqueFd, int> open_whole(const std::filesystem::path& base,
 
 // The directory that holds the last component, and that component's name.
 struct Parent {
-  fsx::UniqueFd dir;
+  UniqueFd dir;
   std::string name;
 };
 
@@ -157,7 +179,7 @@ class FileSink final : public ByteSink {
 
   void put(std::string_view bytes) override {
     if (error_) return;
-    if (auto written = fsx::write_all(fd_, bytes); !written) error_ = std::move(written.error());
+    if (auto written = posix::write_all(fd_, bytes); !written) error_ = std::move(written.error());
   }
 
   const std::optional<std::string>& error() const { return error_; }
@@ -167,22 +189,42 @@ class FileSink final : public ByteSink {
   std::optional<std::string> error_;
 };
 
+// An open regular file of the disk.
+class DiskReadFile final : public ReadFile {
+ public:
+  explicit DiskReadFile(UniqueFd fd) : fd_(std::move(fd)) {}
+  std::expected<std::size_t, Error> read(std::span<char> buffer) override {
+    for (;;) {
+      const ssize_t got = ::read(fd_.get(), buffer.data(), buffer.size());
+      if (got >= 0) return static_cast<std::size_t>(got);
+      if (errno != EINTR) return failure(errno);
+    }
+  }
+  std::optional<FileIdentity> identity() const override {
+    struct stat info{};
+    if (::fstat(fd_.get(), &info) != 0) return std::nullopt;
+    return identity_of(info);
+  }
+
+  static FileIdentity identity_of(const struct stat& info) {
+    return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
+            static_cast<std::uint64_t>(info.st_size), info.st_mtim.tv_sec, info.st_mtim.tv_nsec};
+  }
+
+ private:
+  UniqueFd fd_;
+};
+
+// A lock of the disk: flock on an open directory, released when it closes.
+class DiskLock final : public Lock {
+ public:
+  explicit DiskLock(UniqueFd fd) : fd_(std::move(fd)) {}
+
+ private:
+  UniqueFd fd_;
+};
+
 }  // namespace
-
-StepFailure step_failure(int error) {
-  return {fsx::errno_text(error), error, error == EINVAL || error == EILSEQ};
-}
-
-static FileIdentity identity_of(const struct stat& info) {
-  return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
-          static_cast<std::uint64_t>(info.st_size), info.st_mtim.tv_sec, info.st_mtim.tv_nsec};
-}
-
-std::optional<FileIdentity> identity_of(int fd) {
-  struct stat info{};
-  if (::fstat(fd, &info) != 0) return std::nullopt;
-  return identity_of(info);
-}
 
 EntryKind DiskFileSystem::kind(const std::filesystem::path& base,
                                const std::filesystem::path& relative) const {
@@ -204,30 +246,32 @@ std::optional<FileIdentity> DiskFileSystem::identity(const std::filesystem::path
       !S_ISREG(info.st_mode)) {
     return std::nullopt;
   }
-  return identity_of(info);
+  return DiskReadFile::identity_of(info);
 }
 
-std::expected<fsx::UniqueFd, std::string> DiskFileSystem::open_read(
+std::expected<std::unique_ptr<ReadFile>, Error> DiskFileSystem::open_read(
     const std::filesystem::path& base, const std::filesystem::path& relative) const {
   const auto parent = open_parent(base, relative);
   if (!parent) return failure(parent.error());
-  fsx::UniqueFd fd(::openat(parent->dir.get(), parent->name.c_str(),
-                            O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  UniqueFd fd(::openat(parent->dir.get(), parent->name.c_str(),
+                       O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   if (!fd) return failure(errno);
   struct stat info{};
   if (::fstat(fd.get(), &info) != 0) return failure(errno);
-  if (!S_ISREG(info.st_mode)) return std::unexpected(std::string(fsx::kNotRegular));
-  return fd;
+  if (!S_ISREG(info.st_mode)) {
+    return std::unexpected(Error{ErrorKind::NotRegular, std::string(kNotRegular)});
+  }
+  return std::make_unique<DiskReadFile>(std::move(fd));
 }
 
-std::expected<std::vector<fsx::DirEntry>, std::string> DiskFileSystem::list(
+std::expected<std::vector<DirEntry>, Error> DiskFileSystem::list(
     const std::filesystem::path& base, const std::filesystem::path& relative) const {
   auto dir = open_whole(base, relative, Missing::Fail);
   if (!dir) return failure(dir.error());
   DIR* stream = ::fdopendir(dir->get());
   if (stream == nullptr) return failure(errno);
   (void)dir->release();
-  std::vector<fsx::DirEntry> entries;
+  std::vector<DirEntry> entries;
   errno = 0;
   while (const dirent* entry = ::readdir(stream)) {
     const std::string_view name = entry->d_name;
@@ -237,82 +281,85 @@ std::expected<std::vector<fsx::DirEntry>, std::string> DiskFileSystem::list(
   const int error = errno;
   ::closedir(stream);
   if (error != 0) return failure(error);
-  std::ranges::sort(entries, [](const fsx::DirEntry& a, const fsx::DirEntry& b) {
+  std::ranges::sort(entries, [](const DirEntry& a, const DirEntry& b) {
     if (a.name != b.name) return a.name < b.name;
     return a.path.native() < b.path.native();
   });
   return entries;
 }
 
-std::expected<void, StepFailure> DiskFileSystem::create_directories(
+std::expected<void, Error> DiskFileSystem::create_directories(
     const std::filesystem::path& base, const std::filesystem::path& relative) const {
   const auto parts = components(relative);
-  if (!parts) return std::unexpected(step_failure(parts.error()));
+  if (!parts) return failure(parts.error());
   bool refused = false;
   if (const auto dir = open_directory(base, *parts, parts->size(), Missing::Create, &refused);
       !dir) {
-    StepFailure failure = step_failure(dir.error());
-    failure.name_refused = refused;
-    return std::unexpected(std::move(failure));
+    Error error = error_of(dir.error());
+    if (refused) error.kind = ErrorKind::NameRefused;
+    return std::unexpected(std::move(error));
   }
   return {};
 }
 
-std::expected<void, StepFailure> DiskFileSystem::create_file(const std::filesystem::path& base,
-                                                             const std::filesystem::path& relative,
-                                                             const Producer& produce) const {
+std::expected<void, Error> DiskFileSystem::create_file(const std::filesystem::path& base,
+                                                       const std::filesystem::path& relative,
+                                                       const Producer& produce) const {
   const auto parent = open_parent(base, relative);
-  if (!parent) return std::unexpected(step_failure(parent.error()));
+  if (!parent) return failure(parent.error());
   // O_EXCL: whatever stands at the name, a hard link to a file elsewhere
   // included, is never opened, let alone truncated.
-  fsx::UniqueFd fd(::openat(parent->dir.get(), parent->name.c_str(),
-                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+  UniqueFd fd(::openat(parent->dir.get(), parent->name.c_str(),
+                       O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
   if (!fd) return std::unexpected(make_failure(parent->dir.get(), errno));
   FileSink sink(fd.get());
   produce(sink);
   std::optional<std::string> error = sink.error();
-  if (!error && fd.close() != 0) error = fsx::errno_text(errno);
+  if (!error && fd.close() != 0) error = errno_text(errno);
   if (error) {
     // Made here and never renamed: a failed file leaves nothing behind.
     (void)::unlinkat(parent->dir.get(), parent->name.c_str(), 0);
-    return std::unexpected(StepFailure{std::move(*error)});
+    return std::unexpected(Error{ErrorKind::Other, std::move(*error)});
   }
   return {};
 }
 
-std::expected<void, std::string> DiskFileSystem::remove(
-    const std::filesystem::path& base, const std::filesystem::path& relative) const {
+std::expected<void, Error> DiskFileSystem::remove(const std::filesystem::path& base,
+                                                  const std::filesystem::path& relative) const {
   const auto parent = open_parent(base, relative);
   if (!parent) return failure(parent.error());
   if (::unlinkat(parent->dir.get(), parent->name.c_str(), 0) != 0) return failure(errno);
   return {};
 }
 
-std::expected<void, StepFailure> DiskFileSystem::rename(const std::filesystem::path& base,
-                                                        const std::filesystem::path& from,
-                                                        const std::filesystem::path& to,
-                                                        bool keep_existing) const {
+std::expected<void, Error> DiskFileSystem::rename(const std::filesystem::path& base,
+                                                  const std::filesystem::path& from,
+                                                  const std::filesystem::path& to,
+                                                  bool keep_existing) const {
   const auto source = open_parent(base, from);
-  if (!source) return std::unexpected(step_failure(source.error()));
+  if (!source) return failure(source.error());
   const auto target = open_parent(base, to);
-  if (!target) return std::unexpected(step_failure(target.error()));
+  if (!target) return failure(target.error());
   const unsigned flags = keep_existing ? RENAME_NOREPLACE : 0;
   if (::renameat2(source->dir.get(), source->name.c_str(), target->dir.get(), target->name.c_str(),
                   flags) != 0) {
-    return std::unexpected(step_failure(errno));
+    const int number = errno;
+    Error error = error_of(number);
+    // FAT through FUSE cannot rename without replacing.
+    if (keep_existing && number == EINVAL) error.kind = ErrorKind::Unsupported;
+    return std::unexpected(std::move(error));
   }
   return {};
 }
 
-std::expected<void, std::string> DiskFileSystem::sync_file_system(
-    const std::filesystem::path& base) const {
-  const fsx::UniqueFd dir(::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+std::expected<void, Error> DiskFileSystem::sync_file_system(const std::filesystem::path& base) const {
+  const UniqueFd dir(::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!dir) return failure(errno);
   if (::syncfs(dir.get()) != 0) return failure(errno);
   return {};
 }
 
-std::expected<void, std::string> DiskFileSystem::sync_directory(
+std::expected<void, Error> DiskFileSystem::sync_directory(
     const std::filesystem::path& base, const std::filesystem::path& relative) const {
   const auto dir = open_whole(base, relative, Missing::Fail);
   if (!dir) return failure(dir.error());
@@ -320,12 +367,17 @@ std::expected<void, std::string> DiskFileSystem::sync_directory(
   return {};
 }
 
-std::expected<fsx::UniqueFd, int> DiskFileSystem::lock_directory(
+std::expected<std::unique_ptr<Lock>, Error> DiskFileSystem::lock_directory(
     const std::filesystem::path& base, const std::filesystem::path& relative) const {
   auto dir = open_whole(base, relative, Missing::Fail);
-  if (!dir) return std::unexpected(dir.error());
-  if (::flock(dir->get(), LOCK_EX | LOCK_NB) != 0) return std::unexpected(errno);
-  return std::move(*dir);
+  if (!dir) return failure(dir.error());
+  if (::flock(dir->get(), LOCK_EX | LOCK_NB) != 0) {
+    const int number = errno;
+    Error error = error_of(number);
+    if (number == ENOLCK || number == EOPNOTSUPP) error.kind = ErrorKind::Unsupported;
+    return std::unexpected(std::move(error));
+  }
+  return std::make_unique<DiskLock>(std::move(*dir));
 }
 
 std::optional<std::uint64_t> DiskFileSystem::device(const std::filesystem::path& base) const {
@@ -334,18 +386,24 @@ std::optional<std::uint64_t> DiskFileSystem::device(const std::filesystem::path&
   return static_cast<std::uint64_t>(info.st_dev);
 }
 
-std::expected<std::vector<fsx::DirEntry>, std::string> DiskFileSystem::list_records(
+std::expected<std::vector<DirEntry>, Error> DiskFileSystem::list_records(
     const std::filesystem::path& dir) const {
-  return fsx::list_dir(dir);
+  auto listed = posix::list_dir(dir);
+  if (!listed) return std::unexpected(Error{ErrorKind::Other, std::move(listed.error())});
+  return std::move(*listed);
 }
 
 bool DiskFileSystem::is_record_directory(const std::filesystem::path& path) const {
-  return fsx::is_directory(path);
+  std::error_code ec;
+  return std::filesystem::is_directory(path, ec);
 }
 
-std::expected<std::string, std::string> DiskFileSystem::read_record(
+std::expected<std::string, Error> DiskFileSystem::read_record(
     const std::filesystem::path& path) const {
-  return fsx::read_text(path, kMaxRecordBytes);
+  auto bytes = posix::read_bytes(path, kMaxRecordBytes);
+  if (bytes && !text::is_valid_utf8(*bytes)) bytes = std::unexpected(std::string(kNotUtf8));
+  if (!bytes) return std::unexpected(Error{ErrorKind::Other, std::move(bytes.error())});
+  return std::move(*bytes);
 }
 
 const FileSystem& disk() {
@@ -353,4 +411,4 @@ const FileSystem& disk() {
   return instance;
 }
 
-}  // namespace store
+}  // namespace files

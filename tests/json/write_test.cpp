@@ -1,4 +1,4 @@
-#include "store/json_text.hpp"
+#include "json/write.hpp"
 
 #include <gtest/gtest.h>
 
@@ -6,9 +6,9 @@
 #include <limits>
 #include <nlohmann/json.hpp>
 
-using store::format_float32;
-using store::JsonStyle;
-using store::JsonWriter;
+using json::format_float32;
+using json::JsonStyle;
+using json::JsonWriter;
 
 TEST(FloatFormatTest, WholeNumbersCarryPointZero) {
   EXPECT_EQ(format_float32(80.0f), "80.0");
@@ -70,13 +70,13 @@ TEST(JsonWriterTest, CompactFormHasNoSpaces) {
 
 TEST(JsonWriterTest, EscapesControlCharactersOnly) {
   std::string out;
-  store::append_json_string(out, std::string("\x01\t\\é/", 6));
+  json::append_json_string(out, std::string("\x01\t\\é/", 6));
   EXPECT_EQ(out, "\"\\u0001\\t\\\\é/\"");
 }
 
 TEST(JsonWriterTest, WritesParsedValuesInStoredOrder) {
   const auto sorted = nlohmann::json::parse(R"({"b": 1, "a": [], "c": {"z": 0.5}})");
-  EXPECT_EQ(store::to_json_text(sorted),
+  EXPECT_EQ(json::to_json_text(sorted),
             "{\n  \"a\": [],\n  \"b\": 1,\n  \"c\": {\n    \"z\": 0.5\n  }\n}");
-  EXPECT_EQ(store::to_json_text(nlohmann::json::object()), "{}");
+  EXPECT_EQ(json::to_json_text(nlohmann::json::object()), "{}");
 }

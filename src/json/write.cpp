@@ -1,4 +1,4 @@
-#include "store/json_text.hpp"
+#include "json/write.hpp"
 
 #include <charconv>
 #include <cmath>
@@ -8,7 +8,7 @@
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
 
-namespace store {
+namespace json {
 
 void append_float32(std::string& out, float value) {
   if (!std::isfinite(value)) {
@@ -247,4 +247,4 @@ std::string to_json_text(const nlohmann::ordered_json& value, JsonStyle style) {
   return writer.take();
 }
 
-}  // namespace store
+}  // namespace json

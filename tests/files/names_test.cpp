@@ -1,10 +1,10 @@
-#include "store/names.hpp"
+#include "files/names.hpp"
 
 #include <gtest/gtest.h>
 
 TEST(FileNamesTest, NamesClashByCaseFoldingOnlyWhereTheDirectoryFoldsAndIsAskedOnce) {
   int asked = 0;
-  store::FileNames names([&] { return ++asked > 0; });
+  files::FileNames names([&] { return ++asked > 0; });
   const std::pair<const char*, std::optional<std::string>> takes[] = {
       {"_index", std::nullopt},   {"Straße", std::nullopt},
       {"STRASSE", std::nullopt},   // one character for one
@@ -17,7 +17,19 @@ TEST(FileNamesTest, NamesClashByCaseFoldingOnlyWhereTheDirectoryFoldsAndIsAskedO
     EXPECT_EQ(names.take(std::string("t/") + name + ".md", name), earlier) << name;
   }
   EXPECT_EQ(asked, 1);
-  store::FileNames apart([] { return false; });
+  files::FileNames apart([] { return false; });
   EXPECT_EQ(apart.take("t/Work.md", "Work"), std::nullopt);
   EXPECT_EQ(apart.take("t/work.md", "work"), std::nullopt);
+}
+
+TEST(UnsafeNameTest, RejectsNamesThatLeaveTheDirectory) {
+  EXPECT_TRUE(files::is_unsafe_name("/tmp/x"));
+  EXPECT_TRUE(files::is_unsafe_name("../../../../x"));
+  EXPECT_TRUE(files::is_unsafe_name("a/../b"));
+  EXPECT_TRUE(files::is_unsafe_name("_index"));
+  EXPECT_FALSE(files::is_unsafe_name(".."));  // the plain file "...md"
+  EXPECT_FALSE(files::is_unsafe_name("..."));
+  EXPECT_FALSE(files::is_unsafe_name("工作/日报"));
+  EXPECT_FALSE(files::is_unsafe_name("a/.."));  // "a/...md"
+  EXPECT_FALSE(files::is_unsafe_name("_index/x"));
 }

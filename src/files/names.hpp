@@ -15,9 +15,9 @@
 #include <string_view>
 #include <utility>
 
-#include "store/tree.hpp"
+#include "files/tree.hpp"
 
-namespace store {
+namespace files {
 
 // Whether the directory `dir` below `tree` takes two names that differ only in
 // case for one file. It is asked, by making a file and looking it up spelled
@@ -54,8 +54,19 @@ class FileNames {
   std::map<std::string, std::string, std::less<>> by_folded_;
 };
 
+// True when a goal or topic name must not become a file path: `name` + ".md"
+// would be absolute or climb out through a ".." segment, would replace the
+// directory's "_index.md", holds a control character (a NUL would cut the
+// path short, a line break would forge lines wherever the name is listed), or
+// has a segment the file system cannot name (longer than 255 bytes with the
+// temporary file's ".md.tmp").
+bool is_unsafe_name(std::string_view name);
+
+// The warning for an unsafe name, its control characters escaped.
+std::string unsafe_name_warning(std::string_view name);
+
 // The warning for `name`, skipped because this file system takes its file
 // name for `earlier`'s.
 std::string case_clash_warning(std::string_view name, std::string_view earlier);
 
-}  // namespace store
+}  // namespace files

@@ -1,4 +1,4 @@
-#include "store/json_read.hpp"
+#include "json/read.hpp"
 
 #include <charconv>
 #include <cmath>
@@ -13,10 +13,10 @@
 #include <rapidjson/error/en.h>
 #include <rapidjson/reader.h>
 
-#include "util/fs.hpp"
+#include "files/reading.hpp"
 #include "util/text.hpp"
 
-namespace store::json_read_detail {
+namespace json::detail {
 
 // The input as RapidJSON reads it: the pieces one after another, then '\0'
 // for ever. A '\0' inside the input looks the same to the parser, so whether
@@ -26,7 +26,7 @@ class PieceStream {
   using Ch = char;
 
   explicit PieceStream(std::string_view text) { start(text); }
-  explicit PieceStream(fsx::Utf8Reader& reader) : reader_(&reader) { start(reader.next()); }
+  explicit PieceStream(files::Utf8Reader& reader) : reader_(&reader) { start(reader.next()); }
 
   Ch Peek() const { return *at_; }
   Ch Take() {
@@ -70,7 +70,7 @@ class PieceStream {
     start(reader_ != nullptr ? reader_->next() : std::string_view{});
   }
 
-  fsx::Utf8Reader* reader_ = nullptr;
+  files::Utf8Reader* reader_ = nullptr;
   std::string_view first_;
   const char* begin_ = nullptr;
   const char* at_ = nullptr;
@@ -79,7 +79,7 @@ class PieceStream {
   bool ended_ = false;
 };
 
-}  // namespace store::json_read_detail
+}  // namespace json::detail
 
 namespace rapidjson {
 
@@ -93,11 +93,11 @@ namespace rapidjson {
 template <>
 template <>
 class GenericReader<UTF8<>, UTF8<>,
-                    CrtAllocator>::NumberStream<store::json_read_detail::PieceStream, true, true> {
+                    CrtAllocator>::NumberStream<json::detail::PieceStream, true, true> {
  public:
   using Ch = char;
 
-  NumberStream(GenericReader&, store::json_read_detail::PieceStream& is) : is_(is) {
+  NumberStream(GenericReader&, json::detail::PieceStream& is) : is_(is) {
     std::string& text = is.number;
     text.clear();
     const auto digit = [&] { return is.Peek() >= '0' && is.Peek() <= '9'; };
@@ -130,16 +130,16 @@ class GenericReader<UTF8<>, UTF8<>,
   const char* Pop() const { return is_.number.c_str(); }
 
  private:
-  store::json_read_detail::PieceStream& is_;
+  json::detail::PieceStream& is_;
   const char* shown_;
 };
 
 }  // namespace rapidjson
 
-namespace store {
+namespace json {
 namespace {
 
-using json_read_detail::PieceStream;
+using detail::PieceStream;
 
 // Nesting is kept on the heap, so no depth overflows the stack; numbers come
 // as text, classified as nlohmann does. The encoding is not checked again:
@@ -171,7 +171,7 @@ bool has_lone_low_surrogate(std::string_view text) {
 // RapidJSON's handler, passing every event on to the nlohmann one.
 class EventAdapter {
  public:
-  EventAdapter(JsonEvents& handler, const PieceStream& stream)
+  EventAdapter(Events& handler, const PieceStream& stream)
       : handler_(handler), stream_(stream) {}
 
   bool Null() { return handler_.null(); }
@@ -243,7 +243,7 @@ class EventAdapter {
     return false;
   }
 
-  JsonEvents& handler_;
+  Events& handler_;
   const PieceStream& stream_;
   // Reused for every string, key and number, so that it stops allocating once
   // it is as long as the longest; a handler may move from it.
@@ -251,7 +251,7 @@ class EventAdapter {
   std::optional<bool> verdict_;
 };
 
-bool parse(PieceStream& stream, JsonEvents& handler) {
+bool parse(PieceStream& stream, Events& handler) {
   EventAdapter adapter(handler, stream);
   rapidjson::Reader reader;
   const rapidjson::ParseResult result = reader.Parse<kParseFlags>(stream, adapter);
@@ -274,7 +274,7 @@ bool parse(PieceStream& stream, JsonEvents& handler) {
 
 }  // namespace
 
-bool read_json_events(std::string_view text, JsonEvents& handler) {
+bool read_events(std::string_view text, Events& handler) {
   if (text.starts_with(kByteOrderMark) || !text::is_valid_utf8(text)) return false;
   try {
     PieceStream stream(text);
@@ -284,12 +284,7 @@ bool read_json_events(std::string_view text, JsonEvents& handler) {
   }
 }
 
-bool read_json_events(int fd, JsonEvents& handler) {
-  fsx::Utf8Reader reader(fd);
-  return read_json_events(reader, handler);
-}
-
-bool read_json_events(fsx::Utf8Reader& reader, JsonEvents& handler) {
+bool read_events(files::Utf8Reader& reader, Events& handler) {
   try {
     PieceStream stream(reader);
     if (stream.first_piece().starts_with(kByteOrderMark)) return false;
@@ -299,4 +294,4 @@ bool read_json_events(fsx::Utf8Reader& reader, JsonEvents& handler) {
   }
 }
 
-}  // namespace store
+}  // namespace json
