@@ -5,10 +5,17 @@ output for review.
 
 Each tests/data/<example>/ holds its workspace before any run (input/ws/, or a
 file `input-from` naming a directory of the repository to use as ws/) and, per
-mode, the arguments, console output and status of each run, the whole
-directory after the last run (expected/) and the list of its paths
-(expected.paths, the reference, since git keeps no empty directories). The
-stamps a run writes are masked the same way the end-to-end test masks them.
+mode, the arguments, console output and status of each run, the directory
+after the last run and the list of its paths (expected.paths, the reference,
+since git keeps no empty directories). The stamps a run writes are masked the
+same way the end-to-end test masks them.
+
+Most of that directory is what the mode's base already holds, so a mode
+records it as `expected-from` naming its base (`input`, the workspace before
+any run, or another mode) and expected/ holding only the files that differ
+from the base or that it lacks. expected.paths stays whole: a file of the base
+that it does not list is not expected. So `git diff` shows a change of output
+once, where it first appears, and a file a mode stops sharing shows up as new.
 
 Usage: scripts/regen-test-data.py BINARY [EXAMPLE ...]
 """
@@ -28,6 +35,9 @@ MODES = {
     "rerun": ["--root ws", "--root ws"],
     "golden": ["--root ws --emit-golden golden"],
 }
+# dry and real are best read against the input, rerun and golden against the
+# first real run; a base comes before the modes that extend it.
+BASES = {"dry": "input", "real": "input", "rerun": "real", "golden": "real"}
 GRAPH_STAMP = re.compile(rb'"(version|timestamp)": "[^"]*"')
 REPORT_STAMP = re.compile("> AI 回看 · 生成于 [^\n]*".encode())
 
@@ -65,7 +75,24 @@ def copy_input(example, work):
         shutil.copytree(os.path.join(example, "input"), work, symlinks=True, dirs_exist_ok=True)
 
 
-def record(binary, example, mode, runs):
+def tree(work, paths):
+    """The masked content of every file among `paths` below `work`."""
+    contents = {}
+    for path in paths:
+        if not path.endswith("/"):
+            with open(os.path.join(work, path), "rb") as f:
+                contents[path] = masked(path, f.read())
+    return contents
+
+
+def input_tree(example):
+    with tempfile.TemporaryDirectory() as work:
+        copy_input(example, work)
+        return tree(work, listing(work))
+
+
+def record(binary, example, mode, runs, base, base_tree):
+    """Records one mode and returns its whole expected tree."""
     target = os.path.join(example, mode)
     shutil.rmtree(target, ignore_errors=True)
     with tempfile.TemporaryDirectory() as work:
@@ -80,17 +107,19 @@ def record(binary, example, mode, runs):
                 with open(os.path.join(run_dir, name), "wb") as f:
                     f.write(data)
         paths = listing(work)
-        with open(os.path.join(target, "expected.paths"), "w") as f:
-            f.write("".join(p + "\n" for p in paths))
-        for path in paths:
-            destination = os.path.join(target, "expected", path)
-            if path.endswith("/"):
-                os.makedirs(destination, exist_ok=True)
-                continue
-            with open(os.path.join(work, path), "rb") as f:
-                content = masked(path, f.read())
-            with open(destination, "wb") as f:
-                f.write(content)
+        contents = tree(work, paths)
+    with open(os.path.join(target, "expected.paths"), "w") as f:
+        f.write("".join(p + "\n" for p in paths))
+    with open(os.path.join(target, "expected-from"), "w") as f:
+        f.write(base + "\n")
+    for path, content in contents.items():
+        if base_tree.get(path) == content:
+            continue
+        destination = os.path.join(target, "expected", path)
+        os.makedirs(os.path.dirname(destination), exist_ok=True)
+        with open(destination, "wb") as f:
+            f.write(content)
+    return contents
 
 
 def main():
@@ -102,8 +131,10 @@ def main():
         example = os.path.join(DATA, name)
         if not os.path.isdir(example):
             continue
+        trees = {"input": input_tree(example)}
         for mode, runs in MODES.items():
-            record(binary, example, mode, runs)
+            base = BASES[mode]
+            trees[mode] = record(binary, example, mode, runs, base, trees[base])
         print(f"{name}: recorded {', '.join(MODES)}")
 
 
