@@ -1,0 +1,158 @@
+// One table of cases that the disk face and the face in memory must answer
+// alike, so that a test run in memory says what a run on disk would do.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <memory>
+
+#include "files/disk.hpp"
+#include "files/reading.hpp"
+#include "support/memory_file_system.hpp"
+#include "support/temp_dir.hpp"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+enum class Face { Disk, Memory };
+
+class ContractTest : public ::testing::TestWithParam<Face> {
+ protected:
+  // The base below which each case works, and ways to lay out what the
+  // command never makes itself: a link and a special file.
+  const files::FileSystem& face() const {
+    return GetParam() == Face::Disk ? static_cast<const files::FileSystem&>(disk_) : memory_;
+  }
+  fs::path base() const { return GetParam() == Face::Disk ? dir_.path() : fs::path("/base"); }
+  void make_link(const fs::path& relative, const fs::path& target) {
+    if (GetParam() == Face::Disk) {
+      fs::create_symlink(target, base() / relative);
+    } else {
+      memory_.make_link(base() / relative, target);
+    }
+  }
+  void make_special(const fs::path& relative) {
+    if (GetParam() == Face::Disk) {
+      ASSERT_EQ(::mkfifo((base() / relative).c_str(), 0600), 0);
+    } else {
+      memory_.make_special(base() / relative);
+    }
+  }
+  void create(const fs::path& relative, std::string bytes) {
+    ASSERT_TRUE(face().create_file(base(), relative,
+                                   [&](files::ByteSink& sink) { sink.put(bytes); }));
+  }
+  std::string read(const fs::path& relative) {
+    auto file = face().open_read(base(), relative);
+    if (!file) return "<" + file.error().text + ">";
+    return files::read_all(**file).value_or("<unreadable>");
+  }
+  std::vector<std::string> names(const fs::path& relative) {
+    std::vector<std::string> found;
+    const auto listed = face().list(base(), relative);
+    for (const auto& entry : listed.value()) found.push_back(entry.name);
+    return found;
+  }
+
+  void SetUp() override {
+    if (GetParam() == Face::Memory) memory_.make_directory(base());
+  }
+
+  testing_support::TempDir dir_;
+  files::DiskFileSystem disk_;
+  testing_support::MemoryFileSystem memory_;
+};
+
+}  // namespace
+
+TEST_P(ContractTest, ListsByNameBytesAndNeverOpensAnExistingNameToWrite) {
+  ASSERT_TRUE(face().create_directories(base(), "d/e"));
+  for (const char* name : {"d/b", "d/中", "d/B", "d/a"}) create(name, name);
+  EXPECT_EQ(names("d"), (std::vector<std::string>{"B", "a", "b", "e", "中"}));
+  const auto again = face().create_file(base(), "d/a", [](files::ByteSink& sink) { sink.put("x"); });
+  ASSERT_FALSE(again);
+  EXPECT_EQ(again.error().text, "File exists");
+  EXPECT_EQ(read("d/a"), "d/a");
+  EXPECT_EQ(face().kind(base(), "d/e"), files::EntryKind::Directory);
+  EXPECT_EQ(face().kind(base(), "d/none"), files::EntryKind::Missing);
+  EXPECT_EQ(face().open_read(base(), "d/none").error().kind, files::ErrorKind::NotFound);
+}
+
+TEST_P(ContractTest, RenamesOverATargetUnlessTheTargetMustBeKept) {
+  create("old", "old");
+  create("new", "new");
+  const auto kept = face().rename(base(), "new", "old", true);
+  ASSERT_FALSE(kept);
+  EXPECT_EQ(kept.error().text, "File exists");
+  EXPECT_EQ(read("old"), "old");
+  const auto before = face().identity(base(), "old");
+  ASSERT_TRUE(face().rename(base(), "new", "old", false));
+  EXPECT_EQ(read("old"), "new");
+  EXPECT_EQ(face().kind(base(), "new"), files::EntryKind::Missing);
+  // A file written anew is another file, whatever its size and time.
+  EXPECT_NE(face().identity(base(), "old"), before);
+  ASSERT_TRUE(face().rename(base(), "old", "free", true));
+  EXPECT_EQ(read("free"), "new");
+  EXPECT_EQ(face().remove(base(), "old").error().kind, files::ErrorKind::NotFound);
+}
+
+TEST_P(ContractTest, RefusesLinksBelowTheBaseAndReadsRecordsThroughThem) {
+  ASSERT_TRUE(face().create_directories(base(), "real"));
+  create("real/r.md", "record");
+  make_link("linked", base() / "real");
+  make_link("file-link", base() / "real/r.md");
+  const std::string loop = "Too many levels of symbolic links";
+  EXPECT_EQ(face().kind(base(), "linked"), files::EntryKind::Link);
+  EXPECT_EQ(face().kind(base(), "linked/r.md"), files::EntryKind::Link);
+  EXPECT_EQ(read("file-link"), "<" + loop + ">");
+  EXPECT_EQ(read("linked/r.md"), "<" + loop + ">");
+  EXPECT_EQ(face().list(base(), "linked").error().kind, files::ErrorKind::Link);
+  const auto made = face().create_file(base(), "linked/x", [](files::ByteSink&) {});
+  ASSERT_FALSE(made);
+  EXPECT_EQ(made.error().text, loop);
+  EXPECT_EQ(face().create_directories(base(), "linked/sub").error().text, loop);
+  // Records are the user's, laid out as the user likes.
+  EXPECT_EQ(face().read_record(base() / "linked/r.md").value(), "record");
+  EXPECT_TRUE(face().is_record_directory(base() / "linked"));
+  ASSERT_TRUE(face().list_records(base() / "linked"));
+  EXPECT_EQ(face().list_records(base() / "linked")->front().path, base() / "linked/r.md");
+}
+
+TEST_P(ContractTest, NeverReadsWhatIsNotARegularFile) {
+  make_special("fifo");
+  ASSERT_TRUE(face().create_directories(base(), "dir"));
+  for (const char* name : {"fifo", "dir"}) {
+    EXPECT_EQ(face().read_record(base() / name).error().text, files::kNotRegular) << name;
+    EXPECT_EQ(face().open_read(base(), name).error().kind, files::ErrorKind::NotRegular) << name;
+  }
+  EXPECT_EQ(face().kind(base(), "fifo"), files::EntryKind::Other);
+  EXPECT_FALSE(face().identity(base(), "fifo"));
+}
+
+TEST_P(ContractTest, ALockIsHeldUntilItsHandleGoes) {
+  ASSERT_TRUE(face().create_directories(base(), ".system"));
+  auto held = face().lock_directory(base(), ".system");
+  ASSERT_TRUE(held);
+  EXPECT_EQ(face().lock_directory(base(), ".system").error().kind, files::ErrorKind::Busy);
+  held->reset();
+  EXPECT_TRUE(face().lock_directory(base(), ".system"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Faces, ContractTest, ::testing::Values(Face::Disk, Face::Memory),
+                         [](const auto& info) {
+                           return info.param == Face::Disk ? std::string("Disk")
+                                                           : std::string("Memory");
+                         });
+
+TEST(MemoryFaceTest, FoldsCaseWhenToldAndKeepsTheSpellingANameWasMadeWith) {
+  testing_support::MemoryFileSystem fat(true);
+  fat.make_directory("/ws");
+  ASSERT_TRUE(fat.create_file("/ws", "Work.md", [](files::ByteSink& s) { s.put("W"); }));
+  EXPECT_FALSE(fat.create_file("/ws", "work.md", [](files::ByteSink&) {}));
+  EXPECT_EQ(fat.kind("/ws", "WORK.MD"), files::EntryKind::Regular);
+  ASSERT_TRUE(fat.create_file("/ws", "work.md.tmp", [](files::ByteSink& s) { s.put("w"); }));
+  ASSERT_TRUE(fat.rename("/ws", "work.md.tmp", "work.md", false));
+  EXPECT_EQ(fat.listing("/ws"), std::vector<std::string>{"work.md"});
+  EXPECT_EQ(fat.read("/ws/WORK.md"), "w");
+}
