@@ -3,7 +3,7 @@
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
 
-#include "journal/periods.hpp"
+#include "journal/months.hpp"
 #include "stats/dates.hpp"
 #include "store/store_error.hpp"
 #include "json/write.hpp"

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "summary/writer.hpp"
+#include "summary/summary_files.hpp"
 #include "support/temp_dir.hpp"
 
 using testing_support::TempDir;
@@ -95,7 +95,7 @@ TEST(SummaryFileTest, TextOfEachKind) {
             std::filesystem::path("summary/yearly/2026.md"));
 
   using namespace std::chrono;
-  EXPECT_EQ(summary::utc_stamp(sys_days{year{2026} / 7 / 5} + hours{23} + minutes{4} + seconds{9}),
+  EXPECT_EQ(summary::report_stamp(sys_days{year{2026} / 7 / 5} + hours{23} + minutes{4} + seconds{9}),
             "2026-07-05T23:04:09Z");
 }
 

@@ -27,7 +27,7 @@ enum class ReportKind { Monthly, Weekly, Daily, Yearly };
 std::filesystem::path summary_path(ReportKind kind, std::string_view period);
 
 // `time` in UTC as "%Y-%m-%dT%H:%M:%SZ".
-std::string utc_stamp(std::chrono::system_clock::time_point time);
+std::string report_stamp(std::chrono::system_clock::time_point time);
 
 // The whole text of a summary file generated at `stamp`.
 std::string summary_text(ReportKind kind, std::string_view period, std::string_view stats_json,

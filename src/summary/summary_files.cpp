@@ -1,4 +1,4 @@
-#include "summary/writer.hpp"
+#include "summary/summary_files.hpp"
 
 #include <ctime>
 #include <utility>
@@ -7,7 +7,7 @@
 #include <fmt/format.h>
 
 #include "journal/files.hpp"
-#include "journal/periods.hpp"
+#include "journal/months.hpp"
 #include "store/store_error.hpp"
 #include "store/layout.hpp"
 #include "summary/periods.hpp"
@@ -43,7 +43,7 @@ std::filesystem::path summary_path(ReportKind kind, std::string_view period) {
          (std::string(period) + ".md");
 }
 
-std::string utc_stamp(std::chrono::system_clock::time_point time) {
+std::string report_stamp(std::chrono::system_clock::time_point time) {
   return fmt::format("{:%Y-%m-%dT%H:%M:%SZ}",
                      fmt::gmtime(std::chrono::system_clock::to_time_t(time)));
 }
@@ -90,7 +90,7 @@ std::string summary_text(ReportKind kind, std::string_view period, std::string_v
 
 files::OutputFile summary_file(ReportKind kind, std::string_view period,
                                std::string_view stats_json, const PeriodReport& report) {
-  const std::string stamp = utc_stamp(std::chrono::system_clock::now());
+  const std::string stamp = report_stamp(std::chrono::system_clock::now());
   files::OutputFile file{files::FileClass::Derived, summary_path(kind, period),
                          summary_text(kind, period, stats_json, report, stamp),
                          "写入 summary 缓存失败: IO 错误: ", "创建 summary 目录失败: "};

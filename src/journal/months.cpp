@@ -1,4 +1,4 @@
-#include "journal/periods.hpp"
+#include "journal/months.hpp"
 
 #include "util/text.hpp"
 
