@@ -14,6 +14,7 @@
 
 #include "files/file_system.hpp"
 #include "util/interrupt.hpp"
+#include "util/memory.hpp"
 #include "util/progress.hpp"
 #include "util/text.hpp"
 
@@ -338,6 +339,9 @@ std::expected<Scan, std::string> scan_journal(const std::filesystem::path& root,
     scan.months[walk->months[job.month]].push_back(
         {position[k], results[found_at[k]].goal_from_inventory});
   }
+  // The readers freed each file's bytes in heaps of their own, which the
+  // later stages, on other threads, would not reuse.
+  memory::give_back();
   return scan;
 }
 
