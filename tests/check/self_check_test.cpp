@@ -5,9 +5,7 @@
 #include <sstream>
 
 #include "graph/model.hpp"
-#include "support/temp_dir.hpp"
-
-using testing_support::TempDir;
+#include "support/memory_file_system.hpp"
 
 namespace {
 
@@ -21,7 +19,7 @@ journal::JournalEntry record(std::string file_name, std::string time) {
 
 class SelfCheckTest : public ::testing::Test {
  protected:
-  void SetUp() override { dir.write("2026/07/2026-07-03-a.md", "## 09:30\n分类：工作\n"); }
+  void SetUp() override { memory.write("/ws/2026/07/2026-07-03-a.md", "## 09:30\n分类：工作\n"); }
 
   // The check is of the graph the run staged: graph.json is not written yet.
   void stage_graph(std::vector<graph::Node> nodes, std::vector<graph::Edge> edges = {}) {
@@ -30,11 +28,11 @@ class SelfCheckTest : public ::testing::Test {
   }
 
   std::expected<void, check::Failure> check(const std::vector<journal::JournalEntry>& records) {
-    store::Workspace workspace(dir.path());
+    store::Workspace workspace("/ws", memory);
     return check::self_check(workspace, records, staged, 0, out);
   }
 
-  TempDir dir;
+  testing_support::MemoryFileSystem memory;
   graph::Graph staged;
   std::ostringstream out;
 };
@@ -78,7 +76,7 @@ TEST_F(SelfCheckTest, RoundTripMismatchesStopHard) {
 }
 
 TEST_F(SelfCheckTest, AGoalReadBackFromTheRatingLineStopsHard) {
-  dir.write("2026/07/2026-07-03-a.md", "## 09:30\n动2 → 学习/\"精读\"\n");
+  memory.write("/ws/2026/07/2026-07-03-a.md", "## 09:30\n动2 → 学习/\"精读\"\n");
   const auto result = check({record("2026-07-03-a.md", "09:30")});
   ASSERT_FALSE(result);
   EXPECT_EQ(result.error().kind, check::Failure::Kind::Inconsistent);

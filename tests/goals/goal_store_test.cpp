@@ -6,11 +6,11 @@
 
 #include "goals/goals_index.hpp"
 #include "graph/ids.hpp"
+#include "support/memory_file_system.hpp"
 #include "support/output_files.hpp"
-#include "support/temp_dir.hpp"
 
 namespace fs = std::filesystem;
-using testing_support::TempDir;
+using testing_support::MemoryFileSystem;
 
 namespace {
 
@@ -49,20 +49,21 @@ PathsAndPrefixes paths_and_prefixes(const files::OutputFiles& files) {
 // The user goal 学习 has sections and is not among the run's goals: its lines
 // go into its sections once, and a second run finds nothing to add to it.
 TEST(GoalFilesTest, RunGoalsInOrderThenFilesReceivingLinesAndASecondRunAddsNothing) {
-  TempDir dir;
-  dir.write(".system/goals/学习.md",
-            "# 学习\n\n> 30% | 每天一小时\n\n## 英语 50%\n\n- 2026-06-30 旧记录 \n\n## 算法\n");
-  dir.write(".system/goals/工作.md", "# 工作\n\n> 10% | 旧\n\n## 周报\n- 2026-07-12 周报 \n");
+  MemoryFileSystem memory;
+  memory.write("/ws/.system/goals/学习.md",
+               "# 学习\n\n> 30% | 每天一小时\n\n## 英语 50%\n\n- 2026-06-30 旧记录 \n\n## 算法\n");
+  memory.write("/ws/.system/goals/工作.md",
+               "# 工作\n\n> 10% | 旧\n\n## 周报\n- 2026-07-12 周报 \n");
   // e1 dangles once the first goal is in, so it goes although its node is
   // added later; e2 names the first goal and stays.
-  dir.write(".system/graph.json", R"({"nodes": [{"type": "topic", "id": "t_a", "name": "a"}],
+  memory.write("/ws/.system/graph.json", R"({"nodes": [{"type": "topic", "id": "t_a", "name": "a"}],
     "edges": [{"id": "e1", "from": "t_a", "to": "g_工作_周报"},
               {"id": "e2", "from": "t_a", "to": "g_生活"}]})");
   // "./生活" and "生活" name one file.
   const std::vector<std::string> goal_list = {"./生活", "/tmp/x", "_index", "../escape",
                                               "学习/英语", "工作", "工作/周报", "生活"};
   std::ostringstream err;
-  store::Workspace workspace(dir.path());
+  store::Workspace workspace("/ws", memory);
   const auto output = goals::goal_files(workspace, goal_list, kRecords, err);
   ASSERT_TRUE(output) << output.error();
 
@@ -97,8 +98,8 @@ TEST(GoalFilesTest, RunGoalsInOrderThenFilesReceivingLinesAndASecondRunAddsNothi
   ASSERT_EQ(output->graph->edges.size(), 1u);
   EXPECT_EQ(output->graph->edges[0].id(), "e2");
 
-  for (const auto& [path, text] : texts) dir.write(path, text);
-  store::Workspace rerun(dir.path());
+  for (const auto& [path, text] : texts) memory.write("/ws" / fs::path(path), text);
+  store::Workspace rerun("/ws", memory);
   std::ostringstream rerun_err;
   const auto again = goals::goal_files(rerun, {"学习/英语", "工作"}, kRecords, rerun_err);
   ASSERT_TRUE(again) << again.error();
@@ -108,10 +109,10 @@ TEST(GoalFilesTest, RunGoalsInOrderThenFilesReceivingLinesAndASecondRunAddsNothi
 
 TEST(GoalFilesTest, OnlyAFileThatKeepsItsLinesMustBeReadable) {
   const std::string torn = "# 工作\n\xe5\xb7";
-  TempDir dir;
-  dir.write(".system/goals/工作.md", torn);
+  MemoryFileSystem memory;
+  memory.write("/ws/.system/goals/工作.md", torn);
   std::ostringstream err;
-  store::Workspace workspace(dir.path());
+  store::Workspace workspace("/ws", memory);
   // Reset by the run: read as a new goal's text.
   const auto reset = goals::goal_files(workspace, {"工作"}, kRecords, err);
   ASSERT_TRUE(reset) << reset.error();
@@ -120,7 +121,7 @@ TEST(GoalFilesTest, OnlyAFileThatKeepsItsLinesMustBeReadable) {
   const auto kept = goals::goal_files(workspace, {}, kRecords, err);
   ASSERT_FALSE(kept);
   EXPECT_EQ(kept.error(), "读取目标文件失败: 不是有效的 UTF-8 文本");
-  fs::remove(dir / ".system/goals/工作.md");
+  ASSERT_TRUE(memory.remove("/ws", ".system/goals/工作.md"));
   const auto none = goals::goal_files(workspace, {}, kRecords, err);
   ASSERT_TRUE(none);
   EXPECT_FALSE(none->graph);
@@ -128,20 +129,23 @@ TEST(GoalFilesTest, OnlyAFileThatKeepsItsLinesMustBeReadable) {
 }
 
 TEST(GoalsIndexTest, ListsGoalFilesAndTheRunsTextsSortedByNameBytes) {
-  TempDir dir;
+  MemoryFileSystem memory;
+  memory.make_directory("/ws");
   const auto index = [&](const goals::KnownTexts& known = {}) {
-    return testing_support::bytes_of(goals::goals_index_file(store::Workspace(dir.path()), known));
+    return testing_support::bytes_of(
+        goals::goals_index_file(store::Workspace("/ws", memory), known));
   };
   EXPECT_EQ(index(), "# 目标\n\n");
 
-  dir.write(".system/goals/学习.md", "# 学习\n> 90% | 旧\n");
-  dir.write(".system/goals/写作.md", "# 写作\n> 40% | 进行中\n## 初稿 60%\n- 2026-07-01 x \n## 定稿\n");
-  dir.write(".system/goals/b.md", "> 1% |\n");
+  memory.write("/ws/.system/goals/学习.md", "# 学习\n> 90% | 旧\n");
+  memory.write("/ws/.system/goals/写作.md",
+               "# 写作\n> 40% | 进行中\n## 初稿 60%\n- 2026-07-01 x \n## 定稿\n");
+  memory.write("/ws/.system/goals/b.md", "> 1% |\n");
   for (const auto* name : {"B.md", "a b.md", "a.md", "notes.MD", "notes.txt", "sub.md/inner.md",
                            "学习/英语.md"}) {
-    dir.write(fs::path(".system/goals") / name, "");
+    memory.write(fs::path("/ws/.system/goals") / name, "");
   }
-  dir.write(".system/goals/bad.md", "\xff");
+  memory.write("/ws/.system/goals/bad.md", "\xff");
   // The run's texts stand for files on disk and for files not written yet.
   const goals::KnownTexts known = {{".system/goals/学习.md", goals::new_goal_text("学习")},
                                    {".system/goals/c.md", goals::new_goal_text("c")}};

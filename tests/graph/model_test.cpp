@@ -8,11 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "support/memory_file_system.hpp"
 #include "support/output_files.hpp"
-#include "support/temp_dir.hpp"
 
 using namespace graph;
-using testing_support::TempDir;
 
 namespace {
 
@@ -29,13 +28,14 @@ std::string file_with(const std::string& node, const std::string& edge = "") {
 
 class GraphFileTest : public ::testing::Test {
  protected:
+  GraphFileTest() { memory.make_directory("/ws"); }
   Graph load_text(const std::string& text) {
-    dir.write(".system/graph.json", text);
-    store::Workspace workspace(dir.path());
+    memory.write("/ws/.system/graph.json", text);
+    store::Workspace workspace("/ws", memory);
     return load_graph(workspace);
   }
-  TempDir dir;
-  store::Workspace workspace{dir.path()};
+  testing_support::MemoryFileSystem memory;
+  store::Workspace workspace{"/ws", memory};
 };
 
 }  // namespace

@@ -6,14 +6,16 @@
 #include <string>
 #include <vector>
 
+#include "support/memory_file_system.hpp"
 #include "support/output_files.hpp"
-#include "support/temp_dir.hpp"
 
 using namespace graph;
 using journal::JournalEntry;
-using testing_support::TempDir;
 
 namespace {
+
+const std::filesystem::path kRoot = "/ws";
+const std::filesystem::path kFile = ".system/record_topics.json";
 
 JournalEntry record(std::string file_name, std::vector<std::string> topics) {
   JournalEntry e;
@@ -24,23 +26,24 @@ JournalEntry record(std::string file_name, std::vector<std::string> topics) {
 
 class RecordTopicsTest : public ::testing::Test {
  protected:
-  void write(const std::string& text) const { dir.write(".system/record_topics.json", text); }
-  std::string content() const { return dir.read(".system/record_topics.json"); }
+  RecordTopicsTest() { memory.make_directory(kRoot); }
+  void write(const std::string& text) { memory.write(kRoot / kFile, text); }
+  std::string content() const { return memory.read(kRoot / kFile).value_or("<missing>"); }
 
   // The stage as a run calls it, on the map as loaded; the file it returns is
   // put where the next run finds it. Tells whether it returned one.
-  bool rewrites(const std::vector<JournalEntry>& records) const {
-    store::Workspace run(dir.path());
+  bool rewrites(const std::vector<JournalEntry>& records) {
+    store::Workspace run(kRoot, memory);
     const auto file = record_topics_file(load_record_topics(run), records);
-    if (file) dir.write(file->path, testing_support::bytes_of(*file));
+    if (file) memory.write(kRoot / file->path, testing_support::bytes_of(*file));
     return file.has_value();
   }
 
   // A fresh workspace per call, as each run of the command has.
-  store::Workspace& workspace() const { return workspaces.emplace_back(dir.path()); }
+  store::Workspace& workspace() { return workspaces.emplace_back(kRoot, memory); }
 
-  TempDir dir;
-  mutable std::deque<store::Workspace> workspaces;
+  testing_support::MemoryFileSystem memory;
+  std::deque<store::Workspace> workspaces;
 };
 
 }  // namespace
@@ -62,7 +65,7 @@ TEST_F(RecordTopicsTest, LoadTakesTheLaterOfTwoEqualKeysAndRefusesAnyFlaw) {
 TEST_F(RecordTopicsTest, WritesEntriesInByteOrderKeepingOtherEntries) {
   // No record with topics: no file at all.
   EXPECT_FALSE(rewrites({record("a.md", {})}));
-  EXPECT_FALSE(dir.exists(".system/record_topics.json"));
+  EXPECT_EQ(memory.kind(kRoot, kFile), files::EntryKind::Missing);
 
   write(R"({"old.md": ["旧"], "2026-07-10-b.md": ["x"]})");
   ASSERT_TRUE(rewrites({record("2026-07-10-b.md", {"乙", "甲"}),

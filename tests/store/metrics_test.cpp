@@ -2,20 +2,20 @@
 
 #include <gtest/gtest.h>
 
+#include "support/memory_file_system.hpp"
 #include "support/output_files.hpp"
-#include "support/temp_dir.hpp"
 
 using store::Metrics;
-using testing_support::TempDir;
 
 class MetricsTest : public ::testing::Test {
  protected:
+  MetricsTest() { memory.make_directory("/ws"); }
   Metrics load(std::string_view content) {
-    dir.write(".system/metrics.json", content);
+    memory.write("/ws/.system/metrics.json", std::string(content));
     return store::load_metrics(workspace);
   }
-  TempDir dir;
-  store::Workspace workspace{dir.path()};
+  testing_support::MemoryFileSystem memory;
+  store::Workspace workspace{"/ws", memory};
 };
 
 TEST_F(MetricsTest, MissingFileGivesZeros) { EXPECT_EQ(store::load_metrics(workspace), Metrics{}); }

@@ -3,9 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "summary/summary_files.hpp"
-#include "support/temp_dir.hpp"
-
-using testing_support::TempDir;
+#include "support/memory_file_system.hpp"
 
 namespace {
 
@@ -19,11 +17,12 @@ stats::WeeklyStats week_with(std::vector<std::pair<std::string, std::size_t>> to
   return week;
 }
 
-// The report stage with day listings read from the disk and the snapshots in
-// the directory.
+// The report stage with day listings read from `fs` and the snapshots in the
+// directory.
 std::expected<summary::ReportStage, std::string> reports(
-    const std::filesystem::path& root, const std::vector<journal::JournalEntry>& records) {
-  const store::Workspace workspace(root);
+    const files::FileSystem& fs, const std::filesystem::path& root,
+    const std::vector<journal::JournalEntry>& records) {
+  const store::Workspace workspace(root, fs);
   stats::SnapshotIndex snapshots(workspace.files());
   return summary::reports(workspace, journal::Scan{records, {}, {}}, snapshots);
 }
@@ -100,12 +99,12 @@ TEST(SummaryFileTest, TextOfEachKind) {
 }
 
 TEST(ReportStageTest, SkipsDaysThatAreNoDayKey) {
-  TempDir root;
-  root.write("2026/07/2026-07-03-a.md", "## 09:00\n");
+  testing_support::MemoryFileSystem memory;
+  memory.write("/ws/2026/07/2026-07-03-a.md", "## 09:00\n");
   std::vector<journal::JournalEntry> records(2);
   records[0].date = "2026-07-03";
   records[1].date = "2026-07.md";
-  const auto stage = reports(root.path(), records);
+  const auto stage = reports(memory, "/ws", records);
   ASSERT_TRUE(stage) << stage.error();
   const auto& counts = stage->counts;
   EXPECT_EQ(std::tie(counts.monthly, counts.weekly, counts.daily), std::make_tuple(1u, 5u, 1u));
