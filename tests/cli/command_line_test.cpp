@@ -1,14 +1,13 @@
-// The command's argument handling, run against the built binary: exact
-// standard output, standard error and exit status.
+// The command's argument handling, run in process on a file system in memory:
+// exact standard output, standard error and exit status.
 
 #include <gtest/gtest.h>
 
+#include "cli/entry.hpp"
 #include "cli/options.hpp"
-#include "support/run_binary.hpp"
-#include "support/temp_dir.hpp"
+#include "support/memory_file_system.hpp"
 
-using testing_support::run_backfill_binary;
-using testing_support::TempDir;
+using testing_support::MemoryFileSystem;
 
 namespace {
 
@@ -20,13 +19,33 @@ struct ArgumentCase {
   std::string err;
 };
 
+struct RunResult {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
 class CommandLineTest : public ::testing::Test {
  protected:
-  TempDir dir;
+  // Runs the command with `args` as the process would, on `fs`.
+  RunResult run(std::vector<std::string> args) const {
+    args.insert(args.begin(), "backfill-workspace");
+    std::vector<char*> argv;
+    for (auto& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    RunResult result;
+    result.status = cli::run(static_cast<int>(args.size()), argv.data(), fs);
+    result.out = testing::internal::GetCapturedStdout();
+    result.err = testing::internal::GetCapturedStderr();
+    return result;
+  }
+  MemoryFileSystem fs;
 };
 
 TEST_F(CommandLineTest, ArgumentErrorsExitWithStatusTwo) {
-  dir.write("a-file", "x");
+  fs.write("a-file", "x");
   const ArgumentCase cases[] = {
       {{}, "参数错误: 缺少 --root <workspace>\n"},
       {{"--dry-run"}, "参数错误: 缺少 --root <workspace>\n"},
@@ -42,7 +61,7 @@ TEST_F(CommandLineTest, ArgumentErrorsExitWithStatusTwo) {
       {{"--root", "a\xFF"}, "参数错误: 参数不是有效的 UTF-8: a\uFFFD\n"},
   };
   for (const auto& [args, err] : cases) {
-    const auto result = run_backfill_binary(args, dir.path());
+    const auto result = run(args);
     EXPECT_EQ(result.status, 2) << err;
     EXPECT_EQ(result.out, "");
     // A usage error points at --help; a missing directory is no usage error.
@@ -50,7 +69,7 @@ TEST_F(CommandLineTest, ArgumentErrorsExitWithStatusTwo) {
     EXPECT_EQ(result.err, usage ? err + "用 --help 查看用法\n" : err);
   }
   // Nothing is written before the directory test passes.
-  EXPECT_FALSE(dir.exists("missing"));
+  EXPECT_EQ(fs.kind("missing", ""), files::EntryKind::Missing);
 }
 
 TEST_F(CommandLineTest, HelpAndVersionStopLooking) {
@@ -64,7 +83,7 @@ TEST_F(CommandLineTest, HelpAndVersionStopLooking) {
       {{"--root", "missing", "--version", "-h"}, version},
       {{"-q", "-V", "--bogus"}, version}};
   for (const auto& [args, out] : cases) {
-    const auto result = run_backfill_binary(args, dir.path());
+    const auto result = run(args);
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.out, out);
     EXPECT_EQ(result.err, "");
@@ -74,17 +93,17 @@ TEST_F(CommandLineTest, HelpAndVersionStopLooking) {
 }
 
 TEST_F(CommandLineTest, EmptyWorkspaceFailsTheRun) {
-  std::filesystem::create_directories(dir / "ws");
-  const auto result = run_backfill_binary({"--root", "ws", "--dry-run"}, dir.path());
+  fs.make_directory("ws");
+  const auto result = run({"--root", "ws", "--dry-run"});
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.out, "▶ 工作区: ws  [DRY-RUN]\n  · 扫描到 0 条记录\n");
   EXPECT_EQ(result.err, "补全失败: 工作区无记录可补全\n");
-  EXPECT_TRUE(std::filesystem::is_directory(dir / "ws/.system/stats"));
+  EXPECT_EQ(fs.kind("ws", ".system/stats"), files::EntryKind::Directory);
 }
 
 TEST_F(CommandLineTest, SystemDirectoryThatIsAFileFailsTheRun) {
-  dir.write("ws/.system", "");
-  const auto result = run_backfill_binary({"--root", "ws"}, dir.path());
+  fs.write("ws/.system", "");
+  const auto result = run({"--root", "ws"});
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.out, "▶ 工作区: ws\n");
   EXPECT_TRUE(result.err.starts_with("补全失败: 创建 .system 目录失败: ")) << result.err;

@@ -43,6 +43,15 @@ class ContractTest : public ::testing::TestWithParam<Face> {
     ASSERT_TRUE(face().create_file(base(), relative,
                                    [&](files::ByteSink& sink) { sink.put(bytes); }));
   }
+  // A file of `size` NUL bytes; sparse on disk, so a large one costs no space.
+  void make_sized(const fs::path& relative, std::uintmax_t size) {
+    if (GetParam() == Face::Disk) {
+      create(relative, "");
+      fs::resize_file(base() / relative, size);
+    } else {
+      memory_.write(base() / relative, std::string(size, '\0'));
+    }
+  }
   std::string read(const fs::path& relative) {
     auto file = face().open_read(base(), relative);
     if (!file) return "<" + file.error().text + ">";
@@ -128,6 +137,14 @@ TEST_P(ContractTest, NeverReadsWhatIsNotARegularFile) {
   }
   EXPECT_EQ(face().kind(base(), "fifo"), files::EntryKind::Other);
   EXPECT_FALSE(face().identity(base(), "fifo"));
+}
+
+TEST_P(ContractTest, ReadsARecordOfAtMostTheSizeLimit) {
+  make_sized("exact.md", files::kMaxRecordBytes);
+  make_sized("big.md", files::kMaxRecordBytes + 1);
+  EXPECT_EQ(face().read_record(base() / "exact.md").value().size(), files::kMaxRecordBytes);
+  EXPECT_EQ(face().read_record(base() / "big.md").error().text,
+            "文件过大（16777217 字节，上限 16 MiB）");
 }
 
 TEST_P(ContractTest, ALockIsHeldUntilItsHandleGoes) {

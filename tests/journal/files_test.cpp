@@ -5,15 +5,16 @@
 #include <sstream>
 
 #include "journal/scan.hpp"
-#include "support/temp_dir.hpp"
+#include "support/memory_file_system.hpp"
 
 using journal::DayListingCache;
 using journal::list_day_entries;
 using journal::parse_day_key;
 using journal::reload_entry;
-using testing_support::TempDir;
 
 namespace {
+
+const std::filesystem::path kRoot = "/ws";
 
 std::vector<std::string> names(const std::vector<journal::JournalEntry>& entries) {
   std::vector<std::string> out;
@@ -41,49 +42,49 @@ TEST(DayKeyTest, AcceptsSignedFormsWithoutACalendarTest) {
 }
 
 TEST(ListDayEntriesTest, TakesOnlyTheDaysFilesInTimeOrder) {
-  TempDir root;
-  root.write("2026/07/2026-07-03-b.md", "## 09:00\nb");
-  root.write("2026/07/2026-07-03-a.md", "## 09:00\na");
-  root.write("2026/07/2026-07-03-c.md", "## 08:59\nc");
-  root.write("2026/07/2026-07-030.md", "## 07:00");
-  root.write("2026/07/2026-07-04-d.md", "## 07:00");
-  root.write("2026/07/2026-07-03-e.txt", "## 07:00");
-  root.write("2026/07/2026-07-03-x.md", "no heading");
-  root.write("2026/07/2026-07-03-bad.md", "## 07:00\n\xff");
-  std::filesystem::create_directories(root / "2026/07/2026-07-03-dir.md");
-  root.write("2026/06/2026-07-03-misfiled.md", "## 07:00");
+  testing_support::MemoryFileSystem fs;
+  fs.write(kRoot / "2026/07/2026-07-03-b.md", "## 09:00\nb");
+  fs.write(kRoot / "2026/07/2026-07-03-a.md", "## 09:00\na");
+  fs.write(kRoot / "2026/07/2026-07-03-c.md", "## 08:59\nc");
+  fs.write(kRoot / "2026/07/2026-07-030.md", "## 07:00");
+  fs.write(kRoot / "2026/07/2026-07-04-d.md", "## 07:00");
+  fs.write(kRoot / "2026/07/2026-07-03-e.txt", "## 07:00");
+  fs.write(kRoot / "2026/07/2026-07-03-x.md", "no heading");
+  fs.write(kRoot / "2026/07/2026-07-03-bad.md", "## 07:00\n\xff");
+  fs.make_directory(kRoot / "2026/07/2026-07-03-dir.md");
+  fs.write(kRoot / "2026/06/2026-07-03-misfiled.md", "## 07:00");
 
-  const auto listed = list_day_entries(root.path(), "2026-07-03");
+  const auto listed = list_day_entries(kRoot, "2026-07-03", fs);
   ASSERT_TRUE(listed);
   EXPECT_EQ(names(*listed),
             (std::vector<std::string>{"2026-07-03-c.md", "2026-07-03-a.md", "2026-07-03-b.md"}));
   EXPECT_EQ(listed->front().date, "2026-07-03");
   EXPECT_EQ(listed->front().title, "c");
 
-  EXPECT_EQ(list_day_entries(root.path(), "2026-08-01"), std::vector<journal::JournalEntry>{});
-  EXPECT_EQ(list_day_entries(root.path(), "2026-7-03").error(), "非法日期: 2026-7-03");
+  EXPECT_EQ(list_day_entries(kRoot, "2026-08-01", fs), std::vector<journal::JournalEntry>{});
+  EXPECT_EQ(list_day_entries(kRoot, "2026-7-03", fs).error(), "非法日期: 2026-7-03");
 }
 
 // Both the cache that lists directories itself and the one answered from the
 // scan's parse must give exactly what a fresh listing gives.
 TEST(ListDayEntriesTest, CachesAnswerExactlyLikeAFreshListing) {
-  TempDir root;
+  testing_support::MemoryFileSystem fs;
   for (const char* name : {"2026-07-01-a.md", "2026-07-01-b.md", "2026-07-02-c.md",
                            "2026-+7-01-d.md", "2026-07-01-", "2026-08-01-filed-in-july.md"}) {
-    root.write(std::string("2026/07/") + name, "## 10:00\n分类：工作\n相对路径：a\\b\\c\n");
+    fs.write(kRoot / "2026/07" / name, "## 10:00\n分类：工作\n相对路径：a\\b\\c\n");
   }
-  root.write("2026/07/2026-07-01-0.md", "## 09:00\n动2 → 评分行目标\n分类：工作\n");
-  root.write("2026/07/2026-07-01-gbk.md", "## 09:00\n\xff\n");
-  root.write("2026/07/2026-07-02-none.md", "no heading");
-  root.write("2026/08/2026-08-02-e.md", "## 08:00\n");
+  fs.write(kRoot / "2026/07/2026-07-01-0.md", "## 09:00\n动2 → 评分行目标\n分类：工作\n");
+  fs.write(kRoot / "2026/07/2026-07-01-gbk.md", "## 09:00\n\xff\n");
+  fs.write(kRoot / "2026/07/2026-07-02-none.md", "no heading");
+  fs.write(kRoot / "2026/08/2026-08-02-e.md", "## 08:00\n");
   std::ostringstream warnings;
-  const auto scanned = journal::scan_journal(root.path(), warnings);
+  const auto scanned = journal::scan_journal(kRoot, warnings, fs);
   ASSERT_TRUE(scanned);
-  DayListingCache listing(root.path());
-  DayListingCache from_scan(root.path(), scanned->records, scanned->months);
+  DayListingCache listing(kRoot, fs);
+  DayListingCache from_scan(kRoot, scanned->records, scanned->months, fs);
   for (const char* date : {"2026-07-01", "2026-07-02", "2026-+7-01", "2026-07-05", "2026-08-01",
                            "2026-08-02", "2026-07-1", "2026-07-01", "-001-07-01"}) {
-    const auto fresh = list_day_entries(root.path(), date);
+    const auto fresh = list_day_entries(kRoot, date, fs);
     EXPECT_EQ(listing.day_entries(date), fresh) << date;
     EXPECT_EQ(from_scan.day_entries(date), fresh) << date;
   }
@@ -93,20 +94,20 @@ TEST(ListDayEntriesTest, CachesAnswerExactlyLikeAFreshListing) {
 }
 
 TEST(ReloadEntryTest, FindsTheFileByItsDateAndReportsEachFailure) {
-  TempDir root;
-  root.write("2026/07/2026-07-03.md", "## 09:30\nx");
-  root.write("2026/07/2026-07-03-x.md", "no heading");
-  const auto entry = reload_entry(root.path(), "2026-07-03.md");
+  testing_support::MemoryFileSystem fs;
+  fs.write(kRoot / "2026/07/2026-07-03.md", "## 09:30\nx");
+  fs.write(kRoot / "2026/07/2026-07-03-x.md", "no heading");
+  const auto entry = reload_entry(kRoot, "2026-07-03.md", fs);
   ASSERT_TRUE(entry);
   EXPECT_EQ(entry->date, "2026-07-03");
   EXPECT_EQ(entry->time, "09:30");
 
-  EXPECT_EQ(reload_entry(root.path(), "2026-07-3.md").error(), "非法日记文件名: 2026-07-3.md");
-  EXPECT_EQ(reload_entry(root.path(), "notes.md").error(), "非法日记文件名: notes.md");
-  EXPECT_EQ(reload_entry(root.path(), "2026-07-03-x.txt").error(),
+  EXPECT_EQ(reload_entry(kRoot, "2026-07-3.md", fs).error(), "非法日记文件名: 2026-07-3.md");
+  EXPECT_EQ(reload_entry(kRoot, "notes.md", fs).error(), "非法日记文件名: notes.md");
+  EXPECT_EQ(reload_entry(kRoot, "2026-07-03-x.txt", fs).error(),
             "非法日记文件名: 2026-07-03-x.txt");
-  EXPECT_EQ(reload_entry(root.path(), "2026-07-03-x.md").error(),
+  EXPECT_EQ(reload_entry(kRoot, "2026-07-03-x.md", fs).error(),
             "日记文件缺少 ## HH:MM 标题: 2026-07-03-x.md");
-  EXPECT_EQ(reload_entry(root.path(), "2026-07-04-y.md").error(),
+  EXPECT_EQ(reload_entry(kRoot, "2026-07-04-y.md", fs).error(),
             "读取日记文件失败: No such file or directory");
 }

@@ -5,9 +5,7 @@
 #include <sstream>
 
 #include "files/file_system.hpp"
-#include "support/temp_dir.hpp"
-
-using testing_support::TempDir;
+#include "support/memory_file_system.hpp"
 
 namespace {
 
@@ -48,33 +46,37 @@ TEST(InventoryFieldsTest, FirstNonEmptyCategoryIsTheGoal) {
 class ScanTest : public ::testing::Test {
  protected:
   std::vector<journal::JournalEntry> scan() {
-    auto scanned = journal::scan_journal(dir.path(), err);
+    auto scanned = journal::scan_journal(root, err, fs);
     EXPECT_TRUE(scanned.has_value());
     return scanned ? std::move(scanned->records) : std::vector<journal::JournalEntry>{};
   }
-  TempDir dir;
+  void write(const std::filesystem::path& relative, std::string bytes) {
+    fs.write(root / relative, std::move(bytes));
+  }
+  const std::filesystem::path root = "/ws";
+  testing_support::MemoryFileSystem fs;
   std::ostringstream err;
 };
 
 TEST_F(ScanTest, FindsOnlyFilesThreeLevelsDown) {
-  dir.write("2026/07/2026-07-03-a.md", record("09:00"));
-  dir.write("2026-07-01-root.md", record("09:00"));
-  dir.write("2026/2026-07-01-year.md", record("09:00"));
-  dir.write("2026/07/sub/2026-07-02-deep.md", record("09:00"));
-  dir.write("2026-07/07/2026-07-02-x.md", record("09:00"));    // not a year directory
-  dir.write("2026/7/2026-07-02-x.md", record("09:00"));        // not a month directory
-  dir.write(".system/07/2026-07-02-x.md", record("09:00"));
-  dir.write("2026/07/2026-07-09-upper.MD", record("09:00"));
-  dir.write("2026/07/short.md", record("09:00"));              // under 10 bytes
-  dir.write("2026/07/2026-07-1中.md", record("09:00"));        // byte 10 inside a character
-  dir.write("2026/07/2026-07-04-nohead.md", "no heading here\n");
-  dir.write("2025/01/2026-07-05-misfiled.md", record("08:00"));
+  write("2026/07/2026-07-03-a.md", record("09:00"));
+  write("2026-07-01-root.md", record("09:00"));
+  write("2026/2026-07-01-year.md", record("09:00"));
+  write("2026/07/sub/2026-07-02-deep.md", record("09:00"));
+  write("2026-07/07/2026-07-02-x.md", record("09:00"));  // not a year directory
+  write("2026/7/2026-07-02-x.md", record("09:00"));      // not a month directory
+  write(".system/07/2026-07-02-x.md", record("09:00"));
+  write("2026/07/2026-07-09-upper.MD", record("09:00"));
+  write("2026/07/short.md", record("09:00"));        // under 10 bytes
+  write("2026/07/2026-07-1中.md", record("09:00"));  // byte 10 inside a character
+  write("2026/07/2026-07-04-nohead.md", "no heading here\n");
+  write("2025/01/2026-07-05-misfiled.md", record("08:00"));
   const auto records = scan();
   ASSERT_EQ(records.size(), 2u);
   EXPECT_EQ(records[0].file_name, "2026-07-03-a.md");
   EXPECT_EQ(records[1].file_name, "2026-07-05-misfiled.md");
   EXPECT_EQ(records[1].date, "2026-07-05");  // the name, not the directory
-  EXPECT_EQ(err.str(), "[warn] 跳过无法读取的记录文件: " + dir.path().string() +
+  EXPECT_EQ(err.str(), "[warn] 跳过无法读取的记录文件: " + root.string() +
                            "/2026/07/2026-07-1中.md: 文件名不以有效日期 YYYY-MM-DD 开头\n");
 }
 
@@ -82,22 +84,22 @@ TEST_F(ScanTest, FindsOnlyFilesThreeLevelsDown) {
 // kind, size, content; all but a misnamed one keep their date for the graph.
 TEST_F(ScanTest, SkippedRecordFilesAreReportedAndKeepTheirDates) {
   constexpr auto kMax = files::kMaxRecordBytes;
-  dir.write("2026/07/2026-02-30\x1b.md", record("09:00"));
-  dir.write("2026/07/2026-07-03-gbk.md", "## 09:00\n\xC4\xE3\xBA\xC3\n");
-  std::filesystem::create_directories(dir / "2026/07/2026-07-04-dir.md");
-  dir.write("2026/07/2026-07-05-ok.md", record("09:00"));
-  dir.write("2026/07/2026-07-06-big.md", record("09:00"));
-  std::filesystem::resize_file(dir / "2026/07/2026-07-06-big.md", kMax + 1);
-  dir.write("2026/07/2026-07-06-x\n## 伪造.md", record("09:00"));
+  write("2026/07/2026-02-30\x1b.md", record("09:00"));
+  write("2026/07/2026-07-03-gbk.md", "## 09:00\n\xC4\xE3\xBA\xC3\n");
+  fs.make_directory(root / "2026/07/2026-07-04-dir.md");
+  write("2026/07/2026-07-05-ok.md", record("09:00"));
+  auto big = record("09:00");
+  big.resize(kMax + 1);
+  write("2026/07/2026-07-06-big.md", std::move(big));
+  write("2026/07/2026-07-06-x\n## 伪造.md", record("09:00"));
   // At the limit: read, and without a heading skipped silently.
-  dir.write("2026/07/2026-07-07-exact.md", "");
-  std::filesystem::resize_file(dir / "2026/07/2026-07-07-exact.md", kMax);
-  dir.write("2026/07/2026-7-08-x.md", record("09:00"));
+  write("2026/07/2026-07-07-exact.md", std::string(kMax, '\0'));
+  write("2026/07/2026-7-08-x.md", record("09:00"));
   std::ostringstream warnings;
-  const auto scanned = journal::scan_journal(dir.path(), warnings);
+  const auto scanned = journal::scan_journal(root, warnings, fs);
   ASSERT_TRUE(scanned);
   ASSERT_EQ(scanned->records.size(), 1u);
-  const auto at = "[warn] 跳过无法读取的记录文件: " + dir.path().string() + "/2026/07/";
+  const auto at = "[warn] 跳过无法读取的记录文件: " + root.string() + "/2026/07/";
   EXPECT_EQ(warnings.str(), at + "2026-02-30\\u001b.md: 文件名含控制字符\n" + at +
                                 "2026-07-03-gbk.md: 不是有效的 UTF-8 文本\n" + at +
                                 "2026-07-04-dir.md: 不是普通文件\n" + at +
@@ -113,10 +115,10 @@ TEST_F(ScanTest, ConflictCopiesReadAreNamedOnceAfterTheOtherWarnings) {
        {"5-z (1).md", "1-a.md", "1-a (1).md", "1-a (x).md", "1-a (conflicted copy 1).md",
         "3-c (Case Conflict).md", "1-a.sync-conflict-1-2-X.md", "８-x (Case Conflict).md",
         "2-b (Jane's conflicted copy 2026-12-01).md"}) {
-    dir.write("2026/07/2026-07-0" + std::string(name), record("09:00"));
+    write("2026/07/2026-07-0" + std::string(name), record("09:00"));
   }
   EXPECT_EQ(scan().size(), 8u);
-  const auto at = dir.path().string() + "/2026/07/2026-07-0";
+  const auto at = root.string() + "/2026/07/2026-07-0";
   EXPECT_EQ(err.str(), "[warn] 跳过无法读取的记录文件: " + at +
                            "８-x (Case Conflict).md: 文件名不以有效日期 YYYY-MM-DD 开头\n"
                            "[warn] 发现 5 个疑似同步冲突副本（仍按记录处理）: " +
@@ -125,11 +127,11 @@ TEST_F(ScanTest, ConflictCopiesReadAreNamedOnceAfterTheOtherWarnings) {
 }
 
 TEST_F(ScanTest, OrdersByDateThenTimeAndKeepsFileNameOrderForTies) {
-  dir.write("2026/07/2026-07-03-b.md", record("09:30"));
-  dir.write("2026/07/2026-07-03-a.md", record("09:30"));
-  dir.write("2026/07/2026-07-03-c.md", record("08:00"));
-  dir.write("2026/06/2026-07-03-z.md", record("09:30"));  // earlier month directory
-  dir.write("2025/12/2025-12-31-y.md", record("23:59"));
+  write("2026/07/2026-07-03-b.md", record("09:30"));
+  write("2026/07/2026-07-03-a.md", record("09:30"));
+  write("2026/07/2026-07-03-c.md", record("08:00"));
+  write("2026/06/2026-07-03-z.md", record("09:30"));  // earlier month directory
+  write("2025/12/2025-12-31-y.md", record("23:59"));
   const auto records = scan();
   std::vector<std::string> names;
   for (const auto& r : records) names.push_back(r.file_name);

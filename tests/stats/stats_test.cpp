@@ -5,11 +5,13 @@
 #include "stats/daily.hpp"
 #include "stats/monthly.hpp"
 #include "stats/weekly.hpp"
-#include "support/temp_dir.hpp"
+#include "support/memory_file_system.hpp"
 
-using testing_support::TempDir;
+using testing_support::MemoryFileSystem;
 
 namespace {
+
+const std::filesystem::path kRoot = "/ws";
 
 journal::JournalEntry rated(std::string time, std::array<std::uint8_t, 5> ratings,
                             std::string file_name = "2026-07-05-abc.md") {
@@ -23,10 +25,10 @@ journal::JournalEntry rated(std::string time, std::array<std::uint8_t, 5> rating
 }
 
 // An entry file for `date` at `time` with a rating line.
-void write_entry(const TempDir& root, std::string_view date, std::string_view name,
+void write_entry(MemoryFileSystem& fs, std::string_view date, std::string_view name,
                  std::string_view time, std::string_view rating_line, std::string_view body = "") {
-  root.write(fmt::format("{}/{}/{}-{}.md", date.substr(0, 4), date.substr(5, 2), date, name),
-             fmt::format("## {}\n{}\n{}\n", time, body, rating_line));
+  fs.write(kRoot / fmt::format("{}/{}/{}-{}.md", date.substr(0, 4), date.substr(5, 2), date, name),
+           fmt::format("## {}\n{}\n{}\n", time, body, rating_line));
 }
 
 }  // namespace
@@ -65,16 +67,18 @@ TEST(WeeklyStatsTest, TrendBoundsAreStrictIn32BitArithmetic) {
 }
 
 TEST(WeeklyStatsTest, ComparesWithThePreviousWeekAcrossMonths) {
-  TempDir root;
-  write_entry(root, "2026-07-31", "a", "09:00", "动3 专1");
-  write_entry(root, "2026-07-31", "b", "08:00", "动1");
-  write_entry(root, "2026-08-04", "c", "09:00", "动2");
-  write_entry(root, "2026-08-05", "late", "09:00", "动1");  // after the week
-  write_entry(root, "2026-07-28", "prev", "09:00", "专3");
-  root.write(".system/stats/snapshots/2026-06-30.json", R"({"date":"","goals":{"A":1,"B":2}})");
-  root.write(".system/stats/snapshots/2026-07-31.json", R"({"date":"","goals":{"B":3,"C":1}})");
-  journal::DayListingCache days(root.path());
-  const files::Tree tree(root.path());
+  MemoryFileSystem fs;
+  write_entry(fs, "2026-07-31", "a", "09:00", "动3 专1");
+  write_entry(fs, "2026-07-31", "b", "08:00", "动1");
+  write_entry(fs, "2026-08-04", "c", "09:00", "动2");
+  write_entry(fs, "2026-08-05", "late", "09:00", "动1");  // after the week
+  write_entry(fs, "2026-07-28", "prev", "09:00", "专3");
+  fs.write(kRoot / ".system/stats/snapshots/2026-06-30.json",
+           R"({"date":"","goals":{"A":1,"B":2}})");
+  fs.write(kRoot / ".system/stats/snapshots/2026-07-31.json",
+           R"({"date":"","goals":{"B":3,"C":1}})");
+  journal::DayListingCache days(kRoot, fs);
+  const files::Tree tree(kRoot, fs);
   stats::SnapshotIndex snapshots(tree);
   const auto week = stats::build_weekly_stats(days, snapshots, "2026-07-29");
   ASSERT_TRUE(week);
@@ -102,14 +106,13 @@ TEST(WeeklyStatsTest, ComparesWithThePreviousWeekAcrossMonths) {
 }
 
 TEST(WeeklyStatsTest, RecordTitlesSkipRepeatsAndStopAtForty) {
-  TempDir root;
-  for (int i = 0; i < 45; ++i)
-    write_entry(root, "2026-07-01", fmt::format("n{:02}", i), "09:00", "");
-  write_entry(root, "2026-07-01", "n00x", "08:00", "", "");
+  MemoryFileSystem fs;
+  for (int i = 0; i < 45; ++i) write_entry(fs, "2026-07-01", fmt::format("n{:02}", i), "09:00", "");
+  write_entry(fs, "2026-07-01", "n00x", "08:00", "", "");
   // Too short a name to cut: shown by its own title, the same line as n00's.
-  root.write("2026/07/2026-07-01-.md", "# n00\n## 08:30\n");
-  journal::DayListingCache days(root.path());
-  const files::Tree tree(root.path());
+  fs.write(kRoot / "2026/07/2026-07-01-.md", "# n00\n## 08:30\n");
+  journal::DayListingCache days(kRoot, fs);
+  const files::Tree tree(kRoot, fs);
   stats::SnapshotIndex snapshots(tree);
   const auto titles = stats::build_weekly_stats(days, snapshots, "2026-07-01")->record_titles;
   ASSERT_EQ(titles.size(), stats::kWeeklyTitleLimit);
@@ -132,15 +135,15 @@ TEST(MonthlyStatsTest, PhasesSplitEveryMonthLength) {
 }
 
 TEST(MonthlyStatsTest, BuildsTotalsPhasesLinesAndGoalMovement) {
-  TempDir root;
-  write_entry(root, "2024-02-01", "a", "09:00", "专3 情1", "a  b\n c");
-  write_entry(root, "2024-02-01", "b", "08:00", "专1", std::string(80, 'x'));
-  write_entry(root, "2024-02-29", "c", "09:00", "情3", "a  b\n c");
-  write_entry(root, "2024-03-01", "d", "09:00", "专2");
-  root.write(".system/stats/snapshots/2024-01-31.json", R"({"date":"","goals":{"A":1}})");
-  root.write(".system/stats/snapshots/2024-02-28.json", R"({"date":"","goals":{"A":2}})");
-  journal::DayListingCache days(root.path());
-  const files::Tree tree(root.path());
+  MemoryFileSystem fs;
+  write_entry(fs, "2024-02-01", "a", "09:00", "专3 情1", "a  b\n c");
+  write_entry(fs, "2024-02-01", "b", "08:00", "专1", std::string(80, 'x'));
+  write_entry(fs, "2024-02-29", "c", "09:00", "情3", "a  b\n c");
+  write_entry(fs, "2024-03-01", "d", "09:00", "专2");
+  fs.write(kRoot / ".system/stats/snapshots/2024-01-31.json", R"({"date":"","goals":{"A":1}})");
+  fs.write(kRoot / ".system/stats/snapshots/2024-02-28.json", R"({"date":"","goals":{"A":2}})");
+  journal::DayListingCache days(kRoot, fs);
+  const files::Tree tree(kRoot, fs);
   stats::SnapshotIndex snapshots(tree);
   const auto month = stats::build_monthly_stats(days, snapshots, "2024-02");
   ASSERT_TRUE(month);
@@ -183,13 +186,13 @@ TEST(MonthlyStatsTest, BuildsTotalsPhasesLinesAndGoalMovement) {
 }
 
 TEST(MonthlyStatsTest, RecordTitlesStopAtSixtySnippetsDoNot) {
-  TempDir root;
+  MemoryFileSystem fs;
   for (int i = 0; i < 75; ++i) {
-    write_entry(root, fmt::format("2026-06-{:02}", 1 + i % 30), fmt::format("t{:02}", i), "09:00",
-                "", fmt::format("body {}", i));
+    write_entry(fs, fmt::format("2026-06-{:02}", 1 + i % 30), fmt::format("t{:02}", i), "09:00", "",
+                fmt::format("body {}", i));
   }
-  journal::DayListingCache days(root.path());
-  const files::Tree tree(root.path());
+  journal::DayListingCache days(kRoot, fs);
+  const files::Tree tree(kRoot, fs);
   stats::SnapshotIndex snapshots(tree);
   const auto month = stats::build_monthly_stats(days, snapshots, "2026-06");
   EXPECT_EQ(month->record_titles.size(), stats::kMonthlyTitleLimit);
