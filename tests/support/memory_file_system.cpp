@@ -237,7 +237,7 @@ std::expected<std::vector<files::DirEntry>, files::Error> MemoryFileSystem::list
   std::vector<files::DirEntry> entries;
   for (const auto& child : children(*key)) {
     const auto name = Path(child).filename();
-    entries.push_back({name.generic_string(), relative / name});
+    entries.push_back({text::to_valid_utf8(name.generic_string()), relative / name});
   }
   std::ranges::sort(entries, {}, &files::DirEntry::name);
   return entries;
@@ -356,7 +356,7 @@ std::expected<std::vector<files::DirEntry>, files::Error> MemoryFileSystem::list
   std::vector<files::DirEntry> entries;
   for (const auto& child : children(key)) {
     const auto name = Path(child).filename();
-    entries.push_back({name.generic_string(), dir / name});
+    entries.push_back({text::to_valid_utf8(name.generic_string()), dir / name});
   }
   std::ranges::sort(entries, {}, &files::DirEntry::name);
   return entries;
