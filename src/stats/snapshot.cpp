@@ -75,12 +75,6 @@ std::string snapshot_json(const Snapshot& snapshot) {
   return writer.take();
 }
 
-std::optional<Snapshot> load_snapshot(const std::filesystem::path& root, std::string_view date) {
-  const auto text = files::read_text(files::Tree(root), snapshot_path(date));
-  if (!text) return std::nullopt;
-  return parse_snapshot(*text);
-}
-
 SnapshotIndex::SnapshotIndex(const files::Tree& tree) : tree_(&tree) {
   if (const auto listing = tree.list(store::kSnapshotsDir)) {
     for (const auto& entry : *listing) names_.insert(entry.name);

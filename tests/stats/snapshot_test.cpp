@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "support/output_files.hpp"
 #include "support/temp_dir.hpp"
 
-using stats::load_snapshot;
+using stats::parse_snapshot;
 using stats::Snapshot;
 using testing_support::TempDir;
 
@@ -56,29 +58,38 @@ TEST(MonthEndSnapshotTest, OneFilePerMonthDatedItsLastDayAnsweredByTheIndex) {
             "非法月份: 2026-1x");
 }
 
-TEST(LoadSnapshotTest, ReadsBothShapesAndRejectsMalformedFiles) {
-  TempDir root;
+TEST(SnapshotTest, ReadsBothShapesAndRejectsMalformedText) {
   const Snapshot expected{"2026-07-31", {{"A", 2}, {"工作", 0}}};
-  root.write(std::string(kSnapshots) + "object.json",
-             R"({"goals": {"工作": 0, "A": 2}, "extra": [1], "date": "2026-07-31"})");
-  root.write(std::string(kSnapshots) + "array.json", R"(["2026-07-31", {"A": 2, "工作": 0}])");
-  EXPECT_EQ(load_snapshot(root.path(), "object"), expected);
-  EXPECT_EQ(load_snapshot(root.path(), "array"), expected);
-
-  int index = 0;
+  EXPECT_EQ(parse_snapshot(R"({"goals": {"工作": 0, "A": 2}, "extra": [1], "date": "2026-07-31"})"),
+            expected);
+  EXPECT_EQ(parse_snapshot(R"(["2026-07-31", {"A": 2, "工作": 0}])"), expected);
   for (const char* bad :
        {R"({"date": "d"})", R"({"date": "d", "goals": {}, "date": "e"})", R"(["d", {}, 1])",
         R"(["d"])", R"({"date": 1, "goals": {}})", R"({"date": "d", "goals": {"A": 256}})",
         R"({"date": "d", "goals": {"A": -1}})", R"({"date": "d", "goals": {"A": 1.0}})",
         R"({"date": "d", "goals": []})", "{\"date\": \"d\", \"goals\": {}} x", ""}) {
-    const std::string name = "bad" + std::to_string(index++);
-    root.write(std::string(kSnapshots) + name + ".json", bad);
-    EXPECT_FALSE(load_snapshot(root.path(), name)) << bad;
+    EXPECT_FALSE(parse_snapshot(bad)) << bad;
   }
-  EXPECT_FALSE(load_snapshot(root.path(), "missing"));
 }
 
-TEST(LoadSnapshotTest, LooksBackAtMostSixtyDays) {
+TEST(SnapshotTest, TheIndexReadsFilesOfBothShapesAndPassesOverBadOnes) {
+  TempDir root;
+  root.write(std::string(kSnapshots) + "2026-06-30.json",
+             R"({"goals": {"A": 2, "工作": 0}, "date": "x"})");
+  root.write(std::string(kSnapshots) + "2026-07-31.json", R"(["2026-07-31", {"A": 5, "B": 1}])");
+  root.write(std::string(kSnapshots) + "2026-08-31.json", R"({"date": "2026-08-31", "goals": []})");
+  const files::Tree tree(root.path());
+  stats::SnapshotIndex index(tree);
+  EXPECT_EQ(index.find_at_or_before("2026-07-30"), (Snapshot{"x", {{"A", 2}, {"工作", 0}}}));
+  // A malformed file is as good as an absent one: the days before it are looked at.
+  const auto moved = index.movement("2026-07-30", "2026-08-31");
+  ASSERT_EQ(moved.size(), 1u);
+  EXPECT_EQ((std::tuple{moved[0].goal, moved[0].from, moved[0].to}), (std::tuple{"A", 2, 5}));
+  // None on or before the first date: no movement.
+  EXPECT_TRUE(index.movement("2026-06-29", "2026-08-31").empty());
+}
+
+TEST(SnapshotTest, LooksBackAtMostSixtyDays) {
   TempDir root;
   root.write(std::string(kSnapshots) + "2026-06-30.json", R"({"date": "2026-06-30", "goals": {}})");
   root.write(std::string(kSnapshots) + "1969-11-02.json", R"({"date": "x", "goals": {}})");
