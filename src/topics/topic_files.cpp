@@ -149,13 +149,4 @@ files::OutputFiles TopicFiles::next(std::size_t count) {
   return files;
 }
 
-files::OutputFiles topic_files(const graph::Graph& graph, std::ostream& err) {
-  TopicFiles made(graph, files::FileNames([] { return false; }), err);
-  files::OutputFiles files;
-  for (auto batch = made.next(); !batch.empty(); batch = made.next()) {
-    std::ranges::move(batch, std::back_inserter(files));
-  }
-  return files;
-}
-
 }  // namespace topics
