@@ -3,12 +3,11 @@
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
 
-#include "journal/months.hpp"
-#include "stats/dates.hpp"
-#include "store/store_error.hpp"
-#include "json/write.hpp"
-#include "store/layout.hpp"
 #include "files/tree.hpp"
+#include "journal/months.hpp"
+#include "json/write.hpp"
+#include "stats/dates.hpp"
+#include "store/layout.hpp"
 
 namespace stats {
 namespace {

@@ -8,7 +8,6 @@
 
 #include <fmt/format.h>
 
-#include "store/store_error.hpp"
 #include "store/layout.hpp"
 #include "files/tree.hpp"
 #include "util/text.hpp"
