@@ -7,11 +7,10 @@
 #include <vector>
 
 #include "graph/ids.hpp"
-#include "support/temp_dir.hpp"
+#include "support/memory_file_system.hpp"
 
 using namespace graph;
 using journal::JournalEntry;
-using testing_support::TempDir;
 
 namespace {
 
@@ -41,15 +40,20 @@ std::size_t count_edges(const Graph& g, std::string_view from, std::string_view 
 }
 
 const std::string kRid = "r_20260703_0930";
+const std::filesystem::path kRoot = "/ws";
 
 class RebuildTest : public ::testing::Test {
  protected:
+  RebuildTest() { memory.make_directory(kRoot); }
+  void write(const std::filesystem::path& relative, std::string text) {
+    memory.write(kRoot / relative, std::move(text));
+  }
   // Stores `g` as the previous run's file.
-  void seed(const Graph& g) const { dir.write(".system/graph.json", graph_to_json(g)); }
+  void seed(const Graph& g) { write(".system/graph.json", graph_to_json(g)); }
 
   // One rebuild as a run does it: from the files, and as it is saved.
   Graph rebuild(const std::vector<JournalEntry>& records, const std::vector<GoalSeed>& goals) {
-    store::Workspace run(dir.path());
+    store::Workspace run(kRoot, memory);
     auto previous = load_graph(run);
     Graph graph =
         rebuild_and_complete(std::move(previous), records, goals, load_record_topics(run)).graph;
@@ -57,7 +61,7 @@ class RebuildTest : public ::testing::Test {
     return graph;
   }
 
-  TempDir dir;
+  testing_support::MemoryFileSystem memory;
 };
 
 }  // namespace
@@ -169,8 +173,7 @@ TEST_F(RebuildTest, MapNamesComeFirstButOnlyTheRebuildReadsTheMap) {
   old.nodes.push_back(Topic{"t_戊", "戊", 0, 0});
   old.edges.push_back(Edge{"user-link", kRid, "t_戊", 1, EdgeSource::User, true});
   seed(old);
-  dir.write(".system/record_topics.json",
-            R"({"a.md": ["乙", "甲", "乙", "戊"], "gone.md": ["丙"]})");
+  write(".system/record_topics.json", R"({"a.md": ["乙", "甲", "乙", "戊"], "gone.md": ["丙"]})");
   const Graph g = rebuild({record("09:30", "a.md", {"甲", "丁"})}, {});
   std::vector<std::string> names, edges;
   for (const auto& n : g.nodes) {

@@ -4,12 +4,12 @@
 
 #include <tuple>
 
+#include "support/memory_file_system.hpp"
 #include "support/output_files.hpp"
-#include "support/temp_dir.hpp"
 
 using stats::parse_snapshot;
 using stats::Snapshot;
-using testing_support::TempDir;
+using testing_support::MemoryFileSystem;
 
 namespace {
 
@@ -23,13 +23,19 @@ std::vector<journal::JournalEntry> records_on(std::initializer_list<const char*>
 }
 
 constexpr const char* kSnapshots = ".system/stats/snapshots/";
+const std::filesystem::path kRoot = "/ws";
+
+// Lays `text` out as the snapshot file `name` of the workspace at kRoot.
+void lay(MemoryFileSystem& fs, const std::string& name, std::string text) {
+  fs.write(kRoot / (kSnapshots + name), std::move(text));
+}
 
 }  // namespace
 
 TEST(MonthEndSnapshotTest, OneFilePerMonthDatedItsLastDayAnsweredByTheIndex) {
-  TempDir root;
-  root.write(std::string(kSnapshots) + "2026-01-31.json", R"({"date": "2026-01-31", "goals": {}})");
-  const store::Workspace workspace(root.path());
+  MemoryFileSystem fs;
+  lay(fs, "2026-01-31.json", R"({"date": "2026-01-31", "goals": {}})");
+  const store::Workspace workspace(kRoot, fs);
   auto stage = stats::month_end_snapshots(workspace,
                                          records_on({"2024-02-10", "2026-02-01", "2026-02-27",
                                                      "2026-12-05", "2026-13-01", "2026-00-09"}),
@@ -73,12 +79,11 @@ TEST(SnapshotTest, ReadsBothShapesAndRejectsMalformedText) {
 }
 
 TEST(SnapshotTest, TheIndexReadsFilesOfBothShapesAndPassesOverBadOnes) {
-  TempDir root;
-  root.write(std::string(kSnapshots) + "2026-06-30.json",
-             R"({"goals": {"A": 2, "工作": 0}, "date": "x"})");
-  root.write(std::string(kSnapshots) + "2026-07-31.json", R"(["2026-07-31", {"A": 5, "B": 1}])");
-  root.write(std::string(kSnapshots) + "2026-08-31.json", R"({"date": "2026-08-31", "goals": []})");
-  const files::Tree tree(root.path());
+  MemoryFileSystem fs;
+  lay(fs, "2026-06-30.json", R"({"goals": {"A": 2, "工作": 0}, "date": "x"})");
+  lay(fs, "2026-07-31.json", R"(["2026-07-31", {"A": 5, "B": 1}])");
+  lay(fs, "2026-08-31.json", R"({"date": "2026-08-31", "goals": []})");
+  const files::Tree tree(kRoot, fs);
   stats::SnapshotIndex index(tree);
   EXPECT_EQ(index.find_at_or_before("2026-07-30"), (Snapshot{"x", {{"A", 2}, {"工作", 0}}}));
   // A malformed file is as good as an absent one: the days before it are looked at.
@@ -90,20 +95,17 @@ TEST(SnapshotTest, TheIndexReadsFilesOfBothShapesAndPassesOverBadOnes) {
 }
 
 TEST(SnapshotTest, LooksBackAtMostSixtyDays) {
-  TempDir root;
-  root.write(std::string(kSnapshots) + "2026-06-30.json", R"({"date": "2026-06-30", "goals": {}})");
-  root.write(std::string(kSnapshots) + "1969-11-02.json", R"({"date": "x", "goals": {}})");
-  const files::Tree tree(root.path());
+  MemoryFileSystem fs;
+  lay(fs, "2026-06-30.json", R"({"date": "2026-06-30", "goals": {}})");
+  lay(fs, "1969-11-02.json", R"({"date": "x", "goals": {}})");
+  const files::Tree tree(kRoot, fs);
   stats::SnapshotIndex index(tree);
-  const auto find_snapshot_at_or_before = [&](const auto&, std::string_view date) {
-    return index.find_at_or_before(date);
-  };
-  EXPECT_EQ(find_snapshot_at_or_before(root.path(), "2026-07-15")->date, "2026-06-30");
-  EXPECT_EQ(find_snapshot_at_or_before(root.path(), "2026-06-30")->date, "2026-06-30");
-  EXPECT_TRUE(find_snapshot_at_or_before(root.path(), "2026-08-29"));   // 60 days back
-  EXPECT_FALSE(find_snapshot_at_or_before(root.path(), "2026-08-30"));  // 61 days back
-  EXPECT_FALSE(find_snapshot_at_or_before(root.path(), "2026-06-29"));
+  EXPECT_EQ(index.find_at_or_before("2026-07-15")->date, "2026-06-30");
+  EXPECT_EQ(index.find_at_or_before("2026-06-30")->date, "2026-06-30");
+  EXPECT_TRUE(index.find_at_or_before("2026-08-29"));   // 60 days back
+  EXPECT_FALSE(index.find_at_or_before("2026-08-30"));  // 61 days back
+  EXPECT_FALSE(index.find_at_or_before("2026-06-29"));
 
   // A date that does not parse steps back from 1970-01-01.
-  EXPECT_TRUE(find_snapshot_at_or_before(root.path(), "2026-13-30"));
+  EXPECT_TRUE(index.find_at_or_before("2026-13-30"));
 }
