@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "store/store_error.hpp"
+#include "files/tree.hpp"
 #include "store/layout.hpp"
 #include "util/text.hpp"
 

@@ -162,11 +162,6 @@ void GraphEditor::append_edge(Edge edge) {
 
 bool GraphEditor::has_edge_id(const Edge& edge) { return first_of_id(edge) != 0; }
 
-bool GraphEditor::has_edge_id(std::string_view id) {
-  ensure_indexes();
-  return first_of_text(Atom(id)) != 0;
-}
-
 const GraphEditor::EndsInfo* GraphEditor::ends_info(Atom from, Atom to) {
   ensure_indexes();
   const auto it = ends_index_.find(ends_key(from, to));

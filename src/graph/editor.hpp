@@ -32,15 +32,18 @@ class GraphEditor {
   // Appends `node` (the id index keeps the first node of each id).
   void append_node(Node node);
 
-  // Same contracts as the free functions of graph/ids.hpp.
+  // Sets the progress of the goal node of `name`, or appends it at its default
+  // position; a non-goal node under that id is left alone.
   void upsert_goal_node(std::string_view name, std::uint8_t progress);
+  // Appends the topic node of `name` ("t_" + slug of the normalised name)
+  // unless its id exists; returns the id.
   Atom upsert_topic_node(std::string_view name);
+  // Replaces the edge with the same id, else updates weight, source and
+  // confirmed of the first edge with the same ends, else appends `edge`.
   void upsert_edge(Edge edge);
 
   // True when some edge carries the id of `edge`.
   bool has_edge_id(const Edge& edge);
-  // True when some edge carries `id`.
-  bool has_edge_id(std::string_view id);
 
   // True when some edge goes from `from` to `to` with confirmed set.
   bool has_confirmed_edge(Atom from, Atom to);

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "graph/editor.hpp"
 #include "journal/entry.hpp"
 #include "util/text.hpp"
 
@@ -69,22 +68,6 @@ std::string normalize_topic_name(std::string_view name) {
   return out;
 }
 
-std::string topic_node_id(std::string_view name) {
-  return "t_" + slug(normalize_topic_name(name));
-}
-
-std::string record_edge_id(std::string_view record_id, std::string_view target_id) {
-  std::string id = "e_";
-  id.append(record_id).append("_").append(target_id);
-  return id;
-}
-
-std::string goal_topic_edge_id(std::string_view goal_id, std::string_view topic_id) {
-  std::string id = "g2t_";
-  id.append(goal_id).append("_").append(topic_id);
-  return id;
-}
-
 std::optional<std::string> node_title_from_file_name(std::string_view file_name) {
   return journal::title_from_file_name(file_name);
 }
@@ -94,28 +77,6 @@ Position default_position(std::string_view id, std::size_t node_count) {
   for (const char c : id) h = (h * 31 + static_cast<unsigned char>(c)) % 360;
   const std::size_t rows = std::min<std::size_t>(node_count, 8);
   return {static_cast<float>(80 + h), static_cast<float>(80 + 70 * rows)};
-}
-
-// The one-off edits index the graph first: building the index is one pass,
-// the same cost as the scan a single lookup would need, and keeps one
-// implementation of each rule.
-void upsert_goal_node(Graph& graph, std::string_view name, std::uint8_t progress) {
-  GraphEditor editor(std::move(graph));
-  editor.upsert_goal_node(name, progress);
-  graph = editor.take();
-}
-
-Atom upsert_topic_node(Graph& graph, std::string_view name) {
-  GraphEditor editor(std::move(graph));
-  const Atom id = editor.upsert_topic_node(name);
-  graph = editor.take();
-  return id;
-}
-
-void upsert_edge(Graph& graph, Edge edge) {
-  GraphEditor editor(std::move(graph));
-  editor.upsert_edge(std::move(edge));
-  graph = editor.take();
 }
 
 }  // namespace graph

@@ -203,7 +203,6 @@ GraphEditor start_rebuild(Graph previous, const std::vector<journal::JournalEntr
                                  records.size() + record_names, skipped, carry));
 }
 
-// Returns the number of record nodes carried over.
 // The node id of each record, in record order: both passes need them.
 std::vector<Atom> record_ids(const std::vector<journal::JournalEntry>& records) {
   std::vector<Atom> ids;
@@ -212,6 +211,7 @@ std::vector<Atom> record_ids(const std::vector<journal::JournalEntry>& records) 
   return ids;
 }
 
+// Returns the number of record nodes carried over.
 std::size_t rebuild_into(GraphEditor& editor, TopicIds& topic_ids, const std::vector<Atom>& rids,
                          const std::vector<journal::JournalEntry>& records,
                          const std::vector<GoalSeed>& goals, const RecordTopics& map,
@@ -283,23 +283,6 @@ void complete_into(GraphEditor& editor, TopicIds& topic_ids, const std::vector<A
 }
 
 }  // namespace
-
-Graph rebuild_graph(Graph previous, const std::vector<journal::JournalEntry>& records,
-                    const std::vector<GoalSeed>& goals, const RecordTopics& map,
-                    const journal::SkippedDates& skipped) {
-  CarryCandidates carry;
-  GraphEditor editor = start_rebuild(std::move(previous), records, goals, map, skipped, carry);
-  TopicIds topic_ids(editor);
-  rebuild_into(editor, topic_ids, record_ids(records), records, goals, map, std::move(carry));
-  return editor.take();
-}
-
-void complete_record_topic_edges(Graph& graph, const std::vector<journal::JournalEntry>& records) {
-  GraphEditor editor(std::move(graph));
-  TopicIds topic_ids(editor);
-  complete_into(editor, topic_ids, record_ids(records), records);
-  graph = editor.take();
-}
 
 Rebuilt rebuild_and_complete(Graph previous, const std::vector<journal::JournalEntry>& records,
                              const std::vector<GoalSeed>& goals, const RecordTopics& map,

@@ -21,6 +21,12 @@ struct GoalSeed {
   std::uint8_t progress = 0;
 };
 
+struct Rebuilt {
+  Graph graph;
+  // The record nodes carried over for skipped dates.
+  std::size_t carried_records = 0;
+};
+
 // The graph rebuilt from the records (in record order) and the goal list: the
 // topic nodes and the links touching them are kept from `previous` (the graph
 // as the file holds it), record and goal nodes are made anew, and each record
@@ -33,21 +39,9 @@ struct GoalSeed {
 // makes, and so are the links touching it, after the rebuild's links: a
 // record the scan could not read for one run keeps what the user decided
 // about it.
-Graph rebuild_graph(Graph previous, const std::vector<journal::JournalEntry>& records,
-                    const std::vector<GoalSeed>& goals, const RecordTopics& map,
-                    const journal::SkippedDates& skipped = {});
-
-// Adds, under the standard id, an unconfirmed record-topic link for each of a
-// record's own topics that lacks one in `graph`.
-void complete_record_topic_edges(Graph& graph, const std::vector<journal::JournalEntry>& records);
-
-struct Rebuilt {
-  Graph graph;
-  // The record nodes carried over for skipped dates.
-  std::size_t carried_records = 0;
-};
-
-// The rebuild and then the completion, in one pass over one set of indexes.
+//
+// Then each of a record's own topics that lacks a record-topic link under the
+// standard id gets one, unconfirmed, after all of the above.
 Rebuilt rebuild_and_complete(Graph previous, const std::vector<journal::JournalEntry>& records,
                              const std::vector<GoalSeed>& goals, const RecordTopics& map,
                              const journal::SkippedDates& skipped = {});

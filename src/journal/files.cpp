@@ -86,15 +86,6 @@ std::filesystem::path day_dir(const std::filesystem::path& root, int year, int m
   return root / fmt::format("{:04}", year) / fmt::format("{:02}", month);
 }
 
-std::expected<std::vector<JournalEntry>, std::string> list_day_entries(
-    const std::filesystem::path& root, std::string_view date, const files::FileSystem& fs) {
-  const auto key = parse_day_key(date);
-  if (!key) return invalid_date(date);
-  const auto listing = fs.list_records(day_dir(root, key->year, key->month));
-  if (!listing) return std::vector<JournalEntry>{};
-  return entries_from_listing(fs, *listing, date);
-}
-
 std::expected<JournalEntry, std::string> reload_entry(const std::filesystem::path& root,
                                                       std::string_view file_name,
                                                       const files::FileSystem& fs) {

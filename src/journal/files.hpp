@@ -37,14 +37,6 @@ std::optional<std::chrono::year_month_day> parse_calendar_date(std::string_view 
 // four places (a minus sign counts as one of them), the month padded to two.
 std::filesystem::path day_dir(const std::filesystem::path& root, int year, int month);
 
-// The entries filed for `date` in its month directory, stably sorted by time,
-// each body cut to its snippet as the scan cuts it;
-// "非法日期: " and the text when `date` is not a day key. A missing directory
-// and unreadable or headingless files simply contribute nothing.
-std::expected<std::vector<JournalEntry>, std::string> list_day_entries(
-    const std::filesystem::path& root, std::string_view date,
-    const files::FileSystem& fs = files::disk());
-
 // The entry parsed afresh from the file named `file_name` in the directory of its
 // date, or "非法日记文件名: ", "读取日记文件失败: " or "日记文件缺少 ## HH:MM 标题: "
 // with the detail.
@@ -68,7 +60,7 @@ using ScannedMonths = std::map<std::filesystem::path, std::vector<FiledRecord>>;
 // A month directory the scan listed is answered from the scan's own parse of
 // the same files; any other is listed once and its files parsed once, so
 // reporting on every day of a large month stays linear. Every answer equals
-// list_day_entries.
+// what listing the directory afresh would give.
 class DayListingCache {
  public:
   explicit DayListingCache(std::filesystem::path root, const files::FileSystem& fs = files::disk())
@@ -80,7 +72,10 @@ class DayListingCache {
 
   const std::filesystem::path& root() const { return root_; }
 
-  // The same result as list_day_entries(root(), date), kept until forget_days.
+  // The entries filed for `date` in its month directory, stably sorted by
+  // time, each body cut to its snippet as the scan cuts it; "非法日期: " and
+  // the text when `date` is not a day key. A missing directory and unreadable
+  // or headingless files simply contribute nothing. Kept until forget_days.
   const std::expected<std::vector<JournalEntry>, std::string>& day_entries(std::string_view date);
 
   // Drops the days listed so far (and what day_entries returned for them), so

@@ -194,8 +194,7 @@ JsonWriter& JsonWriter::member_strings(std::string_view name,
 
 namespace {
 
-template <typename Json>
-void write_value(JsonWriter& writer, const Json& value) {
+void write_value(JsonWriter& writer, const nlohmann::json& value) {
   switch (value.type()) {
     case nlohmann::json::value_t::object:
       writer.begin_object();
@@ -211,19 +210,19 @@ void write_value(JsonWriter& writer, const Json& value) {
       writer.end_array();
       break;
     case nlohmann::json::value_t::string:
-      writer.string(value.template get_ref<const std::string&>());
+      writer.string(value.get_ref<const std::string&>());
       break;
     case nlohmann::json::value_t::boolean:
-      writer.boolean(value.template get<bool>());
+      writer.boolean(value.get<bool>());
       break;
     case nlohmann::json::value_t::number_unsigned:
-      writer.uint(value.template get<std::uint64_t>());
+      writer.uint(value.get<std::uint64_t>());
       break;
     case nlohmann::json::value_t::number_integer:
-      writer.integer(value.template get<std::int64_t>());
+      writer.integer(value.get<std::int64_t>());
       break;
     case nlohmann::json::value_t::number_float:
-      writer.float32(static_cast<float>(value.template get<double>()));
+      writer.float32(static_cast<float>(value.get<double>()));
       break;
     case nlohmann::json::value_t::null:
     case nlohmann::json::value_t::discarded:
@@ -236,12 +235,6 @@ void write_value(JsonWriter& writer, const Json& value) {
 }  // namespace
 
 std::string to_json_text(const nlohmann::json& value, JsonStyle style) {
-  JsonWriter writer(style);
-  write_value(writer, value);
-  return writer.take();
-}
-
-std::string to_json_text(const nlohmann::ordered_json& value, JsonStyle style) {
   JsonWriter writer(style);
   write_value(writer, value);
   return writer.take();

@@ -84,6 +84,5 @@ class JsonWriter {
 // Writes a parsed JSON value (objects in their stored order, numbers that are
 // floats as 32-bit floats) in the given style.
 std::string to_json_text(const nlohmann::json& value, JsonStyle style = JsonStyle::Pretty);
-std::string to_json_text(const nlohmann::ordered_json& value, JsonStyle style = JsonStyle::Pretty);
 
 }  // namespace json

@@ -3,12 +3,11 @@
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
 
-#include "journal/months.hpp"
-#include "stats/dates.hpp"
-#include "store/store_error.hpp"
-#include "json/write.hpp"
-#include "store/layout.hpp"
 #include "files/tree.hpp"
+#include "journal/months.hpp"
+#include "json/write.hpp"
+#include "stats/dates.hpp"
+#include "store/layout.hpp"
 
 namespace stats {
 namespace {
@@ -73,12 +72,6 @@ std::string snapshot_json(const Snapshot& snapshot) {
   for (const auto& [goal, state] : snapshot.goals) writer.member_uint(goal, state);
   writer.end_object().end_object();
   return writer.take();
-}
-
-std::optional<Snapshot> load_snapshot(const std::filesystem::path& root, std::string_view date) {
-  const auto text = files::read_text(files::Tree(root), snapshot_path(date));
-  if (!text) return std::nullopt;
-  return parse_snapshot(*text);
 }
 
 SnapshotIndex::SnapshotIndex(const files::Tree& tree) : tree_(&tree) {

@@ -40,10 +40,6 @@ std::string snapshot_json(const Snapshot& snapshot);
 // or a two-element array [date, goals]; nothing when malformed.
 std::optional<Snapshot> parse_snapshot(std::string_view text);
 
-// The snapshot stored for `date`, read as an object {date, goals} or a
-// two-element array [date, goals]; nothing when absent, unreadable or malformed.
-std::optional<Snapshot> load_snapshot(const std::filesystem::path& root, std::string_view date);
-
 // How one goal's state moved between two snapshots.
 struct GoalChange {
   std::string goal;
@@ -62,7 +58,8 @@ class SnapshotIndex {
   // Records a snapshot the run has just written.
   void add(const Snapshot& written);
 
-  // The first snapshot found at `date` or on one of the 60 days before it.
+  // The first snapshot found at `date` or on one of the 60 days before it; a
+  // file that cannot be read or parsed holds none.
   std::optional<Snapshot> find_at_or_before(std::string_view date);
 
   // Every goal of the snapshot found for `first` that the one found for `last`

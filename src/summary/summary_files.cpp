@@ -8,7 +8,6 @@
 
 #include "journal/files.hpp"
 #include "journal/months.hpp"
-#include "store/store_error.hpp"
 #include "store/layout.hpp"
 #include "summary/periods.hpp"
 #include "util/interrupt.hpp"

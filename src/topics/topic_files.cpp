@@ -8,7 +8,6 @@
 
 #include <fmt/format.h>
 
-#include "store/store_error.hpp"
 #include "store/layout.hpp"
 #include "files/tree.hpp"
 #include "util/text.hpp"
@@ -145,15 +144,6 @@ files::OutputFiles TopicFiles::next(std::size_t count) {
                      .content = topic_file_text(name, entry_lines),
                      .failure_prefix = "写入主题文件 " + name + " 失败: IO 错误: ",
                      .user_name = name});
-  }
-  return files;
-}
-
-files::OutputFiles topic_files(const graph::Graph& graph, std::ostream& err) {
-  TopicFiles made(graph, files::FileNames([] { return false; }), err);
-  files::OutputFiles files;
-  for (auto batch = made.next(); !batch.empty(); batch = made.next()) {
-    std::ranges::move(batch, std::back_inserter(files));
   }
   return files;
 }

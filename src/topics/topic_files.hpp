@@ -50,7 +50,4 @@ class TopicFiles {
   std::unordered_map<graph::Atom, std::vector<std::size_t>> edges_by_topic_id_;
 };
 
-// Every file of TopicFiles at once, for a directory that tells case apart.
-files::OutputFiles topic_files(const graph::Graph& graph, std::ostream& err);
-
 }  // namespace topics

@@ -101,12 +101,6 @@ std::vector<std::string_view> split_white_space(std::string_view s) {
   return pieces;
 }
 
-std::size_t char_count(std::string_view s) {
-  std::size_t count = 0;
-  for (std::size_t i = 0; i < s.size(); ++count) next_char(s, i);
-  return count;
-}
-
 std::string_view first_chars(std::string_view s, std::size_t n) {
   std::size_t i = 0;
   for (std::size_t taken = 0; taken < n && i < s.size(); ++taken) next_char(s, i);

@@ -40,9 +40,6 @@ std::string_view trim_end(std::string_view s);
 // `s` split at runs of white space, without empty pieces.
 std::vector<std::string_view> split_white_space(std::string_view s);
 
-// Number of characters in `s`.
-std::size_t char_count(std::string_view s);
-
 // The first `n` characters of `s` (all of `s` when it is shorter).
 std::string_view first_chars(std::string_view s, std::size_t n);
 

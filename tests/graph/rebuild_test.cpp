@@ -7,11 +7,10 @@
 #include <vector>
 
 #include "graph/ids.hpp"
-#include "support/temp_dir.hpp"
+#include "support/memory_file_system.hpp"
 
 using namespace graph;
 using journal::JournalEntry;
-using testing_support::TempDir;
 
 namespace {
 
@@ -41,34 +40,28 @@ std::size_t count_edges(const Graph& g, std::string_view from, std::string_view 
 }
 
 const std::string kRid = "r_20260703_0930";
+const std::filesystem::path kRoot = "/ws";
 
 class RebuildTest : public ::testing::Test {
  protected:
+  RebuildTest() { memory.make_directory(kRoot); }
+  void write(const std::filesystem::path& relative, std::string text) {
+    memory.write(kRoot / relative, std::move(text));
+  }
   // Stores `g` as the previous run's file.
-  void seed(const Graph& g) const { dir.write(".system/graph.json", graph_to_json(g)); }
+  void seed(const Graph& g) { write(".system/graph.json", graph_to_json(g)); }
 
-  // One rebuild as a run does it: from the files, saved.
+  // One rebuild as a run does it: from the files, and as it is saved.
   Graph rebuild(const std::vector<JournalEntry>& records, const std::vector<GoalSeed>& goals) {
-    store::Workspace run(dir.path());
+    store::Workspace run(kRoot, memory);
     auto previous = load_graph(run);
-    return save(rebuild_graph(std::move(previous), records, goals, load_record_topics(run)));
-  }
-
-  Graph complete(const std::vector<JournalEntry>& records) {
-    store::Workspace run(dir.path());
-    auto graph = load_graph(run);
-    complete_record_topic_edges(graph, records);
-    return save(std::move(graph));
-  }
-
-  // As the run saves it, and where the next run finds it.
-  Graph save(Graph graph) const {
+    Graph graph =
+        rebuild_and_complete(std::move(previous), records, goals, load_record_topics(run)).graph;
     stamp_for_save(graph);
-    seed(graph);
     return graph;
   }
 
-  TempDir dir;
+  testing_support::MemoryFileSystem memory;
 };
 
 }  // namespace
@@ -163,46 +156,44 @@ TEST_F(RebuildTest, ConfirmedRecordTopicLinksSurviveUnderEitherId) {
   old.edges.push_back(Edge{"e_r_20260703_0930_t_丙", kRid, "t_丙", 0.3f, EdgeSource::User, false});
   seed(old);
 
-  const std::vector<JournalEntry> records = {record("09:30", "a.md", {"甲", "乙", "丙"})};
-  const Graph rebuilt = rebuild(records, {});
-  EXPECT_EQ(count_edges(rebuilt, kRid, "t_乙"), 1u);
-  // An unconfirmed link is regenerated.
-  EXPECT_EQ(find_edge(rebuilt, "e_r_20260703_0930_t_丙"),
-            (Edge{"e_r_20260703_0930_t_丙", kRid, "t_丙", 1, EdgeSource::Llm, false}));
-
-  const Graph g = complete(records);
-  EXPECT_EQ(find_edge(g, "e_r_20260703_0930_t_甲"), old.edges[0]);
-  EXPECT_EQ(count_edges(g, kRid, "t_甲"), 1u);
-  EXPECT_EQ(find_edge(g, "user-link"), old.edges[1]);
-  // The standard id was missing for 乙: the completion adds it, unconfirmed.
-  EXPECT_EQ(g.edges.size(), rebuilt.edges.size() + 1);
-  EXPECT_EQ(g.edges.back(),
-            (Edge{"e_r_20260703_0930_t_乙", kRid, "t_乙", 0.8f, EdgeSource::Llm, false}));
+  const Graph g = rebuild({record("09:30", "a.md", {"甲", "乙", "丙"})}, {});
+  // The unconfirmed link is regenerated; the standard id was missing for 乙, so
+  // the completion adds it after the rebuild's links, unconfirmed.
+  EXPECT_EQ(g.edges,
+            (std::vector<Edge>{
+                old.edges[0], old.edges[1],
+                Edge{"e_r_20260703_0930_t_丙", kRid, "t_丙", 1, EdgeSource::Llm, false},
+                Edge{"e_r_20260703_0930_t_乙", kRid, "t_乙", 0.8f, EdgeSource::Llm, false}}));
 }
 
+// A map name the user linked under their own id gets no standard link: the
+// completion fills in only for the record's own names.
 TEST_F(RebuildTest, MapNamesComeFirstButOnlyTheRebuildReadsTheMap) {
-  dir.write(".system/record_topics.json", R"({"a.md": ["乙", "甲", "乙"], "gone.md": ["丙"]})");
-  const std::vector<JournalEntry> records = {record("09:30", "a.md", {"甲", "丁"})};
-  rebuild(records, {});
-  const Graph g = complete(records);
-  std::vector<std::string> names;
+  Graph old;
+  old.nodes.push_back(Topic{"t_戊", "戊", 0, 0});
+  old.edges.push_back(Edge{"user-link", kRid, "t_戊", 1, EdgeSource::User, true});
+  seed(old);
+  write(".system/record_topics.json", R"({"a.md": ["乙", "甲", "乙", "戊"], "gone.md": ["丙"]})");
+  const Graph g = rebuild({record("09:30", "a.md", {"甲", "丁"})}, {});
+  std::vector<std::string> names, edges;
   for (const auto& n : g.nodes) {
     if (const auto* t = std::get_if<Topic>(&n)) names.push_back(t->name.str());
   }
-  EXPECT_EQ(names, (std::vector<std::string>{"乙", "甲", "丁"}));
-  EXPECT_EQ(g.edges.size(), 3u);
+  for (const auto& e : g.edges) edges.push_back(e.id());
+  EXPECT_EQ(names, (std::vector<std::string>{"戊", "乙", "甲", "丁"}));
+  EXPECT_EQ(edges, (std::vector<std::string>{"user-link", "e_r_20260703_0930_t_乙",
+                                             "e_r_20260703_0930_t_甲", "e_r_20260703_0930_t_丁"}));
 }
 
-// The run does both passes over one set of indexes; an edge the rebuild drops
-// as dangling must not hide the standard id from the completion, even when it
-// carries that id or shares it with an edge that stays.
-TEST(RebuildAndCompleteTest, OnePassLeavesWhatTheTwoPassesLeave) {
+// The completion works on the indexes of the rebuild; an edge the rebuild drops
+// as dangling must not hide the standard id from it, even when it carries that
+// id or shares it with an edge that stays.
+TEST(RebuildAndCompleteTest, DroppedEdgesHideNoIdFromTheCompletion) {
   Graph previous;
   previous.nodes = {Topic{"t_甲", "甲", 1, 2}, Topic{"t_乙", "乙", 3, 4}};
-  const std::string standard = record_edge_id(kRid, "t_甲");
   previous.edges = {
-      {standard, "t_甲", "r_gone", 1.0f, EdgeSource::User, true},
-      {record_edge_id(kRid, "t_乙"), "t_乙", "r_gone", 1.0f, EdgeSource::User, true},
+      {"e_r_20260703_0930_t_甲", "t_甲", "r_gone", 1.0f, EdgeSource::User, true},
+      {"e_r_20260703_0930_t_乙", "t_乙", "r_gone", 1.0f, EdgeSource::User, true},
       {"twice", "t_乙", "r_gone", 1.0f, EdgeSource::User, true},
       {"twice", "t_甲", "t_乙", 2.0f, EdgeSource::User, true},
       {"user", kRid, "t_乙", 1.0f, EdgeSource::User, true},
@@ -211,15 +202,18 @@ TEST(RebuildAndCompleteTest, OnePassLeavesWhatTheTwoPassesLeave) {
   const std::vector<GoalSeed> goals = {{"工作", 0}};
   const RecordTopics map = {{"a.md", {"丙"}}};
 
-  Graph two_passes = rebuild_graph(previous, records, goals, map);
-  complete_record_topic_edges(two_passes, records);
-  const Graph one_pass = rebuild_and_complete(previous, records, goals, map).graph;
-  EXPECT_EQ(one_pass, two_passes);
-  EXPECT_EQ(count_edges(one_pass, kRid, "t_甲"), 1u);
-  // The user's link stays, and the completion adds the standard one.
-  EXPECT_EQ(count_edges(one_pass, kRid, "t_乙"), 2u);
-  ASSERT_TRUE(find_edge(one_pass, "twice"));
-  EXPECT_EQ(find_edge(one_pass, "twice")->from, "t_甲");
+  const Graph g = rebuild_and_complete(previous, records, goals, map).graph;
+  std::vector<std::string> ids;
+  for (const auto& e : g.edges) ids.push_back(e.id());
+  // The rebuild's link to 甲 takes the place of the dropped edge under its id;
+  // the user's link to 乙 stays, and the completion adds the standard one.
+  EXPECT_EQ(ids, (std::vector<std::string>{"e_r_20260703_0930_t_甲", "twice", "user",
+                                           "e_r_20260703_0930_g_工作", "e_r_20260703_0930_t_丙",
+                                           "g2t_g_工作_t_丙", "g2t_g_工作_t_甲", "g2t_g_工作_t_乙",
+                                           "e_r_20260703_0930_t_乙"}));
+  EXPECT_EQ(g.edges[0], (Edge{"e_r_20260703_0930_t_甲", kRid, "t_甲", 1, EdgeSource::Llm, false}));
+  EXPECT_EQ(g.edges[1].from, "t_甲");
+  EXPECT_EQ(g.edges.back().weight, 0.8f);
 }
 
 // Nodes of skipped dates that no record regenerates follow the rebuild's
@@ -250,8 +244,8 @@ TEST(CarryOverTest, KeepsSkippedRecordsAfterWhatTheRebuildMakes) {
   for (const auto& edge : rebuilt.graph.edges) edges.push_back(edge.id());
   EXPECT_EQ(nodes, (std::vector<std::string>{"t_甲", "g_工作", kRid, "r_20260702_0800",
                                              "r_20260601_0800"}));
-  EXPECT_EQ(edges, (std::vector<std::string>{"to-topic", "mine", record_edge_id(kRid, "g_工作"),
-                                             goal_topic_edge_id("g_工作", "t_甲"), "to-goal",
-                                             "between", record_edge_id(kRid, "t_甲")}));
+  EXPECT_EQ(edges, (std::vector<std::string>{"to-topic", "mine", "e_r_20260703_0930_g_工作",
+                                             "g2t_g_工作_t_甲", "to-goal", "between",
+                                             "e_r_20260703_0930_t_甲"}));
   EXPECT_EQ(std::get<Record>(rebuilt.graph.nodes[3]), std::get<Record>(previous.nodes[0]));
 }

@@ -8,7 +8,6 @@
 #include "support/memory_file_system.hpp"
 
 using journal::DayListingCache;
-using journal::list_day_entries;
 using journal::parse_day_key;
 using journal::reload_entry;
 
@@ -54,19 +53,20 @@ TEST(ListDayEntriesTest, TakesOnlyTheDaysFilesInTimeOrder) {
   fs.make_directory(kRoot / "2026/07/2026-07-03-dir.md");
   fs.write(kRoot / "2026/06/2026-07-03-misfiled.md", "## 07:00");
 
-  const auto listed = list_day_entries(kRoot, "2026-07-03", fs);
+  DayListingCache cache(kRoot, fs);
+  const auto listed = cache.day_entries("2026-07-03");
   ASSERT_TRUE(listed);
   EXPECT_EQ(names(*listed),
             (std::vector<std::string>{"2026-07-03-c.md", "2026-07-03-a.md", "2026-07-03-b.md"}));
   EXPECT_EQ(listed->front().date, "2026-07-03");
   EXPECT_EQ(listed->front().title, "c");
 
-  EXPECT_EQ(list_day_entries(kRoot, "2026-08-01", fs), std::vector<journal::JournalEntry>{});
-  EXPECT_EQ(list_day_entries(kRoot, "2026-7-03", fs).error(), "非法日期: 2026-7-03");
+  EXPECT_EQ(cache.day_entries("2026-08-01"), std::vector<journal::JournalEntry>{});
+  EXPECT_EQ(cache.day_entries("2026-7-03").error(), "非法日期: 2026-7-03");
 }
 
-// Both the cache that lists directories itself and the one answered from the
-// scan's parse must give exactly what a fresh listing gives.
+// Both a cache that keeps the listings of earlier days and the one answered
+// from the scan's parse must give exactly what a fresh listing gives.
 TEST(ListDayEntriesTest, CachesAnswerExactlyLikeAFreshListing) {
   testing_support::MemoryFileSystem fs;
   for (const char* name : {"2026-07-01-a.md", "2026-07-01-b.md", "2026-07-02-c.md",
@@ -84,7 +84,7 @@ TEST(ListDayEntriesTest, CachesAnswerExactlyLikeAFreshListing) {
   DayListingCache from_scan(kRoot, scanned->records, scanned->months, fs);
   for (const char* date : {"2026-07-01", "2026-07-02", "2026-+7-01", "2026-07-05", "2026-08-01",
                            "2026-08-02", "2026-07-1", "2026-07-01", "-001-07-01"}) {
-    const auto fresh = list_day_entries(kRoot, date, fs);
+    const auto fresh = DayListingCache(kRoot, fs).day_entries(date);
     EXPECT_EQ(listing.day_entries(date), fresh) << date;
     EXPECT_EQ(from_scan.day_entries(date), fresh) << date;
   }

@@ -2,12 +2,14 @@
 
 #include <gtest/gtest.h>
 
-#include "support/output_files.hpp"
-#include "support/temp_dir.hpp"
+#include <tuple>
 
-using stats::load_snapshot;
+#include "support/memory_file_system.hpp"
+#include "support/output_files.hpp"
+
+using stats::parse_snapshot;
 using stats::Snapshot;
-using testing_support::TempDir;
+using testing_support::MemoryFileSystem;
 
 namespace {
 
@@ -21,13 +23,19 @@ std::vector<journal::JournalEntry> records_on(std::initializer_list<const char*>
 }
 
 constexpr const char* kSnapshots = ".system/stats/snapshots/";
+const std::filesystem::path kRoot = "/ws";
+
+// Lays `text` out as the snapshot file `name` of the workspace at kRoot.
+void lay(MemoryFileSystem& fs, const std::string& name, std::string text) {
+  fs.write(kRoot / (kSnapshots + name), std::move(text));
+}
 
 }  // namespace
 
 TEST(MonthEndSnapshotTest, OneFilePerMonthDatedItsLastDayAnsweredByTheIndex) {
-  TempDir root;
-  root.write(std::string(kSnapshots) + "2026-01-31.json", R"({"date": "2026-01-31", "goals": {}})");
-  const store::Workspace workspace(root.path());
+  MemoryFileSystem fs;
+  lay(fs, "2026-01-31.json", R"({"date": "2026-01-31", "goals": {}})");
+  const store::Workspace workspace(kRoot, fs);
   auto stage = stats::month_end_snapshots(workspace,
                                          records_on({"2024-02-10", "2026-02-01", "2026-02-27",
                                                      "2026-12-05", "2026-13-01", "2026-00-09"}),
@@ -56,43 +64,48 @@ TEST(MonthEndSnapshotTest, OneFilePerMonthDatedItsLastDayAnsweredByTheIndex) {
             "非法月份: 2026-1x");
 }
 
-TEST(LoadSnapshotTest, ReadsBothShapesAndRejectsMalformedFiles) {
-  TempDir root;
+TEST(SnapshotTest, ReadsBothShapesAndRejectsMalformedText) {
   const Snapshot expected{"2026-07-31", {{"A", 2}, {"工作", 0}}};
-  root.write(std::string(kSnapshots) + "object.json",
-             R"({"goals": {"工作": 0, "A": 2}, "extra": [1], "date": "2026-07-31"})");
-  root.write(std::string(kSnapshots) + "array.json", R"(["2026-07-31", {"A": 2, "工作": 0}])");
-  EXPECT_EQ(load_snapshot(root.path(), "object"), expected);
-  EXPECT_EQ(load_snapshot(root.path(), "array"), expected);
-
-  int index = 0;
+  EXPECT_EQ(parse_snapshot(R"({"goals": {"工作": 0, "A": 2}, "extra": [1], "date": "2026-07-31"})"),
+            expected);
+  EXPECT_EQ(parse_snapshot(R"(["2026-07-31", {"A": 2, "工作": 0}])"), expected);
   for (const char* bad :
        {R"({"date": "d"})", R"({"date": "d", "goals": {}, "date": "e"})", R"(["d", {}, 1])",
         R"(["d"])", R"({"date": 1, "goals": {}})", R"({"date": "d", "goals": {"A": 256}})",
         R"({"date": "d", "goals": {"A": -1}})", R"({"date": "d", "goals": {"A": 1.0}})",
         R"({"date": "d", "goals": []})", "{\"date\": \"d\", \"goals\": {}} x", ""}) {
-    const std::string name = "bad" + std::to_string(index++);
-    root.write(std::string(kSnapshots) + name + ".json", bad);
-    EXPECT_FALSE(load_snapshot(root.path(), name)) << bad;
+    EXPECT_FALSE(parse_snapshot(bad)) << bad;
   }
-  EXPECT_FALSE(load_snapshot(root.path(), "missing"));
 }
 
-TEST(LoadSnapshotTest, LooksBackAtMostSixtyDays) {
-  TempDir root;
-  root.write(std::string(kSnapshots) + "2026-06-30.json", R"({"date": "2026-06-30", "goals": {}})");
-  root.write(std::string(kSnapshots) + "1969-11-02.json", R"({"date": "x", "goals": {}})");
-  const files::Tree tree(root.path());
+TEST(SnapshotTest, TheIndexReadsFilesOfBothShapesAndPassesOverBadOnes) {
+  MemoryFileSystem fs;
+  lay(fs, "2026-06-30.json", R"({"goals": {"A": 2, "工作": 0}, "date": "x"})");
+  lay(fs, "2026-07-31.json", R"(["2026-07-31", {"A": 5, "B": 1}])");
+  lay(fs, "2026-08-31.json", R"({"date": "2026-08-31", "goals": []})");
+  const files::Tree tree(kRoot, fs);
   stats::SnapshotIndex index(tree);
-  const auto find_snapshot_at_or_before = [&](const auto&, std::string_view date) {
-    return index.find_at_or_before(date);
-  };
-  EXPECT_EQ(find_snapshot_at_or_before(root.path(), "2026-07-15")->date, "2026-06-30");
-  EXPECT_EQ(find_snapshot_at_or_before(root.path(), "2026-06-30")->date, "2026-06-30");
-  EXPECT_TRUE(find_snapshot_at_or_before(root.path(), "2026-08-29"));   // 60 days back
-  EXPECT_FALSE(find_snapshot_at_or_before(root.path(), "2026-08-30"));  // 61 days back
-  EXPECT_FALSE(find_snapshot_at_or_before(root.path(), "2026-06-29"));
+  EXPECT_EQ(index.find_at_or_before("2026-07-30"), (Snapshot{"x", {{"A", 2}, {"工作", 0}}}));
+  // A malformed file is as good as an absent one: the days before it are looked at.
+  const auto moved = index.movement("2026-07-30", "2026-08-31");
+  ASSERT_EQ(moved.size(), 1u);
+  EXPECT_EQ((std::tuple{moved[0].goal, moved[0].from, moved[0].to}), (std::tuple{"A", 2, 5}));
+  // None on or before the first date: no movement.
+  EXPECT_TRUE(index.movement("2026-06-29", "2026-08-31").empty());
+}
+
+TEST(SnapshotTest, LooksBackAtMostSixtyDays) {
+  MemoryFileSystem fs;
+  lay(fs, "2026-06-30.json", R"({"date": "2026-06-30", "goals": {}})");
+  lay(fs, "1969-11-02.json", R"({"date": "x", "goals": {}})");
+  const files::Tree tree(kRoot, fs);
+  stats::SnapshotIndex index(tree);
+  EXPECT_EQ(index.find_at_or_before("2026-07-15")->date, "2026-06-30");
+  EXPECT_EQ(index.find_at_or_before("2026-06-30")->date, "2026-06-30");
+  EXPECT_TRUE(index.find_at_or_before("2026-08-29"));   // 60 days back
+  EXPECT_FALSE(index.find_at_or_before("2026-08-30"));  // 61 days back
+  EXPECT_FALSE(index.find_at_or_before("2026-06-29"));
 
   // A date that does not parse steps back from 1970-01-01.
-  EXPECT_TRUE(find_snapshot_at_or_before(root.path(), "2026-13-30"));
+  EXPECT_TRUE(index.find_at_or_before("2026-13-30"));
 }

@@ -1,17 +1,9 @@
-#include "store/store_error.hpp"
+#include "store/workspace.hpp"
 
 #include <gtest/gtest.h>
 
 #include "store/layout.hpp"
-#include "store/workspace.hpp"
 #include "support/memory_file_system.hpp"
-
-TEST(StoreErrorTest, Texts) {
-  EXPECT_EQ(store::StoreError::not_found("a/b").text(), "文件不存在: a/b");
-  EXPECT_EQ(store::StoreError::corrupt("g.json", "JSON 解析失败: x").text(),
-            "文件损坏（解析失败）: g.json: JSON 解析失败: x");
-  EXPECT_EQ(store::StoreError::serialize("bad").text(), "序列化失败: bad");
-}
 
 TEST(EnsureSystemDirsTest, CreatesTheFourDirectoriesAndToleratesExistingOnes) {
   testing_support::MemoryFileSystem fs;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
 #include <sstream>
 
 #include "support/output_files.hpp"
@@ -49,7 +51,15 @@ TEST(TopicsIndexTest, CountsEveryEdgeTouchingATopicBetweenExistingNodes) {
 
 TEST(TopicFilesTest, IndexFirstThenOneFilePerSafeTopicListingRecordEndsOnly) {
   std::ostringstream err;
-  const auto files = topics::topic_files(sample_graph(), err);
+  const graph::Graph graph = sample_graph();
+  // On a directory that tells case apart.
+  const files::FileNames names([] { return false; });
+  topics::TopicFiles made(graph, names, err);
+  // Batches of two: each takes up where the last stopped.
+  files::OutputFiles files;
+  for (auto batch = made.next(2); !batch.empty(); batch = made.next(2)) {
+    std::ranges::move(batch, std::back_inserter(files));
+  }
   std::vector<std::string> paths;
   for (const auto& file : files) paths.push_back(file.path.string());
   EXPECT_EQ(paths, (std::vector<std::string>{".system/topics/_index.md", ".system/topics/a.md",
@@ -69,5 +79,5 @@ TEST(TopicFilesTest, IndexFirstThenOneFilePerSafeTopicListingRecordEndsOnly) {
   // A "/" in a name makes a subdirectory.
   graph::Graph nested;
   nested.nodes = {graph::Topic{"t_项目", "项目/子"}};
-  EXPECT_EQ(topics::topic_files(nested, err).back().path, ".system/topics/项目/子.md");
+  EXPECT_EQ(topics::TopicFiles(nested, names, err).next().back().path, ".system/topics/项目/子.md");
 }
