@@ -1,5 +1,5 @@
 // A goal file: the parser, and entry lines filed into its sections both one at
-// a time with insert_entry_line and in one pass with GoalTextBuilder.
+// a time by the slow model of the tests and in one pass with GoalTextBuilder.
 // Input: the file text, then filing requests after form feeds, each either
 // "section\nline" or a bare line (filed at the end). Every line gets the "- "
 // of an entry line, as the goal stage only ever files those.
@@ -14,6 +14,7 @@
 #include "fuzz_input.hpp"
 #include "goals/goal_file.hpp"
 #include "goals/goal_text.hpp"
+#include "support/goal_reference.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const auto pieces = fuzz::split(fuzz::as_text(data, size), '\f');
@@ -46,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const auto& [line, section] : requests) {
     const std::size_t before = expected.size();
     const bool unterminated = expected.empty() || !expected.ends_with('\n');
-    expected = goals::insert_entry_line(expected, line, section);
+    expected = testing_support::insert_entry_line(expected, line, section);
     const std::size_t added = expected.size() - before;
     fuzz::check(added == line.size() + 1 || (unterminated && added == line.size() + 2),
                 "filing adds the line, and a line end only to an unterminated text");

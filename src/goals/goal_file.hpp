@@ -68,16 +68,6 @@ GoalTarget split_goal(std::string_view goal);
 // number. Nothing when the trimmed line is not a heading.
 std::optional<std::string_view> heading_name_for_append(std::string_view line);
 
-// `text` with `line` added on a line of its own at the end, first ending an
-// unterminated last line (an empty text becomes "\n" + line + "\n").
-std::string append_line(std::string_view text, std::string_view line);
-
-// `text` with `line` filed at the end of the first section named `section`
-// (directly before the next heading), or appended at the end when there is no
-// section or no heading of that name.
-std::string insert_entry_line(std::string_view text, std::string_view line,
-                              std::optional<std::string_view> section);
-
 // The goal file model read from `text`; `name` is taken as given. Never fails.
 GoalFile parse_goal_file(std::string_view name, std::string_view text);
 

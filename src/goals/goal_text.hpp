@@ -1,8 +1,10 @@
 #pragma once
 
 // A goal file's text with many entry lines filed into it in memory. The result
-// equals filing each line with insert_entry_line in turn, but the text is
-// scanned once, so a goal with tens of thousands of records stays linear.
+// equals filing each line in turn, re-reading the text each time (each at the
+// end of the first section of its name, else at the end of the file), but the
+// text is scanned once, so a goal with tens of thousands of records stays
+// linear.
 
 #include <cstddef>
 #include <map>

@@ -14,12 +14,9 @@
 
 namespace graph {
 
-// The graph held in the text of a graph.json file; nothing when the text is not
-// exactly such a file (not UTF-8, a byte-order mark, bad JSON, a missing or
-// mistyped field, a repeated key).
-std::optional<Graph> parse_graph(std::string_view text);
-
-// The same for the graph.json file `file` reads, in pieces.
+// The graph held in the graph.json file `file` reads, in pieces; nothing when
+// the text is not exactly such a file (not UTF-8, a byte-order mark, bad JSON,
+// a missing or mistyped field, a repeated key).
 std::optional<Graph> read_graph(files::Utf8Reader& file);
 
 // Loads graph.json of the workspace; any problem gives the empty graph. The
@@ -41,8 +38,5 @@ Stamps stamp_for_save(Graph& graph);
 // A file that differs only in holding the stamps `before` is left as it is,
 // so the stamps say when the graph last changed.
 files::OutputFile graph_file(const Graph& graph, std::optional<Stamps> before = std::nullopt);
-
-// The exact pretty JSON text of `graph` as graph_file writes it.
-std::string graph_to_json(const Graph& graph);
 
 }  // namespace graph

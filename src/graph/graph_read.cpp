@@ -445,12 +445,6 @@ std::optional<Graph> read_graph(files::Utf8Reader& file) {
   return reader.take();
 }
 
-std::optional<Graph> parse_graph(std::string_view text) {
-  GraphReader reader;
-  if (!::json::read_events(text, reader)) return std::nullopt;
-  return reader.take();
-}
-
 Graph load_graph(store::Workspace& workspace) {
   // Read in pieces: the file of a large workspace runs to tens of megabytes.
   return workspace.load_state_from_file<Graph>(store::kGraphFile, read_graph);

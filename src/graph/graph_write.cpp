@@ -88,12 +88,6 @@ void write_graph(json::JsonWriter& w, const Graph& graph, const std::string& ver
 
 }  // namespace
 
-std::string graph_to_json(const Graph& graph) {
-  json::JsonWriter w(json::JsonStyle::Pretty);
-  write_graph(w, graph, graph.version, graph.layout.timestamp);
-  return w.take();
-}
-
 Stamps stamp_for_save(Graph& graph) {
   prune_dangling_edges(graph);
   Stamps before{std::move(graph.version), std::move(graph.layout.timestamp)};

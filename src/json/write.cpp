@@ -68,12 +68,6 @@ void append_float32(std::string& out, float value) {
   }
 }
 
-std::string format_float32(float value) {
-  std::string out;
-  append_float32(out, value);
-  return out;
-}
-
 void append_json_string(std::string& out, std::string_view s) {
   out.push_back('"');
   // Runs that need no escaping, nearly all of a graph file, go in at once.

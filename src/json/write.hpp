@@ -18,10 +18,9 @@
 
 namespace json {
 
-// Shortest decimal text that reads back to the same 32-bit float, with ".0" on
-// whole numbers and exponent form outside 1e-6..1e13; "null" when not finite.
-std::string format_float32(float value);
-// The same, appended to `out`.
+// Appends the shortest decimal text that reads back to the same 32-bit float,
+// with ".0" on whole numbers and exponent form outside 1e-6..1e13; "null" when
+// not finite.
 void append_float32(std::string& out, float value);
 
 // Appends `s` as a JSON string literal: only '"', '\\' and control characters

@@ -18,6 +18,7 @@
 
 #include "graph/graph_file.hpp"
 #include "graph/model.hpp"
+#include "support/graph_text.hpp"
 #include "support/run_binary.hpp"
 #include "support/temp_dir.hpp"
 #include "support/workspace_tree.hpp"
@@ -120,7 +121,7 @@ class CrashTest : public ::testing::Test {
   void write_edited_state() {
     testing_support::write_inventory_workspace(state_ / "ws", kRecords);
     ASSERT_EQ(run_clean(state_.path()).status, 0);
-    auto graph = *graph::parse_graph(state_.read("ws/.system/graph.json"));
+    auto graph = *testing_support::parse_graph(state_.read("ws/.system/graph.json"));
     for (auto& node : graph.nodes) {
       if (auto* topic = std::get_if<graph::Topic>(&node); topic && topic->id == "t_项目A") {
         topic->x = 12.5f;
@@ -129,13 +130,13 @@ class CrashTest : public ::testing::Test {
     }
     graph.edges.push_back({"e_用户", "t_项目A", "t_项目B", 2.0f, graph::EdgeSource::User, true});
     graph.layout.algorithm = "force";
-    state_.write("ws/.system/graph.json", graph::graph_to_json(graph));
+    state_.write("ws/.system/graph.json", testing_support::graph_text(graph));
     state_.write("ws/.system/metrics.json",
                  R"({"records": 1, "organizeCalls": 7, "organizeAdopted": 3, "graphEdits": 11})");
   }
 
   static void expect_edits_survive(const Files& files) {
-    const auto graph = graph::parse_graph(files.at(".system/graph.json"));
+    const auto graph = testing_support::parse_graph(files.at(".system/graph.json"));
     ASSERT_TRUE(graph);
     EXPECT_EQ(graph->layout.algorithm, "force");
     bool moved = false;

@@ -5,11 +5,12 @@
 #include <random>
 
 #include "goals/goal_text.hpp"
+#include "support/goal_reference.hpp"
 
 using goals::GoalEntry;
 using goals::GoalSection;
-using goals::insert_entry_line;
 using goals::parse_goal_file;
+using testing_support::insert_entry_line;
 
 TEST(GoalEntryLineTest, DisplayNameAndRatingTags) {
   const auto line = [](std::string file_name, std::uint8_t focus = 0) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "support/graph_text.hpp"
 #include "support/memory_file_system.hpp"
 #include "support/output_files.hpp"
 
@@ -106,7 +107,7 @@ TEST_F(GraphFileTest, SavedTextMatchesTheFileFormByteForByte) {
     "timestamp": "<STAMP>"
   }
 })");
-  EXPECT_EQ(text, graph_to_json(g));
+  EXPECT_EQ(text, testing_support::graph_text(g));
   EXPECT_EQ(load_text(text), g);
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "graph/ids.hpp"
+#include "support/graph_text.hpp"
 #include "support/memory_file_system.hpp"
 
 using namespace graph;
@@ -49,7 +50,7 @@ class RebuildTest : public ::testing::Test {
     memory.write(kRoot / relative, std::move(text));
   }
   // Stores `g` as the previous run's file.
-  void seed(const Graph& g) { write(".system/graph.json", graph_to_json(g)); }
+  void seed(const Graph& g) { write(".system/graph.json", testing_support::graph_text(g)); }
 
   // One rebuild as a run does it: from the files, and as it is saved.
   Graph rebuild(const std::vector<JournalEntry>& records, const std::vector<GoalSeed>& goals) {

@@ -6,9 +6,18 @@
 #include <limits>
 #include <nlohmann/json.hpp>
 
-using json::format_float32;
 using json::JsonStyle;
 using json::JsonWriter;
+
+namespace {
+
+std::string format_float32(float value) {
+  std::string out;
+  json::append_float32(out, value);
+  return out;
+}
+
+}  // namespace
 
 TEST(FloatFormatTest, WholeNumbersCarryPointZero) {
   EXPECT_EQ(format_float32(80.0f), "80.0");

@@ -6,7 +6,7 @@
 #include <map>
 #include <string>
 
-#include "files/writer.hpp"
+#include "files/output_file.hpp"
 
 namespace testing_support {
 
