@@ -1,3 +1,4 @@
 #include "cli/entry.hpp"
+#include "files/disk.hpp"
 
-int main(int argc, char** argv) { return cli::run(argc, argv); }
+int main(int argc, char** argv) { return cli::run(argc, argv, files::disk()); }

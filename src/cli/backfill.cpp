@@ -26,7 +26,6 @@
 #include "summary/summary_files.hpp"
 #include "topics/topic_files.hpp"
 #include "util/interrupt.hpp"
-#include "util/memory.hpp"
 #include "util/progress.hpp"
 
 namespace cli {
@@ -154,7 +153,6 @@ GraphStage rebuild_graph(store::Workspace& workspace, goals::GoalStageOutput& go
   GraphStage made{{}, graph::load_record_topics(workspace)};
   made.rebuilt = graph::rebuild_and_complete(std::move(previous), scanned.records, seeds,
                                              made.record_topics, scanned.skipped);
-  memory::give_back();
   if (made.rebuilt.carried_records > 0) {
     fmt::print(err, "[warn] 保留了 {} 个未能读取的记录在图谱中的节点\n",
                made.rebuilt.carried_records);

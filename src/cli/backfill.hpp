@@ -15,6 +15,6 @@ namespace cli {
 // Nothing is replaced unless every stage succeeds.
 std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std::ostream& out,
                                              std::ostream& err,
-                                             const files::FileSystem& fs = files::disk());
+                                             const files::FileSystem& fs);
 
 }  // namespace cli

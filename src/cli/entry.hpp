@@ -6,6 +6,6 @@ namespace cli {
 
 // Runs the command with the process arguments on `fs` and returns its exit
 // status.
-int run(int argc, char** argv, const files::FileSystem& fs = files::disk());
+int run(int argc, char** argv, const files::FileSystem& fs);
 
 }  // namespace cli

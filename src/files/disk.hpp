@@ -9,6 +9,10 @@
 
 namespace files {
 
+// The disk; only the program's entry and the disk's own tests name it, and
+// every other layer is handed a file system.
+const FileSystem& disk();
+
 // Tests derive from it to make one call misbehave or to fold case.
 class DiskFileSystem : public FileSystem {
  public:

@@ -183,7 +183,4 @@ class FileSystem {
   virtual std::expected<std::string, Error> read_record(const std::filesystem::path& path) const = 0;
 };
 
-// The disk, for everyone who is handed no other file system.
-const FileSystem& disk();
-
 }  // namespace files

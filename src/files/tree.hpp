@@ -19,7 +19,7 @@ namespace files {
 
 class Tree {
  public:
-  explicit Tree(std::filesystem::path base, const FileSystem& fs = disk())
+  explicit Tree(std::filesystem::path base, const FileSystem& fs)
       : base_(std::move(base)), fs_(&fs) {}
 
   const std::filesystem::path& base() const { return base_; }

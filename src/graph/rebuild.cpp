@@ -1,7 +1,5 @@
 #include "graph/rebuild.hpp"
 
-#include "util/interrupt.hpp"
-
 #include <algorithm>
 #include <string_view>
 #include <unordered_map>
@@ -11,6 +9,8 @@
 #include "graph/editor.hpp"
 #include "graph/ids.hpp"
 #include "graph/record_topics.hpp"
+#include "util/interrupt.hpp"
+#include "util/memory.hpp"
 
 namespace graph {
 
@@ -287,14 +287,20 @@ void complete_into(GraphEditor& editor, TopicIds& topic_ids, const std::vector<A
 Rebuilt rebuild_and_complete(Graph previous, const std::vector<journal::JournalEntry>& records,
                              const std::vector<GoalSeed>& goals, const RecordTopics& map,
                              const journal::SkippedDates& skipped) {
-  CarryCandidates carry;
-  GraphEditor editor = start_rebuild(std::move(previous), records, goals, map, skipped, carry);
-  TopicIds topic_ids(editor);
-  const auto rids = record_ids(records);
-  const std::size_t carried =
-      rebuild_into(editor, topic_ids, rids, records, goals, map, std::move(carry));
-  complete_into(editor, topic_ids, rids, records);
-  return {editor.take(), carried};
+  Rebuilt rebuilt = [&] {
+    CarryCandidates carry;
+    GraphEditor editor = start_rebuild(std::move(previous), records, goals, map, skipped, carry);
+    TopicIds topic_ids(editor);
+    const auto rids = record_ids(records);
+    const std::size_t carried =
+        rebuild_into(editor, topic_ids, rids, records, goals, map, std::move(carry));
+    complete_into(editor, topic_ids, rids, records);
+    return Rebuilt{editor.take(), carried};
+  }();
+  // The previous graph, the indexes and the id tables are gone now; their
+  // pages go back before the files of the new graph are made.
+  memory::give_back();
+  return rebuilt;
 }
 
 }  // namespace graph

@@ -12,9 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "files/file_system.hpp"
 #include "journal/entry.hpp"
-#include "files/file_system.hpp"
-#include "files/file_system.hpp"
 
 namespace journal {
 
@@ -42,7 +41,7 @@ std::filesystem::path day_dir(const std::filesystem::path& root, int year, int m
 // with the detail.
 std::expected<JournalEntry, std::string> reload_entry(const std::filesystem::path& root,
                                                       std::string_view file_name,
-                                                      const files::FileSystem& fs = files::disk());
+                                                      const files::FileSystem& fs);
 
 // A record the workspace scan parsed in a month directory: its index in the
 // run's record list, and whether its goal came from the inventory lines (which
@@ -63,11 +62,11 @@ using ScannedMonths = std::map<std::filesystem::path, std::vector<FiledRecord>>;
 // what listing the directory afresh would give.
 class DayListingCache {
  public:
-  explicit DayListingCache(std::filesystem::path root, const files::FileSystem& fs = files::disk())
+  explicit DayListingCache(std::filesystem::path root, const files::FileSystem& fs)
       : root_(std::move(root)), fs_(&fs) {}
   // `records` and `months` come from the scan and must outlive the cache.
   DayListingCache(std::filesystem::path root, const std::vector<JournalEntry>& records,
-                  const ScannedMonths& months, const files::FileSystem& fs = files::disk())
+                  const ScannedMonths& months, const files::FileSystem& fs)
       : root_(std::move(root)), fs_(&fs), records_(&records), months_(&months) {}
 
   const std::filesystem::path& root() const { return root_; }

@@ -60,7 +60,7 @@ struct Scan {
 // when memory runs out, or with an empty text when a signal was noted.
 std::expected<Scan, std::string> scan_journal(const std::filesystem::path& root,
                                               std::ostream& err,
-                                              const files::FileSystem& fs = files::disk());
+                                              const files::FileSystem& fs);
 
 // What a run infers from the sorted records.
 struct Inference {

@@ -34,7 +34,7 @@ enum class Found {
 
 class Workspace {
  public:
-  explicit Workspace(std::filesystem::path root, const files::FileSystem& fs = files::disk());
+  explicit Workspace(std::filesystem::path root, const files::FileSystem& fs);
 
   const std::filesystem::path& root() const { return tree_.base(); }
   const files::FileSystem& file_system() const { return tree_.file_system(); }

@@ -10,6 +10,7 @@
 #include <regex>
 #include <sstream>
 
+#include "files/disk.hpp"
 #include "support/fault_file_system.hpp"
 #include "store/layout.hpp"
 #include "store/metrics.hpp"
@@ -57,7 +58,7 @@ class WriterTest : public ::testing::Test {
   TempDir outside;
   fs::path ws = dir / "ws";
   std::ostringstream err;
-  store::Workspace workspace{ws};
+  store::Workspace workspace{ws, files::disk()};
 };
 
 }  // namespace
@@ -234,7 +235,7 @@ TEST_F(WriterTest, AnInputChangedSinceItsLoadFailsTheCommit) {
     SCOPED_TRACE(c.name);
     fs::remove(metrics);
     if (c.loaded) dir.write("ws" / kMetrics, *c.loaded);
-    store::Workspace run(ws);
+    store::Workspace run(ws, files::disk());
     store::load_metrics(run);
     {
       files::Writer writer(run.files(), run.inputs(), std::nullopt, err);
@@ -301,7 +302,7 @@ TEST_F(WriterTest, AnUnreadableStateFileIsKeptBesideItAndNoCopyReplacesAnother) 
                            "，已保留副本: " + kept->string() + "\n");
 
   // Readable now: no further copy.
-  store::Workspace next(ws);
+  store::Workspace next(ws, files::disk());
   ASSERT_TRUE(stage_and_commit(next));
   EXPECT_EQ(kept_copies().size(), 3u);
 }
