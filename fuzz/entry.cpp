@@ -5,10 +5,10 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "journal/scan.hpp"
 #include "fuzz_input.hpp"
 #include "goals/goal_file.hpp"
 #include "journal/entry.hpp"
+#include "journal/scan.hpp"
 #include "util/text.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -3,7 +3,6 @@
 // same events and the same numbers to the bit, from text and from a file. The
 // loaders' handlers see nothing else, so they load the same from either.
 
-
 #include <algorithm>
 #include <bit>
 #include <cstddef>
@@ -14,9 +13,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include "files/reading.hpp"
 #include "fuzz_input.hpp"
 #include "json/read.hpp"
-#include "files/reading.hpp"
 #include "util/text.hpp"
 
 namespace {

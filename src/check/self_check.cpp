@@ -18,7 +18,8 @@ namespace {
 Failure hard_stop(std::string text) { return {Failure::Kind::Inconsistent, std::move(text)}; }
 
 // The message followed by the two values it compared.
-std::string with_compared_values(std::string_view message, std::string_view left, std::string_view right) {
+std::string with_compared_values(std::string_view message, std::string_view left,
+                                 std::string_view right) {
   return fmt::format("{}\n  left: {}\n right: {}", message, left, right);
 }
 
@@ -37,21 +38,22 @@ std::expected<void, Failure> self_check(store::Workspace& workspace,
                                         const graph::Graph& saved, std::size_t carried,
                                         std::ostream& out) {
   const auto& first = records.front();
-  const auto reloaded = journal::reload_entry(workspace.root(), first.file_name, workspace.file_system());
+  const auto reloaded =
+      journal::reload_entry(workspace.root(), first.file_name, workspace.file_system());
   if (!reloaded) return std::unexpected(Failure{Failure::Kind::ReloadFailed, reloaded.error()});
   if (reloaded->date != first.date) {
-    return std::unexpected(hard_stop(
-        with_compared_values("round-trip date mismatch", debug_quoted(reloaded->date), debug_quoted(first.date))));
+    return std::unexpected(hard_stop(with_compared_values(
+        "round-trip date mismatch", debug_quoted(reloaded->date), debug_quoted(first.date))));
   }
   if (reloaded->time != first.time) {
-    return std::unexpected(hard_stop(
-        with_compared_values("round-trip time mismatch", debug_quoted(reloaded->time), debug_quoted(first.time))));
+    return std::unexpected(hard_stop(with_compared_values(
+        "round-trip time mismatch", debug_quoted(reloaded->time), debug_quoted(first.time))));
   }
   // The parser reads a goal only from a rating line; an inventory record must
   // not have gained one.
   if (reloaded->goal) {
-    return std::unexpected(
-        hard_stop("原始记录不应被写入目标行，但读回了 goal=Some(" + debug_quoted(*reloaded->goal) + ")"));
+    return std::unexpected(hard_stop("原始记录不应被写入目标行，但读回了 goal=Some(" +
+                                     debug_quoted(*reloaded->goal) + ")"));
   }
 
   // The check is of the graph as the run staged it: nothing is committed
@@ -81,10 +83,11 @@ std::expected<void, Failure> self_check(store::Workspace& workspace,
                     record_nodes, expected, n, n - k),
         std::to_string(record_nodes), std::to_string(expected))));
   }
-  fmt::print(out,
-             "  ✓ 自检通过: 图谱无悬空边, record 节点 {} = 去重 date+time 键 ({} 条记录, {} 条因同分钟 "
-             "mtime 合并)\n",
-             record_nodes, n, n - k);
+  fmt::print(
+      out,
+      "  ✓ 自检通过: 图谱无悬空边, record 节点 {} = 去重 date+time 键 ({} 条记录, {} 条因同分钟 "
+      "mtime 合并)\n",
+      record_nodes, n, n - k);
   return {};
 }
 

@@ -14,7 +14,6 @@ namespace cli {
 // Runs the whole backfill on `fs`; progress goes to `out`, warnings to `err`.
 // Nothing is replaced unless every stage succeeds.
 std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std::ostream& out,
-                                             std::ostream& err,
-                                             const files::FileSystem& fs);
+                                             std::ostream& err, const files::FileSystem& fs);
 
 }  // namespace cli

@@ -67,8 +67,8 @@ Error make_failure(int dir, int error) {
   if (error == EINVAL || error == EILSEQ) failure.kind = ErrorKind::NameRefused;
   if (error == EPERM || error == ENOENT) {
     struct statfs info{};
-    if (::fstatfs(dir, &info) == 0 &&
-        static_cast<unsigned long>(info.f_type) == FUSE_SUPER_MAGIC && takes_plain_name(dir)) {
+    if (::fstatfs(dir, &info) == 0 && static_cast<unsigned long>(info.f_type) == FUSE_SUPER_MAGIC &&
+        takes_plain_name(dir)) {
       failure.kind = ErrorKind::NameRefused;
     }
   }
@@ -109,9 +109,9 @@ enum class Missing { Fail, Create };
 // missing ones are made on the way, and `refused` (when given) tells whether a
 // failed one was refused for its name.
 std::expected<UniqueFd, int> open_directory(const std::filesystem::path& base,
-                                                 const std::vector<std::string>& parts,
-                                                 std::size_t count, Missing missing,
-                                                 bool* refused = nullptr) {
+                                            const std::vector<std::string>& parts,
+                                            std::size_t count, Missing missing,
+                                            bool* refused = nullptr) {
   // The base itself is used as given and may be a link; a missing one is made
   // like any directory a caller asks for.
   UniqueFd dir(::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -142,8 +142,7 @@ std::expected<UniqueFd, int> open_directory(const std::filesystem::path& base,
 }
 
 std::expected<UniqueFd, int> open_whole(const std::filesystem::path& base,
-                                             const std::filesystem::path& relative,
-                                             Missing missing) {
+                                        const std::filesystem::path& relative, Missing missing) {
   const auto parts = components(relative);
   if (!parts) return std::unexpected(parts.error());
   return open_directory(base, *parts, parts->size(), missing);
@@ -352,7 +351,8 @@ std::expected<void, Error> DiskFileSystem::rename(const std::filesystem::path& b
   return {};
 }
 
-std::expected<void, Error> DiskFileSystem::sync_file_system(const std::filesystem::path& base) const {
+std::expected<void, Error> DiskFileSystem::sync_file_system(
+    const std::filesystem::path& base) const {
   const UniqueFd dir(::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!dir) return failure(errno);
   if (::syncfs(dir.get()) != 0) return failure(errno);

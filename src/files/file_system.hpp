@@ -160,8 +160,8 @@ class FileSystem {
   // Flushes everything written on the file system that holds `base`.
   virtual std::expected<void, Error> sync_file_system(const std::filesystem::path& base) const = 0;
   // Flushes the directory `relative` itself (its names).
-  virtual std::expected<void, Error> sync_directory(const std::filesystem::path& base,
-                                                    const std::filesystem::path& relative) const = 0;
+  virtual std::expected<void, Error> sync_directory(
+      const std::filesystem::path& base, const std::filesystem::path& relative) const = 0;
   // An exclusive lock on the directory `relative`, not waited for (Busy:
   // someone else holds it; Unsupported: the file system has no locks).
   virtual std::expected<std::unique_ptr<Lock>, Error> lock_directory(
@@ -180,7 +180,8 @@ class FileSystem {
   // The content of the file at `path` when it is UTF-8 text; a FIFO, device or
   // other non-regular file gives `kNotRegular` without blocking, and one of
   // more than kMaxRecordBytes gives `too_large_text` unread.
-  virtual std::expected<std::string, Error> read_record(const std::filesystem::path& path) const = 0;
+  virtual std::expected<std::string, Error> read_record(
+      const std::filesystem::path& path) const = 0;
 };
 
 }  // namespace files

@@ -95,7 +95,7 @@ std::expected<void, std::string> write_all(int fd, std::string_view bytes) {
 
 std::expected<std::string, std::string> read_bytes(const std::filesystem::path& path,
                                                    std::uint64_t max_bytes) {
-  struct stat info {};
+  struct stat info{};
   // Without O_NONBLOCK a FIFO would hold the open until a writer came.
   UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (!fd) {

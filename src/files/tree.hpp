@@ -34,7 +34,8 @@ class Tree {
   EntryKind kind(const std::filesystem::path& relative) const { return fs_->kind(base_, relative); }
   std::expected<std::unique_ptr<ReadFile>, std::string> open_read(
       const std::filesystem::path& relative) const;
-  std::expected<std::vector<DirEntry>, std::string> list(const std::filesystem::path& relative) const;
+  std::expected<std::vector<DirEntry>, std::string> list(
+      const std::filesystem::path& relative) const;
 
   // The whole content of the regular file at `relative`.
   std::expected<std::string, std::string> read(const std::filesystem::path& relative) const;

@@ -2,9 +2,9 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <span>
 #include <system_error>
-#include <chrono>
 #include <unordered_set>
 
 #include <fmt/chrono.h>
@@ -36,7 +36,8 @@ std::filesystem::path temporary_of(const std::filesystem::path& target) {
 std::expected<void, std::string> check_replaceable(EntryKind kind) {
   switch (kind) {
     case EntryKind::Link:
-      return std::unexpected(std::make_error_code(std::errc::too_many_symbolic_link_levels).message());
+      return std::unexpected(
+          std::make_error_code(std::errc::too_many_symbolic_link_levels).message());
     case EntryKind::Directory:
       return std::unexpected(std::make_error_code(std::errc::is_a_directory).message());
     case EntryKind::Other:

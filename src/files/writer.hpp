@@ -24,8 +24,6 @@
 
 namespace files {
 
-
-
 // The failure text of a state input that changed during the run.
 std::string changed_input_text(const std::filesystem::path& relative);
 

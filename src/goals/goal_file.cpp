@@ -156,7 +156,8 @@ GoalFile parse_goal_file(std::string_view name, std::string_view text) {
       if (open) goal.sections.push_back(std::move(*open));
       const auto heading = read_heading(line.substr(kHeadingMarker.size()),
                                         std::numeric_limits<std::uint8_t>::max());
-      open = GoalSection{std::string(heading.name), {}, static_cast<std::uint8_t>(heading.progress)};
+      open =
+          GoalSection{std::string(heading.name), {}, static_cast<std::uint8_t>(heading.progress)};
     } else if (line.starts_with(kEntryMarker) && open) {
       if (auto entry = read_entry(line.substr(kEntryMarker.size()))) {
         open->entries.push_back(std::move(*entry));

@@ -4,12 +4,12 @@
 #include <optional>
 #include <set>
 
+#include "files/names.hpp"
 #include "goals/goal_text.hpp"
-#include "graph/graph_file.hpp"
 #include "graph/editor.hpp"
+#include "graph/graph_file.hpp"
 #include "graph/model.hpp"
 #include "store/layout.hpp"
-#include "files/names.hpp"
 #include "util/text.hpp"
 
 namespace goals {

@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "files/output_file.hpp"
 #include "goals/goal_file.hpp"
 #include "graph/model.hpp"
 #include "journal/entry.hpp"
 #include "store/workspace.hpp"
-#include "files/output_file.hpp"
 
 namespace goals {
 

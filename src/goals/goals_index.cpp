@@ -73,8 +73,10 @@ std::string goals_index_text(const std::vector<GoalFile>& goals) {
 }
 
 files::OutputFile goals_index_file(const store::Workspace& workspace, const KnownTexts& known) {
-  return {files::FileClass::Derived, std::filesystem::path(store::kGoalsDir) / kIndexName,
-          goals_index_text(list_goal_files(workspace, known)), "写入 goals/_index.md 失败: IO 错误: ",
+  return {files::FileClass::Derived,
+          std::filesystem::path(store::kGoalsDir) / kIndexName,
+          goals_index_text(list_goal_files(workspace, known)),
+          "写入 goals/_index.md 失败: IO 错误: ",
           {}};
 }
 

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "files/output_file.hpp"
 #include "goals/goal_file.hpp"
 #include "store/workspace.hpp"
-#include "files/output_file.hpp"
 
 namespace goals {
 

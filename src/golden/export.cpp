@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <nlohmann/json.hpp>
 
-#include "json/write.hpp"
-#include "files/tree.hpp"
 #include "files/file_system.hpp"
+#include "files/tree.hpp"
+#include "json/write.hpp"
 #include "util/text.hpp"
 
 namespace golden {
@@ -27,7 +27,8 @@ constexpr std::string_view kReadme =
     "\n"
     "```bash\n"
     "cd apps/pennaform/desktop\n"
-    "cmake -S . -B build -DCMAKE_BUILD_TYPE=Release && cmake --build build && ./build/backfill-workspace \\\n"
+    "cmake -S . -B build -DCMAKE_BUILD_TYPE=Release && cmake --build build && "
+    "./build/backfill-workspace \\\n"
     "  --root ../../../../notes/workspace \\\n"
     "  --emit-golden ../../../test-runner/golden\n"
     "```\n"

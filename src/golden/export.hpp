@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "files/output_file.hpp"
 #include "graph/model.hpp"
 #include "journal/entry.hpp"
-#include "files/output_file.hpp"
 
 namespace golden {
 

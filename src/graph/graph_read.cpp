@@ -94,8 +94,7 @@ class GraphReader final : public nlohmann::json_sax<json> {
   bool null() override { return scalar(Scalar::of(Scalar::Kind::Other)); }
   bool boolean(bool value) override {
     if (skip_ > 0) return true;
-    if (state_ == State::Edge && edge_field_ == Field::Known &&
-        edge_key_ == EdgeKey::Confirmed) {
+    if (state_ == State::Edge && edge_field_ == Field::Known && edge_key_ == EdgeKey::Confirmed) {
       edge_.confirmed = value;
       return true;
     }
@@ -120,7 +119,9 @@ class GraphReader final : public nlohmann::json_sax<json> {
   bool start_object(std::size_t) override {
     if (skip_ > 0) return ++skip_, true;
     switch (state_) {
-      case State::Start: state_ = State::Top; return true;
+      case State::Start:
+        state_ = State::Top;
+        return true;
       case State::Top:
         if (top_field_ == TopField::Layout) return state_ = State::Layout, true;
         return start_skip(top_field_ == TopField::Unknown);
@@ -131,10 +132,14 @@ class GraphReader final : public nlohmann::json_sax<json> {
         edge_ = {};
         edge_seen_ = 0;
         return state_ = State::Edge, true;
-      case State::Node: return container_in_node();
-      case State::Edge: return start_skip(edge_field_ == Field::Unknown);
-      case State::Layout: return start_skip(layout_field_ == Field::Unknown);
-      case State::Done: return false;
+      case State::Node:
+        return container_in_node();
+      case State::Edge:
+        return start_skip(edge_field_ == Field::Unknown);
+      case State::Layout:
+        return start_skip(layout_field_ == Field::Unknown);
+      case State::Done:
+        return false;
     }
     return false;
   }
@@ -146,10 +151,14 @@ class GraphReader final : public nlohmann::json_sax<json> {
         if (top_field_ == TopField::Nodes) return state_ = State::Nodes, true;
         if (top_field_ == TopField::Edges) return state_ = State::Edges, true;
         return start_skip(top_field_ == TopField::Unknown);
-      case State::Node: return container_in_node();
-      case State::Edge: return start_skip(edge_field_ == Field::Unknown);
-      case State::Layout: return start_skip(layout_field_ == Field::Unknown);
-      default: return false;
+      case State::Node:
+        return container_in_node();
+      case State::Edge:
+        return start_skip(edge_field_ == Field::Unknown);
+      case State::Layout:
+        return start_skip(layout_field_ == Field::Unknown);
+      default:
+        return false;
     }
   }
 
@@ -165,8 +174,11 @@ class GraphReader final : public nlohmann::json_sax<json> {
       case State::Edge:
         state_ = State::Edges;
         return finish_edge();
-      case State::Layout: state_ = State::Top; return true;
-      default: return false;
+      case State::Layout:
+        state_ = State::Top;
+        return true;
+      default:
+        return false;
     }
   }
 
@@ -179,7 +191,8 @@ class GraphReader final : public nlohmann::json_sax<json> {
   bool key(string_t& name) override {
     if (skip_ > 0) return true;
     switch (state_) {
-      case State::Top: return top_key(name);
+      case State::Top:
+        return top_key(name);
       case State::Node: {
         const auto k = node_key(name);
         node_field_ = k;
@@ -213,7 +226,8 @@ class GraphReader final : public nlohmann::json_sax<json> {
         layout_field_ = Field::Unknown;
         return true;
       }
-      default: return false;
+      default:
+        return false;
     }
   }
 
@@ -283,7 +297,8 @@ class GraphReader final : public nlohmann::json_sax<json> {
           slot = value;
         }
         return true;
-      case State::Edge: return edge_value(std::move(value));
+      case State::Edge:
+        return edge_value(std::move(value));
       case State::Layout:
         if (layout_field_ == Field::Unknown) return true;
         if (value.kind != Scalar::Kind::String) return false;
@@ -435,7 +450,6 @@ class GraphReader final : public nlohmann::json_sax<json> {
   bool seen_algorithm_ = false;
   bool seen_timestamp_ = false;
 };
-
 
 }  // namespace
 

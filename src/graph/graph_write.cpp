@@ -53,8 +53,6 @@ void write_node(json::JsonWriter& w, const Node& node) {
   w.end_object();
 }
 
-
-
 void write_graph(json::JsonWriter& w, const Graph& graph, const std::string& version,
                  const std::string& timestamp) {
   w.begin_object();

@@ -58,8 +58,8 @@ std::string normalize_topic_name(std::string_view name) {
   std::size_t start = 0;
   for (;;) {
     const std::size_t slash = name.find('/', start);
-    const std::string_view piece =
-        name.substr(start, slash == std::string_view::npos ? std::string_view::npos : slash - start);
+    const std::string_view piece = name.substr(
+        start, slash == std::string_view::npos ? std::string_view::npos : slash - start);
     out.append(text::first_chars(piece, kTopicPieceChars));
     if (slash == std::string_view::npos) break;
     out.push_back('/');

@@ -10,7 +10,6 @@
 #include <unordered_set>
 #include <utility>
 
-
 namespace graph {
 
 Atom node_id(const Node& node) {
@@ -101,9 +100,8 @@ GraphCounts count_graph(const Graph& graph) {
 
 void prune_dangling_edges(Graph& graph) {
   const NodeIds ids(graph);
-  std::erase_if(graph.edges, [&](const Edge& e) {
-    return !ids.contains(e.from) || !ids.contains(e.to);
-  });
+  std::erase_if(graph.edges,
+                [&](const Edge& e) { return !ids.contains(e.from) || !ids.contains(e.to); });
 }
 
 }  // namespace graph

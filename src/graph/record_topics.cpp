@@ -107,8 +107,10 @@ std::optional<files::OutputFile> record_topics_file(
     }
   }
   if (!changed) return std::nullopt;
-  return files::OutputFile{files::FileClass::State, std::string(store::kRecordTopicsFile),
-                           record_topics_to_json(map), "写入 record_topics.json 失败: IO 错误: ",
+  return files::OutputFile{files::FileClass::State,
+                           std::string(store::kRecordTopicsFile),
+                           record_topics_to_json(map),
+                           "写入 record_topics.json 失败: IO 错误: ",
                            {}};
 }
 

@@ -12,9 +12,9 @@
 #include <string_view>
 #include <vector>
 
+#include "files/output_file.hpp"
 #include "journal/entry.hpp"
 #include "store/workspace.hpp"
-#include "files/output_file.hpp"
 
 namespace graph {
 

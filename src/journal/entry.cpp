@@ -70,9 +70,8 @@ bool is_stop_line(std::string_view line) {
 
 std::string read_body(const std::vector<std::string_view>& lines, std::string_view time) {
   const std::string heading = "## " + std::string(time);
-  auto it = std::ranges::find_if(lines, [&](std::string_view line) {
-    return text::trim(line) == heading;
-  });
+  auto it = std::ranges::find_if(
+      lines, [&](std::string_view line) { return text::trim(line) == heading; });
   if (it == lines.end()) return {};
   std::vector<std::string_view> collected;
   for (++it; it != lines.end(); ++it) {
@@ -116,11 +115,16 @@ std::string read_title(const std::vector<std::string_view>& lines, std::string_v
 
 std::uint8_t& JournalEntry::rating(std::size_t index) {
   switch (index) {
-    case 0: return initiative;
-    case 1: return focus;
-    case 2: return persistence;
-    case 3: return affect;
-    default: return reflection;
+    case 0:
+      return initiative;
+    case 1:
+      return focus;
+    case 2:
+      return persistence;
+    case 3:
+      return affect;
+    default:
+      return reflection;
   }
 }
 

@@ -18,8 +18,8 @@ namespace journal {
 inline constexpr std::size_t kRatingCount = 5;
 inline constexpr std::array<std::string_view, kRatingCount> kRatingNames = {
     "initiative", "focus", "persistence", "affect", "reflection"};
-inline constexpr std::array<std::string_view, kRatingCount> kRatingLabels = {"动", "专", "持",
-                                                                             "情", "反"};
+inline constexpr std::array<std::string_view, kRatingCount> kRatingLabels = {"动", "专", "持", "情",
+                                                                             "反"};
 
 struct JournalEntry {
   // "YYYY-MM-DD" and "HH:MM", held in place.

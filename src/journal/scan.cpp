@@ -60,11 +60,11 @@ std::vector<std::string_view> split_path_segments(std::string_view rest) {
 // vanish from every derived file without a trace. Its dates (`key`, "YYYY" or
 // "YYYY-MM") then go into `skipped`.
 std::optional<std::vector<files::DirEntry>> list_level(const files::FileSystem& fs,
-                                                     const files::DirEntry& dir,
-                                                     const std::filesystem::path& shown,
-                                                     std::string key,
-                                                     std::set<std::string, std::less<>>& skipped,
-                                                     std::vector<std::string>& warnings) {
+                                                       const files::DirEntry& dir,
+                                                       const std::filesystem::path& shown,
+                                                       std::string key,
+                                                       std::set<std::string, std::less<>>& skipped,
+                                                       std::vector<std::string>& warnings) {
   auto listed = fs.list_records(dir.path);
   if (listed) return std::move(*listed);
   if (fs.is_record_directory(dir.path)) {
@@ -264,8 +264,8 @@ void add_inventory_fields(JournalEntry& entry, std::string_view file_text) {
   }
 }
 
-std::expected<Scan, std::string> scan_journal(const std::filesystem::path& root,
-                                              std::ostream& err, const files::FileSystem& fs) {
+std::expected<Scan, std::string> scan_journal(const std::filesystem::path& root, std::ostream& err,
+                                              const files::FileSystem& fs) {
   progress::begin("扫描");
   auto walk = walk_tree(fs, root);
   if (!walk) return std::unexpected(walk.error());

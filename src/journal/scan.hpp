@@ -58,8 +58,7 @@ struct Scan {
 // client's conflict copy are read as any other and named in one warning after
 // all the others. Fails when the root cannot be listed, with "内存不足"
 // when memory runs out, or with an empty text when a signal was noted.
-std::expected<Scan, std::string> scan_journal(const std::filesystem::path& root,
-                                              std::ostream& err,
+std::expected<Scan, std::string> scan_journal(const std::filesystem::path& root, std::ostream& err,
                                               const files::FileSystem& fs);
 
 // What a run infers from the sorted records.

@@ -92,8 +92,8 @@ namespace rapidjson {
 // "01"). It then reports the real text as the raw number.
 template <>
 template <>
-class GenericReader<UTF8<>, UTF8<>,
-                    CrtAllocator>::NumberStream<json::detail::PieceStream, true, true> {
+class GenericReader<UTF8<>, UTF8<>, CrtAllocator>::NumberStream<json::detail::PieceStream, true,
+                                                                true> {
  public:
   using Ch = char;
 
@@ -171,8 +171,7 @@ bool has_lone_low_surrogate(std::string_view text) {
 // RapidJSON's handler, passing every event on to the nlohmann one.
 class EventAdapter {
  public:
-  EventAdapter(Events& handler, const PieceStream& stream)
-      : handler_(handler), stream_(stream) {}
+  EventAdapter(Events& handler, const PieceStream& stream) : handler_(handler), stream_(stream) {}
 
   bool Null() { return handler_.null(); }
   bool Bool(bool value) { return handler_.boolean(value); }

@@ -22,8 +22,8 @@ void append_float32(std::string& out, float value) {
 
   // Scientific form gives the shortest round-trip digits and the exponent.
   char buffer[64];
-  const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value,
-                                       std::chars_format::scientific);
+  const auto [end, ec] =
+      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific);
   std::string_view sci(buffer, static_cast<std::size_t>(end - buffer));
   if (sci.front() == '-') {
     out.push_back('-');
@@ -78,14 +78,29 @@ void append_json_string(std::string& out, std::string_view s) {
     out.append(s, run, i - run);
     run = i + 1;
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      case '\b': out += "\\b"; break;
-      case '\f': out += "\\f"; break;
-      default: out += fmt::format("\\u{:04x}", c);
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\b':
+        out += "\\b";
+        break;
+      case '\f':
+        out += "\\f";
+        break;
+      default:
+        out += fmt::format("\\u{:04x}", c);
     }
   }
   out.append(s, run, s.size() - run);
@@ -130,10 +145,22 @@ void JsonWriter::flush() {
   out_.clear();
 }
 
-JsonWriter& JsonWriter::begin_object() { open('{'); return *this; }
-JsonWriter& JsonWriter::end_object() { close('}'); return *this; }
-JsonWriter& JsonWriter::begin_array() { open('['); return *this; }
-JsonWriter& JsonWriter::end_array() { close(']'); return *this; }
+JsonWriter& JsonWriter::begin_object() {
+  open('{');
+  return *this;
+}
+JsonWriter& JsonWriter::end_object() {
+  close('}');
+  return *this;
+}
+JsonWriter& JsonWriter::begin_array() {
+  open('[');
+  return *this;
+}
+JsonWriter& JsonWriter::end_array() {
+  close(']');
+  return *this;
+}
 
 JsonWriter& JsonWriter::key(std::string_view name) {
   before_value();

@@ -52,9 +52,13 @@ class JsonWriter {
   JsonWriter& null();
 
   // key() followed by the value, for the common case.
-  JsonWriter& member(std::string_view name, std::string_view value) { return key(name).string(value); }
+  JsonWriter& member(std::string_view name, std::string_view value) {
+    return key(name).string(value);
+  }
   JsonWriter& member(std::string_view name, const char* value) { return key(name).string(value); }
-  JsonWriter& member_uint(std::string_view name, std::uint64_t value) { return key(name).uint(value); }
+  JsonWriter& member_uint(std::string_view name, std::uint64_t value) {
+    return key(name).uint(value);
+  }
   JsonWriter& member_float(std::string_view name, float value) { return key(name).float32(value); }
   JsonWriter& member_bool(std::string_view name, bool value) { return key(name).boolean(value); }
   JsonWriter& member_strings(std::string_view name, const std::vector<std::string>& values);

@@ -4,8 +4,8 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "stats/dates.hpp"
 #include "json/write.hpp"
+#include "stats/dates.hpp"
 
 namespace stats {
 

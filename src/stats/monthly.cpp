@@ -5,9 +5,9 @@
 
 #include <fmt/format.h>
 
+#include "json/write.hpp"
 #include "stats/dates.hpp"
 #include "stats/snapshot.hpp"
-#include "json/write.hpp"
 #include "util/text.hpp"
 
 namespace stats {

@@ -124,8 +124,11 @@ std::expected<SnapshotStage, std::string> month_end_snapshots(
     if (!month) return std::unexpected("非法月份: " + month_text);
     const unsigned last_day = last_day_of_month(month->year, month->month).value_or(28);
     snapshot.date = fmt::format("{:04}-{:02}-{:02}", month->year, month->month, last_day);
-    files.push_back({files::FileClass::Derived, snapshot_path(snapshot.date),
-                     snapshot_json(snapshot), "写入快照失败: IO 错误: ", {}});
+    files.push_back({files::FileClass::Derived,
+                     snapshot_path(snapshot.date),
+                     snapshot_json(snapshot),
+                     "写入快照失败: IO 错误: ",
+                     {}});
     made.push_back(snapshot);
   }
   SnapshotStage stage{SnapshotIndex(workspace.files()), std::move(files)};

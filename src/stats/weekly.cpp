@@ -1,8 +1,8 @@
 #include "stats/weekly.hpp"
 
+#include "json/write.hpp"
 #include "stats/dates.hpp"
 #include "stats/snapshot.hpp"
-#include "json/write.hpp"
 
 namespace stats {
 namespace {

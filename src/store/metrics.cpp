@@ -15,10 +15,14 @@ constexpr std::array<const char*, 4> kKeys = {"records", "organizeCalls", "organ
 
 std::uint64_t* field(Metrics& metrics, std::size_t index) {
   switch (index) {
-    case 0: return &metrics.records;
-    case 1: return &metrics.organize_calls;
-    case 2: return &metrics.organize_adopted;
-    default: return &metrics.graph_edits;
+    case 0:
+      return &metrics.records;
+    case 1:
+      return &metrics.organize_calls;
+    case 2:
+      return &metrics.organize_adopted;
+    default:
+      return &metrics.graph_edits;
   }
 }
 
@@ -118,8 +122,11 @@ std::string metrics_to_json(const Metrics& metrics) {
 }
 
 files::OutputFile metrics_file(const Metrics& metrics) {
-  return {files::FileClass::State, std::string(kMetricsFile), metrics_to_json(metrics),
-          "写入 metrics 失败: IO 错误: ", {}};
+  return {files::FileClass::State,
+          std::string(kMetricsFile),
+          metrics_to_json(metrics),
+          "写入 metrics 失败: IO 错误: ",
+          {}};
 }
 
 }  // namespace store

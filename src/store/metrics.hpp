@@ -11,8 +11,8 @@
 #include <string>
 #include <string_view>
 
-#include "store/workspace.hpp"
 #include "files/output_file.hpp"
+#include "store/workspace.hpp"
 
 namespace store {
 

@@ -5,7 +5,8 @@
 
 namespace store {
 
-Workspace::Workspace(std::filesystem::path root, const files::FileSystem& fs) : tree_(std::move(root), fs) {}
+Workspace::Workspace(std::filesystem::path root, const files::FileSystem& fs)
+    : tree_(std::move(root), fs) {}
 
 std::expected<void, std::string> Workspace::ensure_system_dirs() const {
   for (const auto dir : {kSystemDir, kGoalsDir, kTopicsDir, kStatsDir}) {

@@ -25,10 +25,14 @@ struct KindInfo {
 
 KindInfo kind_info(ReportKind kind) {
   switch (kind) {
-    case ReportKind::Monthly: return {"monthly", "月报 ", "月度工作总结"};
-    case ReportKind::Weekly: return {"weekly", "周报 ", ""};
-    case ReportKind::Daily: return {"daily", "日报 ", ""};
-    case ReportKind::Yearly: return {"yearly", "年报 ", "年度工作总结"};
+    case ReportKind::Monthly:
+      return {"monthly", "月报 ", "月度工作总结"};
+    case ReportKind::Weekly:
+      return {"weekly", "周报 ", ""};
+    case ReportKind::Daily:
+      return {"daily", "日报 ", ""};
+    case ReportKind::Yearly:
+      return {"yearly", "年报 ", "年度工作总结"};
   }
   std::unreachable();
 }
@@ -124,7 +128,8 @@ std::expected<ReportStage, std::string> reports(const store::Workspace& workspac
       report.work =
           fmt::format("本月记录 {} 条 / {} 天", stats->total_entries, stats->days_recorded);
     }
-    stage.files.push_back(summary_file(ReportKind::Monthly, month, stats::monthly_stats_json(*stats), report));
+    stage.files.push_back(
+        summary_file(ReportKind::Monthly, month, stats::monthly_stats_json(*stats), report));
     ++counts.monthly;
     progress::advance();
     // Months do not share days; only the weeks and days below reuse July's.
@@ -136,7 +141,8 @@ std::expected<ReportStage, std::string> reports(const store::Workspace& workspac
     if (!stats) return std::unexpected(stats.error());
     const auto report = weekly_report(*stats);
     store_sentences(report, stats->sentences);
-    stage.files.push_back(summary_file(ReportKind::Weekly, stats->period, stats::weekly_stats_json(*stats), report));
+    stage.files.push_back(
+        summary_file(ReportKind::Weekly, stats->period, stats::weekly_stats_json(*stats), report));
     ++counts.weekly;
     progress::advance();
   }
@@ -148,7 +154,8 @@ std::expected<ReportStage, std::string> reports(const store::Workspace& workspac
     progress::advance();
     const auto stats = stats::build_daily_stats(listing, day);
     if (!stats) continue;
-    stage.files.push_back(summary_file(ReportKind::Daily, day, stats::daily_stats_json(*stats), daily_report(*stats)));
+    stage.files.push_back(summary_file(ReportKind::Daily, day, stats::daily_stats_json(*stats),
+                                       daily_report(*stats)));
     ++counts.daily;
   }
   return stage;

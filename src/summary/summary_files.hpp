@@ -11,11 +11,11 @@
 #include <string_view>
 #include <vector>
 
+#include "files/output_file.hpp"
 #include "journal/entry.hpp"
 #include "journal/scan.hpp"
 #include "stats/snapshot.hpp"
 #include "store/workspace.hpp"
-#include "files/output_file.hpp"
 #include "summary/report.hpp"
 
 namespace summary {
@@ -53,8 +53,8 @@ struct ReportStage {
 // week and one daily report per recorded day of July 2026, in that order,
 // reading entries only through the day listings; stops at the first failure
 // and returns its text. A listed day that is no day key gets no report.
-std::expected<ReportStage, std::string> reports(
-    const store::Workspace& workspace, const journal::Scan& journal,
-    stats::SnapshotIndex& snapshots);
+std::expected<ReportStage, std::string> reports(const store::Workspace& workspace,
+                                                const journal::Scan& journal,
+                                                stats::SnapshotIndex& snapshots);
 
 }  // namespace summary

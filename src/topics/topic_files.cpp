@@ -8,8 +8,8 @@
 
 #include <fmt/format.h>
 
-#include "store/layout.hpp"
 #include "files/tree.hpp"
+#include "store/layout.hpp"
 #include "util/text.hpp"
 
 namespace topics {

@@ -11,9 +11,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include "graph/model.hpp"
 #include "files/names.hpp"
 #include "files/output_file.hpp"
+#include "graph/model.hpp"
 
 namespace topics {
 

@@ -4,7 +4,6 @@
 
 #include <xxhash.h>
 
-
 namespace hashing {
 
 void ContentHash::Free::operator()(XXH3_state_s* state) const { XXH3_freeState(state); }

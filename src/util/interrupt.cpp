@@ -24,7 +24,7 @@ sigset_t stopping_signals() {
 }  // namespace
 
 void install_handlers() {
-  struct sigaction action {};
+  struct sigaction action{};
   action.sa_handler = note;
   sigemptyset(&action.sa_mask);
   // Restarted calls: a signal only leaves its note, it does not fail a write.

@@ -80,7 +80,8 @@ TEST_F(SelfCheckTest, AGoalReadBackFromTheRatingLineStopsHard) {
   const auto result = check({record("2026-07-03-a.md", "09:30")});
   ASSERT_FALSE(result);
   EXPECT_EQ(result.error().kind, check::Failure::Kind::Inconsistent);
-  EXPECT_EQ(result.error().text, "原始记录不应被写入目标行，但读回了 goal=Some(\"学习/\\\"精读\\\"\")");
+  EXPECT_EQ(result.error().text,
+            "原始记录不应被写入目标行，但读回了 goal=Some(\"学习/\\\"精读\\\"\")");
 }
 
 TEST_F(SelfCheckTest, DanglingEdgesStopHardAndAreListedInGraphOrder) {

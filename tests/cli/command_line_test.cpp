@@ -110,8 +110,8 @@ TEST_F(CommandLineTest, SystemDirectoryThatIsAFileFailsTheRun) {
 }
 
 TEST(ParseArgumentsTest, LaterOccurrencesReplaceEarlierOnes) {
-  const char* argv[] = {"prog",        "--root",       "a", "--emit-golden", "g1", "--dry-run",
-                        "--dry-run",   "--emit-golden", "g2", "--root",       "b"};
+  const char* argv[] = {"prog",      "--root",        "a",  "--emit-golden", "g1", "--dry-run",
+                        "--dry-run", "--emit-golden", "g2", "--root",        "b"};
   const auto parsed = cli::parse_arguments(11, argv);
   const auto* options = std::get_if<cli::BackfillOptions>(&parsed);
   ASSERT_NE(options, nullptr);

@@ -2,8 +2,8 @@
 // overtaken before its commit. The order in which the writer makes files
 // durable is checked in the writer's own tests.
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -28,7 +28,8 @@ class CommitTest : public ::testing::Test {
     testing_support::write_inventory_workspace(dir_ / "ws", 40);
     ASSERT_EQ(run({}).status, 0);
     // One record more, so that the next run replaces files.
-    dir_.write("ws/2026/08/2026-08-20-新增.md", "## 10:00\n相对路径：资料\\新主题\\x\n分类：学习/英语\n");
+    dir_.write("ws/2026/08/2026-08-20-新增.md",
+               "## 10:00\n相对路径：资料\\新主题\\x\n分类：学习/英语\n");
     before_ = masked_files(dir_ / "ws");
   }
 
@@ -85,7 +86,8 @@ TEST_F(CommitTest, ASignalStopsTheRunAndOnlyDuringTheCommitDoesItFinish) {
 
 TEST_F(CommitTest, AnInputEditedDuringTheRunIsKeptAndNothingIsReplaced) {
   // The note application saves by atomic rename, just before the commit.
-  for (const std::string target : {".system/graph.json", ".system/metrics.json", ".system/goals/学习.md"}) {
+  for (const std::string target :
+       {".system/graph.json", ".system/metrics.json", ".system/goals/学习.md"}) {
     SCOPED_TRACE(target);
     const std::string edited = testing_support::slurp(dir_ / "ws" / target) + "\n";
     dir_.write("edited", edited);

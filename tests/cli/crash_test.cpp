@@ -25,8 +25,8 @@
 
 namespace fs = std::filesystem;
 using testing_support::masked_files;
-using testing_support::RunOptions;
 using testing_support::run_backfill_binary;
+using testing_support::RunOptions;
 using testing_support::slurp;
 using testing_support::TempDir;
 
@@ -79,7 +79,8 @@ std::vector<long> kill_moments(const std::vector<Step>& steps) {
     moments = std::move(thinned);
   }
   const std::size_t wanted = kSampledKills > moments.size() ? kSampledKills - moments.size() : 0;
-  for (std::size_t i = 0; !all && wanted > 0 && i < others.size(); i += others.size() / wanted + 1) {
+  for (std::size_t i = 0; !all && wanted > 0 && i < others.size();
+       i += others.size() / wanted + 1) {
     moments.push_back(others[i]);
   }
   return moments;
@@ -149,8 +150,9 @@ class CrashTest : public ::testing::Test {
     EXPECT_TRUE(std::ranges::any_of(graph->edges, [](const graph::Edge& e) {
       return e.id() == "e_用户" && e.confirmed && e.source == graph::EdgeSource::User;
     }));
-    EXPECT_NE(files.at(".system/metrics.json").find("\"organizeCalls\": 7,\n  \"organizeAdopted\": "
-                                                    "3,\n  \"graphEdits\": 11"),
+    EXPECT_NE(files.at(".system/metrics.json")
+                  .find("\"organizeCalls\": 7,\n  \"organizeAdopted\": "
+                        "3,\n  \"graphEdits\": 11"),
               std::string::npos);
   }
 

@@ -146,7 +146,7 @@ TEST_F(HostileTest, SpecialRecordFilesAreSkippedAtOnce) {
         << result.err;
   }
 #ifndef BACKFILL_SANITIZED
-  struct rusage usage {};
+  struct rusage usage{};
   ASSERT_EQ(::getrusage(RUSAGE_CHILDREN, &usage), 0);
   EXPECT_LT(usage.ru_maxrss, 100 * 1024) << "peak KiB";
 #endif
@@ -218,7 +218,8 @@ TEST_F(HostileTest, AGoalsDirectoryThatCannotBeWrittenFailsTheGoalStage) {
   ASSERT_EQ(::chmod((ws() / ".system/goals").c_str(), 0555), 0);
   const auto result = run(as_nobody());
   EXPECT_EQ(result.status, 1);
-  EXPECT_TRUE(result.err.ends_with("补全失败: 重置目标文件失败: Permission denied\n")) << result.err;
+  EXPECT_TRUE(result.err.ends_with("补全失败: 重置目标文件失败: Permission denied\n"))
+      << result.err;
   EXPECT_EQ(testing_support::masked_files(ws() / ".system/topics"), topics_before);
 }
 
@@ -262,8 +263,8 @@ TEST_F(HostileTest, NamesThatCannotBeFileNamesAreRefused) {
   const std::string nul_goal("工\0作", 7);
   const std::string nul_topic("项\0目", 7);
   const std::string long_goal(249, 'g');  // 256 bytes with ".md.tmp"
-  dir_.write("ws/2026/07/2026-07-09-坏名.md", "## 09:00\n分类：" + nul_goal +
-                                                 "\n相对路径：资料\\" + nul_topic + "\\x\n");
+  dir_.write("ws/2026/07/2026-07-09-坏名.md",
+             "## 09:00\n分类：" + nul_goal + "\n相对路径：资料\\" + nul_topic + "\\x\n");
   dir_.write("ws/2026/07/2026-07-10-长名.md", "## 09:00\n分类：" + long_goal + "\n");
   dir_.write("ws/2026/07/2026-07-11-长节.md", "## 09:00\n分类：学习/" + long_goal + "\n");
   const auto result = run();

@@ -31,12 +31,15 @@ constexpr const char* kStageLines =
     "  ✓ goals/_index.md 已派生\n";
 
 std::string inventory(std::string_view time) {
-  return "# 记录\n\n## " + std::string(time) + "\n原始文件：a.docx\n相对路径：资料\\项目A\\a.docx\n分类：工作\n";
+  return "# 记录\n\n## " + std::string(time) +
+         "\n原始文件：a.docx\n相对路径：资料\\项目A\\a.docx\n分类：工作\n";
 }
 
 class RunTest : public ::testing::Test {
  protected:
-  void add(const std::string& relative, std::string_view content) { dir.write("ws/" + relative, content); }
+  void add(const std::string& relative, std::string_view content) {
+    dir.write("ws/" + relative, content);
+  }
   testing_support::CommandResult run(std::vector<std::string> args = {"--root", "ws"}) {
     return run_backfill_binary(args, dir.path());
   }
@@ -90,8 +93,8 @@ class OutOfMemoryAt : public files::DiskFileSystem {
     return DiskFileSystem::read_record(path);
   }
   std::expected<void, files::Error> create_file(const std::filesystem::path& base,
-                                               const std::filesystem::path& relative,
-                                               const files::Producer& produce) const override {
+                                                const std::filesystem::path& relative,
+                                                const files::Producer& produce) const override {
     if (where_ == "write" && relative.filename() == "graph.json.tmp") throw std::bad_alloc();
     return DiskFileSystem::create_file(base, relative, produce);
   }
@@ -152,7 +155,7 @@ TEST_F(RunTest, ASettledWorkspaceIsNotRewritten) {
   const auto identities = [&] {
     std::map<std::string, std::pair<ino_t, std::int64_t>> out;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.path())) {
-      struct stat info {};
+      struct stat info{};
       EXPECT_EQ(::lstat(entry.path().c_str(), &info), 0);
       out[entry.path().string()] = {info.st_ino,
                                     info.st_mtim.tv_sec * 1'000'000'000 + info.st_mtim.tv_nsec};
@@ -184,7 +187,8 @@ TEST_F(RunTest, UnreadableStateFilesAreKeptBesideThemselvesOnce) {
   for (const auto& [name, content] : broken) {
     std::vector<std::filesystem::path> copies;
     for (const auto& entry : std::filesystem::directory_iterator(dir / "ws/.system")) {
-      if (entry.path().filename().string().starts_with(name + ".bad-")) copies.push_back(entry.path());
+      if (entry.path().filename().string().starts_with(name + ".bad-"))
+        copies.push_back(entry.path());
     }
     ASSERT_EQ(copies.size(), 1u) << name;
     EXPECT_EQ(dir.read("ws/.system/" + copies[0].filename().string()), content);
@@ -202,12 +206,15 @@ TEST_F(RunTest, UnreadableStateFilesAreKeptBesideThemselvesOnce) {
 TEST_F(RunTest, AFailedCopyBlocksTheSaveThatWouldReplaceTheFile) {
   add("2026/07/2026-07-03-a.md", inventory("09:00"));
   add(".system/graph.json", "");
-  const auto result = run_backfill_binary(
-      {"--root", "ws"}, dir.path(),
-      {BACKFILL_FAULT_BINARY, {"BACKFILL_FAULT_MATCH=create:.bad-", "BACKFILL_FAULT_DO=28"}, false});
+  const auto result =
+      run_backfill_binary({"--root", "ws"}, dir.path(),
+                          {BACKFILL_FAULT_BINARY,
+                           {"BACKFILL_FAULT_MATCH=create:.bad-", "BACKFILL_FAULT_DO=28"},
+                           false});
   EXPECT_EQ(result.status, 1) << result.err;
   const std::regex expected(
-      "补全失败: 保留副本失败: ws/\\.system/graph\\.json\\.bad-\\d{8}T\\d{6}Z: No space left on device\n");
+      "补全失败: 保留副本失败: ws/\\.system/graph\\.json\\.bad-\\d{8}T\\d{6}Z: No space left on "
+      "device\n");
   EXPECT_TRUE(std::regex_match(result.err, expected)) << result.err;
   EXPECT_EQ(dir.read("ws/.system/graph.json"), "");
   for (const auto& entry : std::filesystem::directory_iterator(dir / "ws/.system")) {

@@ -45,8 +45,9 @@ class WriteFailureTest : public ::testing::Test {
     // A derived file that already holds its bytes is not rewritten; these
     // would not change (a report when it is stamped in the same second), so they
     // are removed to make this run write them.
-    for (const char* unchanged : {".system/goals/_index.md", ".system/stats/snapshots/2026-08-31.json",
-                                  "summary/weekly/2026-w27.md"}) {
+    for (const char* unchanged :
+         {".system/goals/_index.md", ".system/stats/snapshots/2026-08-31.json",
+          "summary/weekly/2026-w27.md"}) {
       std::filesystem::remove(state_ / "ws" / unchanged);
     }
     // Goal files the run resets, holding a line it drops.
@@ -82,7 +83,8 @@ class WriteFailureTest : public ::testing::Test {
   long step_of(const Case& c) const {
     int seen = 0;
     for (std::size_t i = 0; i < steps_.size(); ++i) {
-      if (steps_[i].first == c.kind && steps_[i].second.find(c.path) != std::string::npos && ++seen == c.occurrence) {
+      if (steps_[i].first == c.kind && steps_[i].second.find(c.path) != std::string::npos &&
+          ++seen == c.occurrence) {
         return static_cast<long>(i);
       }
     }
@@ -95,9 +97,9 @@ class WriteFailureTest : public ::testing::Test {
     TempDir& dir = copy();
     // Matched by kind and path, not by number: a run does not rewrite a report
     // stamped in the same second as the one on disk, so step numbers vary.
-    const auto result = run(dir, {"BACKFILL_FAULT_MATCH=" + c.kind + ":" + c.path,
-                                  "BACKFILL_FAULT_NTH=" + std::to_string(c.occurrence),
-                                  "BACKFILL_FAULT_DO=28"});
+    const auto result =
+        run(dir, {"BACKFILL_FAULT_MATCH=" + c.kind + ":" + c.path,
+                  "BACKFILL_FAULT_NTH=" + std::to_string(c.occurrence), "BACKFILL_FAULT_DO=28"});
     EXPECT_EQ(result.status, c.status);
     EXPECT_TRUE(result.err.ends_with("补全失败: " + c.message + "\n")) << result.err;
     EXPECT_EQ(result.out.find("补全完成"), std::string::npos);

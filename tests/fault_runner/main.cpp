@@ -32,8 +32,8 @@
 #include <thread>
 
 #include "cli/entry.hpp"
-#include "support/fault_file_system.hpp"
 #include "support/fat_face.hpp"
+#include "support/fault_file_system.hpp"
 
 namespace {
 
@@ -46,7 +46,8 @@ std::optional<std::string> env(const char* name) {
 class EnvironmentFaults {
  public:
   EnvironmentFaults()
-      : log_(env("BACKFILL_FAULT_LOG")), match_(env("BACKFILL_FAULT_MATCH")),
+      : log_(env("BACKFILL_FAULT_LOG")),
+        match_(env("BACKFILL_FAULT_MATCH")),
         action_(env("BACKFILL_FAULT_DO").value_or("kill")) {
     if (const auto at = env("BACKFILL_FAULT_AT")) at_ = std::stol(*at);
     if (const auto nth = env("BACKFILL_FAULT_NTH")) nth_ = std::stol(*nth);
@@ -56,12 +57,13 @@ class EnvironmentFaults {
     const long index = next_++;
     if (log_) {
       if (FILE* out = std::fopen(log_->c_str(), "a")) {
-        std::fprintf(out, "%ld %s %s\n", index, std::string(testing_support::step_name(step)).c_str(),
-                     path.c_str());
+        std::fprintf(out, "%ld %s %s\n", index,
+                     std::string(testing_support::step_name(step)).c_str(), path.c_str());
         std::fclose(out);
       }
     }
-    if (fired_ || !(index == at_ || (matches(step, path) && ++matched_ == nth_))) return std::nullopt;
+    if (fired_ || !(index == at_ || (matches(step, path) && ++matched_ == nth_)))
+      return std::nullopt;
     fired_ = true;
     if (action_ == "kill") std::raise(SIGKILL);
     if (action_ == "int") std::raise(SIGINT);
@@ -111,9 +113,9 @@ int main(int argc, char** argv) {
   EnvironmentFaults faults;
   const testing_support::FatFace fat;
   const files::FileSystem& inner = env("BACKFILL_FAT_FACE") ? fat : files::disk();
-  const testing_support::FaultFileSystem fs(inner, [&faults](testing_support::FileStep step,
-                                                          const std::filesystem::path& path) {
-    return faults.before(step, path);
-  });
+  const testing_support::FaultFileSystem fs(
+      inner, [&faults](testing_support::FileStep step, const std::filesystem::path& path) {
+        return faults.before(step, path);
+      });
   return cli::run(argc, argv, fs);
 }

@@ -40,8 +40,8 @@ class ContractTest : public ::testing::TestWithParam<Face> {
     }
   }
   void create(const fs::path& relative, std::string bytes) {
-    ASSERT_TRUE(face().create_file(base(), relative,
-                                   [&](files::ByteSink& sink) { sink.put(bytes); }));
+    ASSERT_TRUE(
+        face().create_file(base(), relative, [&](files::ByteSink& sink) { sink.put(bytes); }));
   }
   // A file of `size` NUL bytes; sparse on disk, so a large one costs no space.
   void make_sized(const fs::path& relative, std::uintmax_t size) {
@@ -79,7 +79,8 @@ TEST_P(ContractTest, ListsByNameBytesAndNeverOpensAnExistingNameToWrite) {
   ASSERT_TRUE(face().create_directories(base(), "d/e"));
   for (const char* name : {"d/b", "d/中", "d/B", "d/a"}) create(name, name);
   EXPECT_EQ(names("d"), (std::vector<std::string>{"B", "a", "b", "e", "中"}));
-  const auto again = face().create_file(base(), "d/a", [](files::ByteSink& sink) { sink.put("x"); });
+  const auto again =
+      face().create_file(base(), "d/a", [](files::ByteSink& sink) { sink.put("x"); });
   ASSERT_FALSE(again);
   EXPECT_EQ(again.error().text, "File exists");
   EXPECT_EQ(read("d/a"), "d/a");

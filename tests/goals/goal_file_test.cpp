@@ -35,8 +35,12 @@ TEST(GoalFileParseTest, ProgressLines) {
   EXPECT_EQ(fresh, (goals::GoalFile{"学习", "—", {}, 0}));
 
   const std::vector<std::tuple<std::string, int, std::string>> cases = {
-      {"> 45%% | 进行中", 45, "进行中"}, {"> 45 % | x", 0, "x"},    {"> abc | x", 0, "x"},
-      {">+7|", 7, ""},                   {"> 256% | y", 0, "y"},   {"> 5% | a | b", 5, "a | b"}};
+      {"> 45%% | 进行中", 45, "进行中"},
+      {"> 45 % | x", 0, "x"},
+      {"> abc | x", 0, "x"},
+      {">+7|", 7, ""},
+      {"> 256% | y", 0, "y"},
+      {"> 5% | a | b", 5, "a | b"}};
   for (const auto& [line, progress, note] : cases) {
     const auto goal = parse_goal_file("g", "# g\n\n" + line + "\n");
     EXPECT_EQ(goal.progress, progress) << line;
@@ -105,9 +109,10 @@ TEST(GoalFileEditTest, SectionInsertion) {
 
 // The in-memory builder must leave exactly what filing line by line leaves.
 TEST(GoalTextBuilderTest, MatchesFilingLineByLine) {
-  const std::vector<std::string> pieces = {"## A\n", "## B 5%\n", "## A 7\n", "- x\n",  "\n",
+  const std::vector<std::string> pieces = {"## A\n", "## B 5%\n", "## A 7\n", "- x\n",    "\n",
                                            "text\n", "## C",      "- y\r\n",  "## 300%\n"};
-  const std::vector<std::optional<std::string>> sections = {std::nullopt, "A", "B", "C", "D", "300%"};
+  const std::vector<std::optional<std::string>> sections = {std::nullopt, "A", "B",
+                                                            "C",          "D", "300%"};
   std::mt19937 random(7);
   for (int round = 0; round < 300; ++round) {
     std::string base;
@@ -127,9 +132,9 @@ TEST(GoalTextBuilderTest, MatchesFilingLineByLine) {
 
 TEST(GoalTextBuilderTest, ReusedLinesAreClaimedOncePerRegion) {
   goals::GoalTextBuilder builder("# 学习\n## 英语\n- L\r\n## 算法\n- M\n", goals::ReuseLines::Yes);
-  EXPECT_FALSE(builder.file("- L", "英语"));  // claims the existing line
-  EXPECT_TRUE(builder.file("- L", "英语"));   // a second equal record still lands
-  EXPECT_TRUE(builder.file("- M", "英语"));   // - M lies outside the 英语 region
+  EXPECT_FALSE(builder.file("- L", "英语"));        // claims the existing line
+  EXPECT_TRUE(builder.file("- L", "英语"));         // a second equal record still lands
+  EXPECT_TRUE(builder.file("- M", "英语"));         // - M lies outside the 英语 region
   EXPECT_FALSE(builder.file("- M", std::nullopt));  // no section: the whole file
   EXPECT_TRUE(builder.file("- N", "缺失"));
   EXPECT_EQ(builder.text(), "# 学习\n## 英语\n- L\r\n- L\n- M\n## 算法\n- M\n- N\n");

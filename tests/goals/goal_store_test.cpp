@@ -25,11 +25,11 @@ journal::JournalEntry record(std::string date, std::string name, std::optional<s
 }
 
 const std::vector<journal::JournalEntry> kRecords = {
-    record("2026-06-28", "季度复盘", "工作"),    record("2026-07-01", "无目标", std::nullopt),
-    record("2026-07-02", "晨会", "工作"),        record("2026-07-02", "晨会", "工作"),
+    record("2026-06-28", "季度复盘", "工作"),      record("2026-07-01", "无目标", std::nullopt),
+    record("2026-07-02", "晨会", "工作"),          record("2026-07-02", "晨会", "工作"),
     record("2026-07-05", "英语听力", "学习/英语"), record("2026-07-06", "算法题", "学习/ 算法 "),
-    record("2026-07-07", "外面", "../../x"),     record("2026-07-09", "家庭预算", "生活"),
-    record("2026-07-12", "周报", "工作/周报"),    record("2026-07-13", "同名", "学习/英语"),
+    record("2026-07-07", "外面", "../../x"),       record("2026-07-09", "家庭预算", "生活"),
+    record("2026-07-12", "周报", "工作/周报"),     record("2026-07-13", "同名", "学习/英语"),
     record("2026-07-13", "同名", "学习/英语"),
 };
 
@@ -60,8 +60,8 @@ TEST(GoalFilesTest, RunGoalsInOrderThenFilesReceivingLinesAndASecondRunAddsNothi
     "edges": [{"id": "e1", "from": "t_a", "to": "g_工作_周报"},
               {"id": "e2", "from": "t_a", "to": "g_生活"}]})");
   // "./生活" and "生活" name one file.
-  const std::vector<std::string> goal_list = {"./生活", "/tmp/x", "_index", "../escape",
-                                              "学习/英语", "工作", "工作/周报", "生活"};
+  const std::vector<std::string> goal_list = {"./生活",    "/tmp/x", "_index",    "../escape",
+                                              "学习/英语", "工作",   "工作/周报", "生活"};
   std::ostringstream err;
   store::Workspace workspace("/ws", memory);
   const auto output = goals::goal_files(workspace, goal_list, kRecords, err);
@@ -69,12 +69,11 @@ TEST(GoalFilesTest, RunGoalsInOrderThenFilesReceivingLinesAndASecondRunAddsNothi
 
   const std::string create = "创建目标文件失败: IO 错误: ";
   EXPECT_EQ(paths_and_prefixes(output->files),
-            (PathsAndPrefixes{
-                {".system/goals/生活.md", create},
-                {".system/goals/学习/英语.md", create},
-                {".system/goals/工作.md", "重置目标文件失败: "},
-                {".system/goals/工作/周报.md", create},
-                {".system/goals/学习.md", "写入目标文件失败: IO 错误: "}}));
+            (PathsAndPrefixes{{".system/goals/生活.md", create},
+                              {".system/goals/学习/英语.md", create},
+                              {".system/goals/工作.md", "重置目标文件失败: "},
+                              {".system/goals/工作/周报.md", create},
+                              {".system/goals/学习.md", "写入目标文件失败: IO 错误: "}}));
   const auto texts = testing_support::contents(output->files);
   EXPECT_EQ(texts.at(".system/goals/工作.md"),
             "# 工作\n\n> 0% | —\n- 2026-06-28 季度复盘 \n- 2026-07-02 晨会 \n- 2026-07-02 晨会 \n"
@@ -88,8 +87,9 @@ TEST(GoalFilesTest, RunGoalsInOrderThenFilesReceivingLinesAndASecondRunAddsNothi
   for (const auto& [path, text] : texts) EXPECT_EQ(output->texts.at(path), text) << path;
   // A file the run keeps lines of is an input the commit checks.
   EXPECT_TRUE(workspace.inputs().all().contains(".system/goals/学习.md"));
-  EXPECT_EQ(err.str(), "[warn] 跳过不安全的路径名: 「/tmp/x」\n[warn] 跳过不安全的路径名: 「_index」\n"
-                       "[warn] 跳过不安全的路径名: 「../escape」\n");
+  EXPECT_EQ(err.str(),
+            "[warn] 跳过不安全的路径名: 「/tmp/x」\n[warn] 跳过不安全的路径名: 「_index」\n"
+            "[warn] 跳过不安全的路径名: 「../escape」\n");
 
   // Every goal has its node, the unsafe ones too.
   ASSERT_TRUE(output->graph);
@@ -116,7 +116,8 @@ TEST(GoalFilesTest, OnlyAFileThatKeepsItsLinesMustBeReadable) {
   // Reset by the run: read as a new goal's text.
   const auto reset = goals::goal_files(workspace, {"工作"}, kRecords, err);
   ASSERT_TRUE(reset) << reset.error();
-  EXPECT_TRUE(reset->texts.at(".system/goals/工作.md").starts_with("# 工作\n\n> 0% | —\n- 2026-06-28"));
+  EXPECT_TRUE(
+      reset->texts.at(".system/goals/工作.md").starts_with("# 工作\n\n> 0% | —\n- 2026-06-28"));
   // Receiving lines only: the stage fails, and without goals there is no graph.
   const auto kept = goals::goal_files(workspace, {}, kRecords, err);
   ASSERT_FALSE(kept);
@@ -141,8 +142,8 @@ TEST(GoalsIndexTest, ListsGoalFilesAndTheRunsTextsSortedByNameBytes) {
   memory.write("/ws/.system/goals/写作.md",
                "# 写作\n> 40% | 进行中\n## 初稿 60%\n- 2026-07-01 x \n## 定稿\n");
   memory.write("/ws/.system/goals/b.md", "> 1% |\n");
-  for (const auto* name : {"B.md", "a b.md", "a.md", "notes.MD", "notes.txt", "sub.md/inner.md",
-                           "学习/英语.md"}) {
+  for (const auto* name :
+       {"B.md", "a b.md", "a.md", "notes.MD", "notes.txt", "sub.md/inner.md", "学习/英语.md"}) {
     memory.write(fs::path("/ws/.system/goals") / name, "");
   }
   memory.write("/ws/.system/goals/bad.md", "\xff");

@@ -51,26 +51,34 @@ TEST(GoldenTest, SortedFilesInAWorkspaceSubdirectory) {
             "    \"2026-07-03-b.md\": {\n"
             "      \"goal\": \"工作\",\n"
             "      \"topics\": [\n"
-            "        \"" + cut + "\"\n"
-            "      ]\n"
-            "    }\n"
-            "  }\n"
-            "}");
+            "        \"" +
+                cut +
+                "\"\n"
+                "      ]\n"
+                "    }\n"
+                "  }\n"
+                "}");
   EXPECT_EQ(texts.at("workspace/goals_expected.json"),
             "{\n  \"__meta\": {\n    \"goal_count\": 2\n  },\n  \"goals\": {\n    \"工作\": 1,\n"
             "    \"工作/日报\": 1\n  }\n}");
-  EXPECT_EQ(texts.at("workspace/topics_expected.json"),
-            "{\n"
-            "  \"__meta\": {\n"
-            "    \"rule\": \"topic name normalized via 30-char truncation (plans/v1/12 + v2/12)\",\n"
-            "    \"topic_count\": 2\n"
-            "  },\n"
-            "  \"topics\": {\n"
-            "    \"a/b\": {\n      \"count\": 1,\n      \"raw_names\": [\n        \"a/b\"\n      ]\n    },\n"
-            "    \"" + cut + "\": {\n      \"count\": 2,\n      \"raw_names\": [\n"
-            "        \"" + long_name + "\",\n        \"" + cut + "\"\n      ]\n    }\n"
-            "  }\n"
-            "}");
+  EXPECT_EQ(
+      texts.at("workspace/topics_expected.json"),
+      "{\n"
+      "  \"__meta\": {\n"
+      "    \"rule\": \"topic name normalized via 30-char truncation (plans/v1/12 + v2/12)\",\n"
+      "    \"topic_count\": 2\n"
+      "  },\n"
+      "  \"topics\": {\n"
+      "    \"a/b\": {\n      \"count\": 1,\n      \"raw_names\": [\n        \"a/b\"\n      ]\n    "
+      "},\n"
+      "    \"" +
+          cut +
+          "\": {\n      \"count\": 2,\n      \"raw_names\": [\n"
+          "        \"" +
+          long_name + "\",\n        \"" + cut +
+          "\"\n      ]\n    }\n"
+          "  }\n"
+          "}");
   EXPECT_EQ(texts.at("workspace/graph_expected.json"),
             "{\n  \"__meta\": {\n    \"edge_count\": 1,\n    \"nodes\": {\n      \"goal\": 1,\n"
             "      \"record\": 0,\n      \"topic\": 0,\n      \"total\": 1\n    }\n  },\n"
@@ -79,7 +87,8 @@ TEST(GoldenTest, SortedFilesInAWorkspaceSubdirectory) {
   const auto readme = texts.at("workspace/README.md");
   EXPECT_EQ(std::count(readme.begin(), readme.end(), '\n'), 34);
   EXPECT_TRUE(readme.starts_with("# Golden expected-set — notes/workspace\n\n"));
-  EXPECT_TRUE(readme.ends_with("rule-derived, not authored — they serve as structural reference only.\n"));
+  EXPECT_TRUE(
+      readme.ends_with("rule-derived, not authored — they serve as structural reference only.\n"));
 }
 
 TEST(GoldenTest, EmptyGraph) {

@@ -1,5 +1,5 @@
-#include "graph/graph_file.hpp"
 #include "graph/model.hpp"
+#include "graph/graph_file.hpp"
 
 #include <gtest/gtest.h>
 
@@ -183,12 +183,14 @@ TEST_F(GraphFileTest, EveryFlawLosesTheWholeFile) {
 // lose every node and confirmed link at the next load.
 TEST_F(GraphFileTest, NumbersBeyondFloatRangeAreMismatchesNotInfinity) {
   for (const std::string bad : {"1e39", "-1e39", "3.5e38", "1e400"}) {
-    EXPECT_EQ(load_text(file_with(R"({"type": "topic", "id": "t_b", "name": "b", "x": )" + bad +
-                                  "}")),
-              Graph{}) << bad;
-    EXPECT_EQ(load_text(file_with("", R"({"id": "e", "from": "t_a", "to": "t_a", "weight": )" +
-                                          bad + "}")),
-              Graph{}) << bad;
+    EXPECT_EQ(
+        load_text(file_with(R"({"type": "topic", "id": "t_b", "name": "b", "x": )" + bad + "}")),
+        Graph{})
+        << bad;
+    EXPECT_EQ(load_text(file_with(
+                  "", R"({"id": "e", "from": "t_a", "to": "t_a", "weight": )" + bad + "}")),
+              Graph{})
+        << bad;
   }
   // The largest float, and a longer decimal that still rounds to it, load.
   const Graph g = load_text(file_with(
@@ -216,8 +218,9 @@ TEST_F(GraphFileTest, FloatsAreReadThroughADouble) {
 TEST_F(GraphFileTest, DeepNestingNeitherCrashesNorLoads) {
   const std::string deep = std::string(200000, '[') + std::string(200000, ']');
   // Under an unknown key it is skipped; as the node list it is a mismatch.
-  EXPECT_EQ(load_text(R"({"version": "v", "nodes": [], "edges": [], "junk": )" + deep + "}").version,
-            "v");
+  EXPECT_EQ(
+      load_text(R"({"version": "v", "nodes": [], "edges": [], "junk": )" + deep + "}").version,
+      "v");
   EXPECT_EQ(load_text(R"({"nodes": )" + deep + R"(, "edges": []})"), Graph{});
   EXPECT_EQ(load_text(std::string(200000, '{')), Graph{});
 }

@@ -1,5 +1,5 @@
-#include "graph/graph_file.hpp"
 #include "graph/rebuild.hpp"
+#include "graph/graph_file.hpp"
 
 #include <gtest/gtest.h>
 
@@ -79,7 +79,8 @@ TEST_F(RebuildTest, KeepsTopicNodesAndTheirLinksAndRegeneratesTheRest) {
   old.edges.push_back(Edge{"r2t", "r_20260101_0000", "t_新", 1, EdgeSource::User, true});
   seed(old);
 
-  const Graph g = rebuild({record("09:30", "2026-07-03-周会纪要.md", {"新"}, "工作")}, {{"工作", 0}});
+  const Graph g =
+      rebuild({record("09:30", "2026-07-03-周会纪要.md", {"新"}, "工作")}, {{"工作", 0}});
   // Topics first, as they were; the goal returns at a fresh place, progress 0.
   ASSERT_EQ(g.nodes.size(), 4u);
   EXPECT_EQ(g.nodes[0], Node(Topic{"t_旧", "旧 名", 1.5f, 2.5f}));

@@ -83,7 +83,8 @@ TEST_F(RecordTopicsTest, RewritesOnlyWhenTheContentChanges) {
   // Records sharing a file name flip the entry and back: the file is written as
   // record by record would, and the later list stays.
   EXPECT_TRUE(rewrites({record("b.md", {"丁"}), record("b.md", {"丙"})}));
-  EXPECT_EQ(load_record_topics(workspace()), (RecordTopics{{"a.md", {"甲", "乙"}}, {"b.md", {"丙"}}}));
+  EXPECT_EQ(load_record_topics(workspace()),
+            (RecordTopics{{"a.md", {"甲", "乙"}}, {"b.md", {"丙"}}}));
   // Order matters.
   EXPECT_TRUE(rewrites({record("a.md", {"乙", "甲"})}));
   EXPECT_EQ(load_record_topics(workspace()),

@@ -44,7 +44,8 @@ TEST(ParseEntryBodyTest, HeadingWithTwoSpacesGivesTimeButEmptyBody) {
 }
 
 TEST(ParseEntryBodyTest, KeepsLinesVerbatimAndDropsOuterBlankLines) {
-  const auto entry = parse("# T\n\n## 10:00\n\n  \n  two leading, one trailing \n   \nnext\n\n\n动2 专3\nafter\n");
+  const auto entry =
+      parse("# T\n\n## 10:00\n\n  \n  two leading, one trailing \n   \nnext\n\n\n动2 专3\nafter\n");
   EXPECT_EQ(entry.body, "  two leading, one trailing \n\nnext");
 }
 
@@ -83,7 +84,7 @@ TEST(ParseEntryRatingTest, RejectsMalformedLinesAndTakesTheFirstGoodOne) {
       "## 10:00\n"
       "动2 专3 持1 情2 反3 动1\n"  // six tokens
       "动4\n动0\n动２\n"
-      "→ 学习\n"                    // no tokens at all
+      "→ 学习\n"  // no tokens at all
       "情1 → 第一\n"
       "反3 → 第二\n");
   EXPECT_EQ(entry.affect, 1);

@@ -135,9 +135,9 @@ TEST_F(ScanTest, OrdersByDateThenTimeAndKeepsFileNameOrderForTies) {
   const auto records = scan();
   std::vector<std::string> names;
   for (const auto& r : records) names.push_back(r.file_name);
-  EXPECT_EQ(names, (std::vector<std::string>{"2025-12-31-y.md", "2026-07-03-c.md",
-                                             "2026-07-03-z.md", "2026-07-03-a.md",
-                                             "2026-07-03-b.md"}));
+  EXPECT_EQ(names,
+            (std::vector<std::string>{"2025-12-31-y.md", "2026-07-03-c.md", "2026-07-03-z.md",
+                                      "2026-07-03-a.md", "2026-07-03-b.md"}));
 }
 
 TEST(InferTest, ListsAndCounts) {

@@ -37,9 +37,9 @@ TEST(MonthEndSnapshotTest, OneFilePerMonthDatedItsLastDayAnsweredByTheIndex) {
   lay(fs, "2026-01-31.json", R"({"date": "2026-01-31", "goals": {}})");
   const store::Workspace workspace(kRoot, fs);
   auto stage = stats::month_end_snapshots(workspace,
-                                         records_on({"2024-02-10", "2026-02-01", "2026-02-27",
-                                                     "2026-12-05", "2026-13-01", "2026-00-09"}),
-                                         {"B", "A", "A"});
+                                          records_on({"2024-02-10", "2026-02-01", "2026-02-27",
+                                                      "2026-12-05", "2026-13-01", "2026-00-09"}),
+                                          {"B", "A", "A"});
   ASSERT_TRUE(stage);
   const auto files = testing_support::contents(stage->files);
   std::vector<std::string> paths;

@@ -102,7 +102,8 @@ TEST(WeeklyStatsTest, ComparesWithThePreviousWeekAcrossMonths) {
   EXPECT_EQ(keys, (std::vector<std::string>{"2026-w27", "2026-w28", "2026-w29", "2026-w30"}));
   // No snapshot at or before the start: no goal movement at all.
   EXPECT_TRUE(stats::build_weekly_stats(days, snapshots, "2026-06-24")->goal_progress.empty());
-  EXPECT_EQ(stats::build_weekly_stats(days, snapshots, "2026-02-30").error(), "非法日期: 2026-02-30");
+  EXPECT_EQ(stats::build_weekly_stats(days, snapshots, "2026-02-30").error(),
+            "非法日期: 2026-02-30");
 }
 
 TEST(WeeklyStatsTest, RecordTitlesSkipRepeatsAndStopAtForty) {

@@ -27,14 +27,14 @@ TEST_F(MetricsTest, KeepsKnownCountersAndSkipsUnknownKeys) {
 }
 
 TEST_F(MetricsTest, AnythingButStrictUnsignedIntegersResetsAllCounters) {
-  for (const char* bad : {
-           R"({"graphEdits": 5, "records": 3.0})", R"({"graphEdits": 5, "records": -1})",
-           R"({"graphEdits": 5, "records": -0})", R"({"graphEdits": 5, "records": 1e2})",
-           R"({"graphEdits": 5, "records": 18446744073709551616})",
-           R"({"graphEdits": 5, "records": "3"})", R"({"graphEdits": 5, "records": null})",
-           R"({"graphEdits": 5, "records": [1]})", R"({"graphEdits": 5, "graphEdits": 6})",
-           "\xEF\xBB\xBF{\"graphEdits\": 5}", R"({"graphEdits": 5} x)", "[5]", "5", "",
-           "{\"graphEdits\": 5, \"k\": \"\xFF\"}"}) {
+  for (const char* bad :
+       {R"({"graphEdits": 5, "records": 3.0})", R"({"graphEdits": 5, "records": -1})",
+        R"({"graphEdits": 5, "records": -0})", R"({"graphEdits": 5, "records": 1e2})",
+        R"({"graphEdits": 5, "records": 18446744073709551616})",
+        R"({"graphEdits": 5, "records": "3"})", R"({"graphEdits": 5, "records": null})",
+        R"({"graphEdits": 5, "records": [1]})", R"({"graphEdits": 5, "graphEdits": 6})",
+        "\xEF\xBB\xBF{\"graphEdits\": 5}", R"({"graphEdits": 5} x)", "[5]", "5", "",
+        "{\"graphEdits\": 5, \"k\": \"\xFF\"}"}) {
     EXPECT_EQ(load(bad), Metrics{}) << bad;
   }
 }

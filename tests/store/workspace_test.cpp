@@ -21,4 +21,3 @@ TEST(EnsureSystemDirsTest, FailsWhenSystemIsAFile) {
   ASSERT_FALSE(result);
   EXPECT_TRUE(result.error().starts_with("创建 .system 目录失败: ")) << result.error();
 }
-

@@ -11,9 +11,9 @@
 #include <sstream>
 
 #include "files/disk.hpp"
-#include "support/fault_file_system.hpp"
 #include "store/layout.hpp"
 #include "store/metrics.hpp"
+#include "support/fault_file_system.hpp"
 #include "support/temp_dir.hpp"
 #include "support/workspace_tree.hpp"
 
@@ -266,7 +266,8 @@ TEST_F(WriterTest, AnUnreadableStateFileIsKeptBesideItAndNoCopyReplacesAnother) 
   };
 
   // A copy that cannot be made leaves the file in place.
-  const testing_support::FaultFileSystem full(files::disk(), [](testing_support::FileStep, const fs::path& path) {
+  const testing_support::FaultFileSystem full(files::disk(), [](testing_support::FileStep,
+                                                                const fs::path& path) {
     return path.native().find(".bad-") != std::string::npos ? std::optional(ENOSPC) : std::nullopt;
   });
   store::Workspace failing(ws, full);

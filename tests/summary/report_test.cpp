@@ -94,8 +94,9 @@ TEST(SummaryFileTest, TextOfEachKind) {
             std::filesystem::path("summary/yearly/2026.md"));
 
   using namespace std::chrono;
-  EXPECT_EQ(summary::report_stamp(sys_days{year{2026} / 7 / 5} + hours{23} + minutes{4} + seconds{9}),
-            "2026-07-05T23:04:09Z");
+  EXPECT_EQ(
+      summary::report_stamp(sys_days{year{2026} / 7 / 5} + hours{23} + minutes{4} + seconds{9}),
+      "2026-07-05T23:04:09Z");
 }
 
 TEST(ReportStageTest, SkipsDaysThatAreNoDayKey) {

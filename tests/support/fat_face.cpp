@@ -31,7 +31,7 @@ FatFace::Path FatFace::spelled(const Path& base, const Path& relative) {
 }
 
 std::expected<void, files::Error> FatFace::create_file(const Path& base, const Path& relative,
-                                                             const files::Producer& produce) const {
+                                                       const files::Producer& produce) const {
   if (relative.native().find_first_of(":*?\"<>|\\") != std::string::npos) {
     return std::unexpected(refused(files::ErrorKind::NameRefused));
   }
@@ -39,7 +39,7 @@ std::expected<void, files::Error> FatFace::create_file(const Path& base, const P
 }
 
 std::expected<void, files::Error> FatFace::rename(const Path& base, const Path& from,
-                                                        const Path& to, bool keep_existing) const {
+                                                  const Path& to, bool keep_existing) const {
   if (keep_existing) return std::unexpected(refused(files::ErrorKind::Unsupported));
   return DiskFileSystem::rename(base, spelled(base, from), spelled(base, to), false);
 }

@@ -24,10 +24,10 @@ class FatFace final : public files::DiskFileSystem {
   std::expected<void, files::Error> remove(const Path& base, const Path& relative) const override {
     return DiskFileSystem::remove(base, spelled(base, relative));
   }
-  std::expected<void, files::Error> create_file(
-      const Path& base, const Path& relative, const files::Producer& produce) const override;
+  std::expected<void, files::Error> create_file(const Path& base, const Path& relative,
+                                                const files::Producer& produce) const override;
   std::expected<void, files::Error> rename(const Path& base, const Path& from, const Path& to,
-                                                 bool keep_existing) const override;
+                                           bool keep_existing) const override;
 
  private:
   // `relative` with each component spelled as the entry it finds.

@@ -44,8 +44,8 @@ std::optional<files::Error> FaultFileSystem::watch(FileStep step, const Path& pa
   return std::nullopt;
 }
 
-std::expected<void, files::Error> FaultFileSystem::create_directories(
-    const Path& base, const Path& relative) const {
+std::expected<void, files::Error> FaultFileSystem::create_directories(const Path& base,
+                                                                      const Path& relative) const {
   // Only a directory about to be made is a step; most calls find it there.
   if (inner_.kind(base, relative) != files::EntryKind::Directory) {
     if (auto failed = watch(FileStep::MakeDirectory, base / relative)) {

@@ -12,7 +12,8 @@ namespace {
 
 class TextFile final : public files::ReadFile {
  public:
-  TextFile(std::string_view text, std::size_t piece) : rest_(text), piece_(std::max<std::size_t>(piece, 1)) {}
+  TextFile(std::string_view text, std::size_t piece)
+      : rest_(text), piece_(std::max<std::size_t>(piece, 1)) {}
 
   std::expected<std::size_t, files::Error> read(std::span<char> buffer) override {
     const std::size_t n = std::min({buffer.size(), piece_, rest_.size()});

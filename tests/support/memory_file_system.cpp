@@ -13,11 +13,15 @@ using Path = MemoryFileSystem::Path;
 files::Error error(std::errc code, files::ErrorKind kind = files::ErrorKind::Other) {
   return {kind, std::make_error_code(code).message()};
 }
-files::Error not_found() { return error(std::errc::no_such_file_or_directory, files::ErrorKind::NotFound); }
+files::Error not_found() {
+  return error(std::errc::no_such_file_or_directory, files::ErrorKind::NotFound);
+}
 files::Error link_met() {
   return error(std::errc::too_many_symbolic_link_levels, files::ErrorKind::Link);
 }
-files::Error not_regular() { return {files::ErrorKind::NotRegular, std::string(files::kNotRegular)}; }
+files::Error not_regular() {
+  return {files::ErrorKind::NotRegular, std::string(files::kNotRegular)};
+}
 
 std::string parent_of(const std::string& key) { return Path(key).parent_path().generic_string(); }
 
@@ -54,12 +58,12 @@ class MemoryLock final : public files::Lock {
 
 std::string MemoryFileSystem::key_of(const Path& path) const {
   const std::string normal = path.lexically_normal().generic_string();
-  std::string key = normal.size() > 1 && normal.ends_with('/') ? normal.substr(0, normal.size() - 1)
-                                                                : normal;
+  std::string key =
+      normal.size() > 1 && normal.ends_with('/') ? normal.substr(0, normal.size() - 1) : normal;
   if (!folds_case_) return key;
   std::string spelled;
   for (const auto& part : Path(key)) {
-    std::string next = spelled.empty() ? part.generic_string()
+    std::string next = spelled.empty()  ? part.generic_string()
                        : spelled == "/" ? "/" + part.generic_string()
                                         : spelled + "/" + part.generic_string();
     if (!nodes_.contains(next)) {
@@ -339,7 +343,8 @@ std::expected<std::unique_ptr<files::Lock>, files::Error> MemoryFileSystem::lock
   const auto key = below(base, relative);
   if (!key) return std::unexpected(key.error());
   if (!locks_->insert(*key).second) {
-    return std::unexpected(error(std::errc::resource_unavailable_try_again, files::ErrorKind::Busy));
+    return std::unexpected(
+        error(std::errc::resource_unavailable_try_again, files::ErrorKind::Busy));
   }
   return std::make_unique<MemoryLock>(locks_, *key);
 }
@@ -373,8 +378,9 @@ std::expected<std::string, files::Error> MemoryFileSystem::read_record(const Pat
   if (node == nullptr) return std::unexpected(not_found());
   if (node->type != Type::File) return std::unexpected(not_regular());
   if (node->bytes->size() > files::kMaxRecordBytes) {
-    return std::unexpected(files::Error{
-        files::ErrorKind::Other, files::too_large_text(node->bytes->size(), files::kMaxRecordBytes)});
+    return std::unexpected(
+        files::Error{files::ErrorKind::Other,
+                     files::too_large_text(node->bytes->size(), files::kMaxRecordBytes)});
   }
   if (!text::is_valid_utf8(*node->bytes)) {
     return std::unexpected(files::Error{files::ErrorKind::Other, std::string(files::kNotUtf8)});

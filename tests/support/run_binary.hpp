@@ -32,8 +32,7 @@ bool running_as_root();
 
 // Runs the backfill-workspace binary with `args` in the working directory `cwd`.
 CommandResult run_backfill_binary(const std::vector<std::string>& args,
-                                  const std::filesystem::path& cwd,
-                                  const RunOptions& options = {});
+                                  const std::filesystem::path& cwd, const RunOptions& options = {});
 
 // The example workspaces the repository bundles with their recorded results.
 std::filesystem::path bundled_examples_dir();

@@ -80,8 +80,9 @@ void write_inventory_workspace(const fs::path& root, int count) {
     const int minute = (i % 9 == 0 && i > 0) ? (i - 1) % 60 : i % 60;
     // One name stands in two month directories, so the record-topics map,
     // keyed by name, holds it once.
-    const std::string name = i == 1 || i == 2 ? std::string("2026-07-01-同名")
-                                              : fmt::format("2026-{:02}-{:02}-文档{}", month, day, i);
+    const std::string name = i == 1 || i == 2
+                                 ? std::string("2026-07-01-同名")
+                                 : fmt::format("2026-{:02}-{:02}-文档{}", month, day, i);
     const auto dir = root / "2026" / fmt::format("{:02}", month);
     fs::create_directories(dir);
     std::ofstream out(dir / (name + ".md"), std::ios::binary);

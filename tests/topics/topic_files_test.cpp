@@ -32,9 +32,9 @@ graph::Graph sample_graph() {
       graph::Record{"r_1", "2099-01-01", "00:00", "second node with a used id"},
   };
   g.edges = {
-      edge("r_2", "t_a"),  edge("t_a", "r_1"),    edge("r_3", "t_a"),    edge("r_3", "t_a"),
-      edge("g_x", "t_a"),  edge("t_a", "r_gone"), edge("t_b", "t_c"),    edge("t_self", "t_self"),
-      edge("r_1", "g_x"),
+      edge("r_2", "t_a"), edge("t_a", "r_1"),       edge("r_3", "t_a"),
+      edge("r_3", "t_a"), edge("g_x", "t_a"),       edge("t_a", "r_gone"),
+      edge("t_b", "t_c"), edge("t_self", "t_self"), edge("r_1", "g_x"),
   };
   return g;
 }
@@ -73,7 +73,8 @@ TEST(TopicFilesTest, IndexFirstThenOneFilePerSafeTopicListingRecordEndsOnly) {
   EXPECT_EQ(texts.at(".system/topics/自.md"),
             "# 自\n\n> 0次 | 派生自 graph.json\n\n## 出现记录\n\n（暂无关联记录）\n");
   EXPECT_EQ(texts.at(".system/topics/_index.md"), topics::topics_index_text(sample_graph()));
-  EXPECT_EQ(err.str(), "[warn] 跳过不安全的路径名: 「../up」\n[warn] 跳过不安全的路径名: 「_index」\n");
+  EXPECT_EQ(err.str(),
+            "[warn] 跳过不安全的路径名: 「../up」\n[warn] 跳过不安全的路径名: 「_index」\n");
   EXPECT_EQ(files[3].failure_prefix, "写入主题文件 b 失败: IO 错误: ");
 
   // A "/" in a name makes a subdirectory.

@@ -43,9 +43,12 @@ TEST(TextTest, CutsByCharacter) {
 TEST(TextTest, ValidatesAndRepairsUtf8) {
   EXPECT_TRUE(text::is_valid_utf8("中文 ok"));
   EXPECT_FALSE(text::is_valid_utf8("a\xFF"));
-  EXPECT_FALSE(text::is_valid_utf8("\xE4\xB8"));  // truncated sequence
+  EXPECT_FALSE(text::is_valid_utf8("\xE4\xB8"));      // truncated sequence
   EXPECT_FALSE(text::is_valid_utf8("\xED\xA0\x80"));  // surrogate
-  EXPECT_EQ(text::to_valid_utf8("a\xFF" "b"), "a\uFFFD" "b");
+  EXPECT_EQ(text::to_valid_utf8("a\xFF"
+                                "b"),
+            "a\uFFFD"
+            "b");
 }
 
 TEST(TextTest, SplitsLinesLikeTheEntryFormat) {
