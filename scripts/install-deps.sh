@@ -11,8 +11,9 @@ if [ "${1:-}" != --release ]; then
   # GoogleTest for the tests; clang 19 with its sanitizer and libFuzzer runtimes
   # builds the sanitizer and fuzz builds; llvm-19 brings the symbolizer that
   # puts function names and lines into their reports. fusefat and dosfstools
-  # make and mount the FAT32 image the FAT tests run on, where /dev/fuse exists.
-  packages+=(libgtest-dev clang-19 libclang-rt-19-dev llvm-19 fusefat dosfstools)
+  # make and mount the FAT32 image the FAT tests run on, where /dev/fuse exists;
+  # clang-format-19 checks the formatting.
+  packages+=(libgtest-dev clang-19 libclang-rt-19-dev llvm-19 fusefat dosfstools clang-format-19)
 fi
 if [ "${1:-}" = --package ]; then
   # dpkg-shlibdeps (dpkg-dev) finds the runtime dependencies; cpack needs `file`

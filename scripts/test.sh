@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything and runs every test twice, with
+# Installs what is missing, fails on any unformatted line (scripts/format.sh),
+# builds everything and runs every test twice, with
 # warnings as errors in both builds: with g++ in build/, and with clang 19
 # under AddressSanitizer and UndefinedBehaviorSanitizer in build-asan/ (the
 # fuzz corpora run in both). Then builds the Debian package from build/ and
@@ -8,6 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
+bash scripts/format.sh --check
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_CXX_COMPILER=g++ -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
 cmake --build build
