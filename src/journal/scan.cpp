@@ -264,8 +264,10 @@ void add_inventory_fields(JournalEntry& entry, std::string_view file_text) {
   }
 }
 
-std::expected<Scan, std::string> scan_journal(const std::filesystem::path& root, std::ostream& err,
-                                              const files::FileSystem& fs) {
+namespace {
+
+std::expected<Scan, std::string> scan_tree(const std::filesystem::path& root, std::ostream& err,
+                                           const files::FileSystem& fs) {
   progress::begin("扫描");
   auto walk = walk_tree(fs, root);
   if (!walk) return std::unexpected(walk.error());
@@ -339,8 +341,17 @@ std::expected<Scan, std::string> scan_journal(const std::filesystem::path& root,
     scan.months[walk->months[job.month]].push_back(
         {position[k], results[found_at[k]].goal_from_inventory});
   }
-  // The readers freed each file's bytes in heaps of their own, which the
-  // later stages, on other threads, would not reuse.
+  return scan;
+}
+
+}  // namespace
+
+std::expected<Scan, std::string> scan_journal(const std::filesystem::path& root, std::ostream& err,
+                                              const files::FileSystem& fs) {
+  auto scan = scan_tree(root, err, fs);
+  // Only once the walk and the read results are gone: the readers freed each
+  // file's bytes in heaps of their own, which the later stages, on other
+  // threads, would not reuse.
   memory::give_back();
   return scan;
 }

@@ -1,5 +1,9 @@
 #include "util/memory.hpp"
 
+// Any C library header defines __GLIBC__ on glibc; tested before one is
+// included, it is never defined and the trim is silently lost.
+#include <cstdlib>
+
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
