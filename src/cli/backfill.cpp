@@ -142,9 +142,9 @@ struct GraphStage {
   graph::RecordTopics record_topics;
 };
 
-GraphStage rebuild_graph(store::Workspace& workspace, goals::GoalStageOutput& goal_stage,
-                         const journal::Scan& scanned, const journal::Inference& inferred,
-                         std::ostream& err) {
+GraphStage graph_stage(store::Workspace& workspace, goals::GoalStageOutput& goal_stage,
+                       const journal::Scan& scanned, const journal::Inference& inferred,
+                       std::ostream& err) {
   std::vector<graph::GoalSeed> seeds;
   seeds.reserve(inferred.goals.size());
   for (const auto& goal : inferred.goals) seeds.push_back({goal, 0});
@@ -248,7 +248,7 @@ std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std
   fmt::print(out, "  ✓ goals/ 已生成 ({} 个目标 + _index.md)\n", inferred.goals.size());
 
   progress::begin("重建图谱");
-  auto [rebuilt, record_topics_map] = rebuild_graph(workspace, *goal_stage, scan, inferred, err);
+  auto [rebuilt, record_topics_map] = graph_stage(workspace, *goal_stage, scan, inferred, err);
   graph::Graph& graph = rebuilt.graph;
   if (auto done = stage({graph::graph_file(graph, graph::stamp_for_save(graph))}); !done)
     return done;
