@@ -10,6 +10,7 @@
 
 #include "check/self_check.hpp"
 #include "files/names.hpp"
+#include "files/path_text.hpp"
 #include "files/writer.hpp"
 #include "goals/goal_store.hpp"
 #include "goals/goals_index.hpp"
@@ -87,7 +88,8 @@ std::expected<std::unique_ptr<files::Lock>, RunFailure> start(const BackfillOpti
                                                               store::Workspace& workspace,
                                                               std::ostream& out,
                                                               std::ostream& err) {
-  fmt::print(out, "▶ 工作区: {}{}\n", options.root.string(), options.dry_run ? "  [DRY-RUN]" : "");
+  fmt::print(out, "▶ 工作区: {}{}\n", files::path_text(options.root),
+             options.dry_run ? "  [DRY-RUN]" : "");
   out.flush();
   if (auto dirs = workspace.ensure_system_dirs(); !dirs)
     return std::unexpected(failed(dirs.error()));
@@ -294,7 +296,7 @@ std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std
   if (options.emit_golden) {
     auto golden = golden::golden_files(*options.emit_golden, records, inferred.goals, graph);
     if (auto done = stage(std::move(golden)); !done) return done;
-    fmt::print(out, "  ✓ golden 期望集已导出到 {}\n", options.emit_golden->string());
+    fmt::print(out, "  ✓ golden 期望集已导出到 {}\n", files::path_text(*options.emit_golden));
   }
   progress::begin("写入磁盘");
   if (auto committed = commit(writer); !committed) return committed;

@@ -12,6 +12,7 @@
 #include "cli/run_failure.hpp"
 #include "cli/terminal.hpp"
 #include "files/file_system.hpp"
+#include "files/path_text.hpp"
 #include "util/interrupt.hpp"
 
 namespace cli {
@@ -41,7 +42,7 @@ int run(int argc, char** argv, const files::FileSystem& fs) {
   }
   const auto& options = std::get<BackfillOptions>(parsed);
   if (!fs.is_record_directory(options.root)) {
-    std::cerr << "参数错误: 工作区目录不存在: " << options.root.string() << '\n';
+    std::cerr << "参数错误: 工作区目录不存在: " << files::path_text(options.root) << '\n';
     return 2;
   }
   Console console(!options.quiet && terminal::can_redraw_line(),

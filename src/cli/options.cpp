@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "files/path_text.hpp"
 #include "util/text.hpp"
 
 namespace cli {
@@ -28,10 +29,10 @@ ParsedArguments parse_arguments(int argc, const char* const* argv) {
       ++i;
       if (auto error = checked(i)) return *error;
       if (is_root) {
-        options.root = argv[i];
+        options.root = files::utf8_path(argv[i]);
         have_root = true;
       } else {
-        options.emit_golden = std::filesystem::path(argv[i]);
+        options.emit_golden = files::utf8_path(argv[i]);
       }
     } else if (arg == "--dry-run") {
       options.dry_run = true;

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <system_error>
 
+#include "files/path_text.hpp"
 #include "files/posix.hpp"
 #include "util/text.hpp"
 
@@ -275,7 +276,7 @@ std::expected<std::vector<DirEntry>, Error> DiskFileSystem::list(
   while (const dirent* entry = ::readdir(stream)) {
     const std::string_view name = entry->d_name;
     if (name == "." || name == "..") continue;
-    entries.push_back({text::to_valid_utf8(name), relative / name});
+    entries.push_back({text::to_valid_utf8(name), relative / utf8_path(name)});
   }
   const int error = errno;
   ::closedir(stream);

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "files/path_text.hpp"
 #include "util/text.hpp"
 
 namespace files {
@@ -29,7 +30,7 @@ bool folds_case(const Tree& tree, const std::filesystem::path& dir) {
     if (!fs.remove(tree.base(), probe)) return false;
   }
   if (!fs.create_file(tree.base(), probe, [](ByteSink&) {})) return false;
-  const bool folds = tree.kind(dir / swapped_case(kProbeName)) == EntryKind::Regular;
+  const bool folds = tree.kind(dir / utf8_path(swapped_case(kProbeName))) == EntryKind::Regular;
   (void)fs.remove(tree.base(), probe);
   return folds;
 }
@@ -45,7 +46,7 @@ bool FileNames::folds() {
 
 std::optional<std::string> FileNames::take(const std::filesystem::path& relative,
                                            std::string_view name) {
-  std::string path = relative.lexically_normal().generic_string();
+  std::string path = generic_path_text(relative.lexically_normal());
   if (paths_.contains(path)) return std::nullopt;
   std::string folded = text::fold_case(path);
   const auto earlier = by_folded_.find(folded);

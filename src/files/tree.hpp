@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "files/file_system.hpp"
+#include "files/path_text.hpp"
 
 namespace files {
 
@@ -25,9 +26,9 @@ class Tree {
   const std::filesystem::path& base() const { return base_; }
   const FileSystem& file_system() const { return *fs_; }
 
-  // The base joined with `relative`: the path shown in messages.
-  std::filesystem::path shown(const std::filesystem::path& relative) const {
-    return base_ / relative;
+  // The base joined with `relative`, as messages show it.
+  std::string shown(const std::filesystem::path& relative) const {
+    return shown_path(base_, relative);
   }
 
   std::expected<void, std::string> create_directories(const std::filesystem::path& relative) const;

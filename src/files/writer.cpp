@@ -12,6 +12,7 @@
 #include <fmt/ostream.h>
 
 #include "files/names.hpp"
+#include "files/path_text.hpp"
 #include "files/reading.hpp"
 #include "util/content_hash.hpp"
 #include "util/interrupt.hpp"
@@ -132,11 +133,11 @@ std::string sync_failure(const std::string& reason) { return "同步到磁盘失
 }  // namespace
 
 std::string changed_input_text(const std::filesystem::path& relative) {
-  return relative.string() + " 在补全期间被修改，未写入任何文件";
+  return generic_path_text(relative) + " 在补全期间被修改，未写入任何文件";
 }
 
-std::string moved_temporary_text(const std::filesystem::path& temporary) {
-  return temporary.string() + " 在补全期间被移走或改名，未写入任何文件";
+std::string moved_temporary_text(std::string_view temporary) {
+  return std::string(temporary) + " 在补全期间被移走或改名，未写入任何文件";
 }
 
 Writer::Writer(const Tree& root, const Inputs& inputs, std::optional<std::filesystem::path> golden,
@@ -287,7 +288,7 @@ std::expected<void, std::string> Writer::keep_copy(const std::filesystem::path& 
     copy += fmt::format("-{}", n);
   }
   taken_.insert(copy.lexically_normal());
-  const std::string prefix = "保留副本失败: " + root_.shown(copy).string() + ": ";
+  const std::string prefix = "保留副本失败: " + root_.shown(copy) + ": ";
   const auto bytes = tree.read(relative);
   if (!bytes) return std::unexpected(prefix + bytes.error());
   // FAT drivers refuse a rename that must not replace (and a second link to a
@@ -296,8 +297,8 @@ std::expected<void, std::string> Writer::keep_copy(const std::filesystem::path& 
   const Commit how =
       renames_keeping_existing(relative.parent_path()) ? Commit::KeepExisting : Commit::InPlace;
   if (auto staged = stage_bytes(tree, copy, *bytes, prefix, how); !staged) return staged;
-  fmt::print(err_, "[warn] 无法读取 {}，已保留副本: {}\n", root_.shown(relative).string(),
-             root_.shown(copy).string());
+  fmt::print(err_, "[warn] 无法读取 {}，已保留副本: {}\n", root_.shown(relative),
+             root_.shown(copy));
   return {};
 }
 
@@ -336,9 +337,9 @@ std::expected<void, std::string> Writer::check_temporaries() const {
     const auto listed = directory.first->list(directory.second);
     if (!listed) return std::unexpected(files.front()->failure_prefix + listed.error());
     std::unordered_set<std::string> names;
-    for (const auto& entry : *listed) names.insert(entry.path.filename().native());
+    for (const auto& entry : *listed) names.insert(path_text(entry.path.filename()));
     for (const Staged* file : files) {
-      if (!names.contains(file->temporary.filename().native())) {
+      if (!names.contains(path_text(file->temporary.filename()))) {
         return std::unexpected(moved_temporary_text(file->tree->shown(file->temporary)));
       }
     }

@@ -14,6 +14,7 @@
 #include <ostream>
 #include <set>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -29,7 +30,7 @@ std::string changed_input_text(const std::filesystem::path& relative);
 
 // The failure text of a temporary that no longer stands under its name at
 // the commit (`temporary` as shown).
-std::string moved_temporary_text(const std::filesystem::path& temporary);
+std::string moved_temporary_text(std::string_view temporary);
 
 class Writer {
  public:

@@ -3,6 +3,7 @@
 #include <array>
 #include <limits>
 
+#include "files/path_text.hpp"
 #include "store/layout.hpp"
 #include "util/text.hpp"
 
@@ -94,7 +95,7 @@ std::optional<GoalEntry> read_entry(std::string_view after_marker) {
 }  // namespace
 
 std::filesystem::path goal_file_path(std::string_view name) {
-  return std::filesystem::path(store::kGoalsDir) / (std::string(name) + ".md");
+  return std::filesystem::path(store::kGoalsDir) / files::utf8_path(std::string(name) + ".md");
 }
 
 std::string new_goal_text(std::string_view name) {

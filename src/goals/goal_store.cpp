@@ -5,6 +5,7 @@
 #include <set>
 
 #include "files/names.hpp"
+#include "files/path_text.hpp"
 #include "goals/goal_text.hpp"
 #include "graph/editor.hpp"
 #include "graph/graph_file.hpp"
@@ -82,7 +83,7 @@ class GoalStage {
  private:
   static std::string key_of(const std::filesystem::path& path) {
     // Two spellings of one file ("./工作" and "工作") must share one text.
-    return path.lexically_normal().native();
+    return files::path_text(path.lexically_normal());
   }
 
   std::expected<void, std::string> plan_goals() {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "files/path_text.hpp"
 #include "files/tree.hpp"
 #include "store/layout.hpp"
 #include "util/text.hpp"
@@ -28,7 +29,7 @@ std::vector<GoalFile> list_goal_files(const store::Workspace& workspace, const K
   std::size_t listed = listing->size();
   for (const auto& [path, text] : known) {
     if (path.parent_path() != dir) continue;
-    const auto name = path.filename().string();
+    const auto name = files::path_text(path.filename());
     const auto at = std::ranges::lower_bound(listing->begin(), listing->begin() + listed, name,
                                              std::less<>{}, &files::DirEntry::name);
     if (at == listing->begin() + listed || at->name != name) listing->push_back({name, path});

@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include "files/file_system.hpp"
+#include "files/path_text.hpp"
 #include "files/tree.hpp"
 #include "json/write.hpp"
 #include "util/text.hpp"
@@ -151,9 +152,10 @@ files::OutputFiles golden_files(const std::filesystem::path& dir,
   };
   files::OutputFiles files;
   for (const auto& [name, value] : values) {
-    files.push_back({files::FileClass::Golden, out / name,
-                     ::json::to_json_text(value, ::json::JsonStyle::Pretty),
-                     "写入 " + (dir / out / name).string() + " 失败: ", "创建 golden 目录失败: "});
+    files.push_back(
+        {files::FileClass::Golden, out / name,
+         ::json::to_json_text(value, ::json::JsonStyle::Pretty),
+         "写入 " + files::shown_path(dir, out / name) + " 失败: ", "创建 golden 目录失败: "});
   }
   files.push_back({files::FileClass::Golden, out / "README.md", std::string(kReadme),
                    "写入 golden README 失败: ", "创建 golden 目录失败: "});

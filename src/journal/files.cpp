@@ -5,6 +5,7 @@
 
 #include <fmt/format.h>
 
+#include "files/path_text.hpp"
 #include "util/text.hpp"
 
 namespace journal {
@@ -83,7 +84,8 @@ std::optional<std::chrono::year_month_day> parse_calendar_date(std::string_view 
 }
 
 std::filesystem::path day_dir(const std::filesystem::path& root, int year, int month) {
-  return root / fmt::format("{:04}", year) / fmt::format("{:02}", month);
+  return root / files::utf8_path(fmt::format("{:04}", year)) /
+         files::utf8_path(fmt::format("{:02}", month));
 }
 
 std::expected<JournalEntry, std::string> reload_entry(const std::filesystem::path& root,
@@ -93,7 +95,8 @@ std::expected<JournalEntry, std::string> reload_entry(const std::filesystem::pat
                        ? parse_day_key(file_name.substr(0, 10))
                        : std::nullopt;
   if (!key) return std::unexpected("非法日记文件名: " + std::string(file_name));
-  const auto content = fs.read_record(day_dir(root, key->year, key->month) / file_name);
+  const auto content =
+      fs.read_record(day_dir(root, key->year, key->month) / files::utf8_path(file_name));
   if (!content) return std::unexpected("读取日记文件失败: " + content.error().text);
   auto entry = parse_entry(*content, file_name.substr(0, 10), file_name);
   if (!entry) return std::unexpected("日记文件缺少 ## HH:MM 标题: " + std::string(file_name));

@@ -13,6 +13,7 @@
 #include <fmt/ranges.h>
 
 #include "files/file_system.hpp"
+#include "files/path_text.hpp"
 #include "util/interrupt.hpp"
 #include "util/memory.hpp"
 #include "util/progress.hpp"
@@ -61,15 +62,14 @@ std::vector<std::string_view> split_path_segments(std::string_view rest) {
 // "YYYY-MM") then go into `skipped`.
 std::optional<std::vector<files::DirEntry>> list_level(const files::FileSystem& fs,
                                                        const files::DirEntry& dir,
-                                                       const std::filesystem::path& shown,
-                                                       std::string key,
+                                                       std::string_view shown, std::string key,
                                                        std::set<std::string, std::less<>>& skipped,
                                                        std::vector<std::string>& warnings) {
   auto listed = fs.list_records(dir.path);
   if (listed) return std::move(*listed);
   if (fs.is_record_directory(dir.path)) {
     warnings.push_back(
-        fmt::format("[warn] 跳过无法读取的目录: {}: {}\n", shown.string(), listed.error().text));
+        fmt::format("[warn] 跳过无法读取的目录: {}: {}\n", shown, listed.error().text));
     skipped.insert(std::move(key));
   }
   return std::nullopt;
@@ -87,9 +87,11 @@ struct FileJob {
 // The year and month levels of the tree: the month directories and the files
 // in them, in walk order.
 struct Walk {
-  // Each month as listed, and joined from the root as given for warnings.
+  // Each month as listed, joined from the root as given, and shown so in
+  // warnings.
   std::vector<std::filesystem::path> month_paths;
   std::vector<std::filesystem::path> months;
+  std::vector<std::string> months_shown;
   std::vector<FileJob> files;
   std::vector<std::string> trailing_warnings;
   SkippedDates skipped;
@@ -103,16 +105,19 @@ std::expected<Walk, std::string> walk_tree(const files::FileSystem& fs,
   std::vector<std::string> pending;
   for (const auto& year : *years) {
     if (year.name.size() != 4 || !text::all_ascii_digits(year.name)) continue;
-    const auto months =
-        list_level(fs, year, root / year.name, year.name, walk.skipped.years, pending);
+    const auto year_path = files::utf8_path(year.name);
+    const auto months = list_level(fs, year, files::shown_path(root, year_path), year.name,
+                                   walk.skipped.years, pending);
     if (!months) continue;
     for (const auto& month : *months) {
       if (month.name.size() != 2 || !text::all_ascii_digits(month.name)) continue;
-      const auto shown = root / year.name / month.name;
+      const auto relative = year_path / files::utf8_path(month.name);
+      auto shown = files::shown_path(root, relative);
       const auto files =
           list_level(fs, month, shown, year.name + "-" + month.name, walk.skipped.months, pending);
       if (!files) continue;
-      walk.months.push_back(shown);
+      walk.months.push_back(root / relative);
+      walk.months_shown.push_back(std::move(shown));
       walk.month_paths.push_back(month.path);
       const auto at = static_cast<std::uint32_t>(walk.months.size() - 1);
       for (auto& file : *files) {
@@ -124,6 +129,11 @@ std::expected<Walk, std::string> walk_tree(const files::FileSystem& fs,
   }
   walk.trailing_warnings = std::move(pending);
   return walk;
+}
+
+// The file of `job` as warnings show it.
+std::string shown_file(const Walk& walk, const FileJob& job) {
+  return walk.months_shown[job.month] + "/" + job.name;
 }
 
 // True when the file of `job` looks like the copy a sync client makes when two
@@ -170,7 +180,7 @@ FileResult read_record(const files::FileSystem& fs, const Walk& walk, const File
                        JournalEntry& entry) {
   const auto date = std::string_view(job.name).substr(0, 10);
   const bool dated = parse_calendar_date(date).has_value();
-  const auto shown = [&] { return (walk.months[job.month] / job.name).string(); };
+  const auto shown = [&] { return shown_file(walk, job); };
   // A line break in the name would forge lines in every file that lists it.
   if (text::has_control(job.name)) {
     return skipped(text::escape_controls(shown()), "文件名含控制字符",
@@ -180,7 +190,7 @@ FileResult read_record(const files::FileSystem& fs, const Walk& walk, const File
     // Its "date" would reach the reports as a month such as "meeting".
     return skipped(shown(), "文件名不以有效日期 YYYY-MM-DD 开头", std::nullopt);
   }
-  const auto content = fs.read_record(walk.month_paths[job.month] / job.name);
+  const auto content = fs.read_record(walk.month_paths[job.month] / files::utf8_path(job.name));
   if (!content) {
     // A record in another encoding, or a FIFO or device under a record's
     // name, would otherwise vanish from every derived file without a trace.
@@ -297,7 +307,7 @@ std::expected<Scan, std::string> scan_tree(const std::filesystem::path& root, st
     if (found_at.size() != i) entries[found_at.size()] = std::move(entries[i]);
     found_at.push_back(i);
     if (results[i].conflict_copy && ++conflict_copies <= 3) {
-      conflict_copies_shown.push_back((walk->months[job.month] / job.name).string());
+      conflict_copies_shown.push_back(shown_file(*walk, job));
     }
   }
   for (const auto& warning : walk->trailing_warnings) err << warning;

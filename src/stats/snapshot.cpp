@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
 
+#include "files/path_text.hpp"
 #include "files/tree.hpp"
 #include "journal/months.hpp"
 #include "json/write.hpp"
@@ -63,7 +64,8 @@ std::optional<Snapshot> parse_snapshot(std::string_view text) {
 }
 
 std::filesystem::path snapshot_path(std::string_view date) {
-  return std::filesystem::path(store::kSnapshotsDir) / (std::string(date) + ".json");
+  return std::filesystem::path(store::kSnapshotsDir) /
+         files::utf8_path(std::string(date) + ".json");
 }
 
 std::string snapshot_json(const Snapshot& snapshot) {

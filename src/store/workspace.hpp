@@ -40,9 +40,7 @@ class Workspace {
   const files::FileSystem& file_system() const { return tree_.file_system(); }
 
   // The root joined with `relative`: how paths are shown in messages.
-  std::filesystem::path shown(const std::filesystem::path& relative) const {
-    return tree_.shown(relative);
-  }
+  std::string shown(const std::filesystem::path& relative) const { return tree_.shown(relative); }
 
   // The file layer below the root.
   const files::Tree& files() const { return tree_; }

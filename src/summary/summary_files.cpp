@@ -6,6 +6,7 @@
 #include <fmt/chrono.h>
 #include <fmt/format.h>
 
+#include "files/path_text.hpp"
 #include "journal/files.hpp"
 #include "journal/months.hpp"
 #include "store/layout.hpp"
@@ -43,7 +44,7 @@ constexpr std::string_view kStampLead = "> AI 回看 · 生成于 ";
 
 std::filesystem::path summary_path(ReportKind kind, std::string_view period) {
   return std::filesystem::path(store::kSummaryDir) / kind_info(kind).folder /
-         (std::string(period) + ".md");
+         files::utf8_path(std::string(period) + ".md");
 }
 
 std::string report_stamp(std::chrono::system_clock::time_point time) {

@@ -8,6 +8,7 @@
 
 #include <fmt/format.h>
 
+#include "files/path_text.hpp"
 #include "files/tree.hpp"
 #include "store/layout.hpp"
 #include "util/text.hpp"
@@ -17,7 +18,7 @@ namespace topics {
 namespace {
 
 std::filesystem::path file_path(std::string_view name) {
-  return std::filesystem::path(store::kTopicsDir) / (std::string(name) + ".md");
+  return std::filesystem::path(store::kTopicsDir) / files::utf8_path(std::string(name) + ".md");
 }
 
 struct IndexLine {

@@ -1,0 +1,28 @@
+#include "files/path_text.hpp"
+
+#include <gtest/gtest.h>
+
+// On POSIX a name is its bytes: none may change on the way in or out,
+// whether or not they are UTF-8.
+TEST(PathTextTest, NamesRoundTripByteForByte) {
+  const std::string names[] = {"2026/07/2026-07-01-a.md", "工作区 ü/目标.md", "\xF0\x9F\x98\x80.md",
+                               std::string("bad \xFF\xFE\xC3( \xED\xA0\x80\0x", 14)};
+  for (const auto& name : names) {
+    const auto path = files::utf8_path(name);
+    EXPECT_EQ(path.native(), name);
+    EXPECT_EQ(files::path_text(path), name);
+    EXPECT_EQ(files::generic_path_text(path), name);
+  }
+}
+
+// Messages showed root / relative before; on Linux they still must, whatever
+// the root ends in.
+TEST(PathTextTest, ShownPathIsTheJoinedPathOnPosix) {
+  for (const char* root : {"", "/", ".", "ws", "ws/", "./工作区 ü//ws"}) {
+    for (const char* relative : {"", "a.md", "2026//07/x.md", "/abs/y.md"}) {
+      EXPECT_EQ(files::shown_path(files::utf8_path(root), files::utf8_path(relative)),
+                (std::filesystem::path(root) / relative).native())
+          << root << " + " << relative;
+    }
+  }
+}
