@@ -5,15 +5,16 @@
 # apt-get as root, or through sudo for anyone else.
 set -euo pipefail
 
-packages=(g++ cmake ninja-build pkg-config nlohmann-json3-dev rapidjson-dev libfmt-dev libicu-dev
-  libxxhash-dev)
+packages=(g++ cmake ninja-build pkg-config nlohmann-json3-dev rapidjson-dev libfmt-dev libxxhash-dev)
 if [ "${1:-}" != --release ]; then
-  # GoogleTest for the tests; clang 19 with its sanitizer and libFuzzer runtimes
+  # GoogleTest for the tests; ICU, the Unicode Character Database and python3
+  # for the tests that hold the command's Unicode tables to ICU and regenerate
+  # them (the command itself uses neither); clang 19 with its sanitizer and libFuzzer runtimes
   # builds the sanitizer and fuzz builds; llvm-19 brings the symbolizer that
   # puts function names and lines into their reports. fusefat and dosfstools
   # make and mount the FAT32 image the FAT tests run on, where /dev/fuse exists;
   # clang-format-19 checks the formatting.
-  packages+=(libgtest-dev clang-19 libclang-rt-19-dev llvm-19 fusefat dosfstools clang-format-19)
+  packages+=(libgtest-dev libicu-dev unicode-data python3 clang-19 libclang-rt-19-dev llvm-19 fusefat dosfstools clang-format-19)
 fi
 if [ "${1:-}" = --package ]; then
   # dpkg-shlibdeps (dpkg-dev) finds the runtime dependencies; cpack needs `file`

@@ -1,55 +1,54 @@
 #include "util/text.hpp"
 
-#include <algorithm>
+#include "util/unicode_tables.hpp"
+#include "util/utf8.hpp"
 
-#include <unicode/uchar.h>
-#include <unicode/utf8.h>
+#include <algorithm>
 
 namespace text {
 
+namespace {
+
+const unsigned char* bytes(std::string_view s) {
+  return reinterpret_cast<const unsigned char*>(s.data());
+}
+
+}  // namespace
+
 bool is_white_space(char32_t c) {
-  // The ASCII members of the property, without a call per character.
+  // The ASCII members of the property, without a search per character.
   if (c < 0x80) return c == U' ' || (c >= U'\t' && c <= U'\r');
-  return u_hasBinaryProperty(static_cast<UChar32>(c), UCHAR_WHITE_SPACE);
+  return unicode::in_ranges(unicode::white_space, c);
 }
 
 bool is_alphabetic_or_numeric(char32_t c) {
-  const auto cp = static_cast<UChar32>(c);
-  if (u_hasBinaryProperty(cp, UCHAR_ALPHABETIC)) return true;
-  const auto category = u_charType(cp);
-  return category == U_DECIMAL_DIGIT_NUMBER || category == U_LETTER_NUMBER ||
-         category == U_OTHER_NUMBER;
+  if (c < 0x80) {
+    return (c >= U'0' && c <= U'9') || (c >= U'A' && c <= U'Z') || (c >= U'a' && c <= U'z');
+  }
+  return unicode::in_ranges(unicode::alphabetic_or_numeric, c);
 }
 
 char32_t next_char(std::string_view s, std::size_t& i) {
-  const auto* bytes = reinterpret_cast<const uint8_t*>(s.data());
-  const auto length = static_cast<int32_t>(s.size());
-  auto offset = static_cast<int32_t>(i);
-  UChar32 c = 0;
-  U8_NEXT(bytes, offset, length, c);
-  i = static_cast<std::size_t>(offset);
-  return c < 0 ? U'\uFFFD' : static_cast<char32_t>(c);
+  const char32_t c = utf8::decode(bytes(s), s.size(), i);
+  return c == utf8::kIllFormed ? U'\uFFFD' : c;
 }
 
 void append_utf8(std::string& out, char32_t c) {
-  uint8_t buffer[U8_MAX_LENGTH];
-  int32_t length = 0;
-  UBool error = false;
-  U8_APPEND(buffer, length, U8_MAX_LENGTH, static_cast<UChar32>(c), error);
-  if (error) {
-    append_utf8(out, U'\uFFFD');
-    return;
-  }
-  out.append(reinterpret_cast<const char*>(buffer), static_cast<std::size_t>(length));
+  char buffer[4];
+  out.append(buffer, utf8::encode(c, buffer));
 }
 
 std::string fold_case(std::string_view s) {
   std::string out;
   out.reserve(s.size());
   for (std::size_t i = 0; i < s.size();) {
-    const char32_t c = next_char(s, i);
-    append_utf8(out,
-                static_cast<char32_t>(u_foldCase(static_cast<UChar32>(c), U_FOLD_CASE_DEFAULT)));
+    const char byte = s[i];
+    if (static_cast<unsigned char>(byte) < 0x80) {
+      out += byte >= 'A' && byte <= 'Z' ? static_cast<char>(byte + ('a' - 'A')) : byte;
+      ++i;
+      continue;
+    }
+    append_utf8(out, unicode::simple_fold(next_char(s, i)));
   }
   return out;
 }
@@ -69,12 +68,10 @@ std::string_view trim_start(std::string_view s) {
 std::string_view trim_end(std::string_view s) {
   std::size_t end = s.size();
   while (end > 0) {
-    const auto* bytes = reinterpret_cast<const uint8_t*>(s.data());
-    auto offset = static_cast<int32_t>(end);
-    UChar32 c = 0;
-    U8_PREV(bytes, 0, offset, c);
-    if (c < 0 || !is_white_space(static_cast<char32_t>(c))) break;
-    end = static_cast<std::size_t>(offset);
+    std::size_t start = end;
+    const char32_t c = utf8::decode_back(bytes(s), start);
+    if (c == utf8::kIllFormed || !is_white_space(c)) break;
+    end = start;
   }
   return s.substr(0, end);
 }
@@ -110,26 +107,22 @@ std::string_view first_chars(std::string_view s, std::size_t n) {
 std::size_t complete_utf8_length(std::string_view s) {
   // A sequence is at most four bytes: its lead byte is among the last four.
   for (std::size_t back = 1; back <= 4 && back <= s.size(); ++back) {
-    const auto byte = static_cast<uint8_t>(s[s.size() - back]);
-    if (U8_IS_TRAIL(byte)) continue;
-    const std::size_t length = U8_IS_LEAD(byte) ? 1 + U8_COUNT_TRAIL_BYTES(byte) : 1;
+    const auto byte = static_cast<unsigned char>(s[s.size() - back]);
+    if (utf8::is_trail(byte)) continue;
+    const std::size_t length = utf8::sequence_length(byte);
     return length > back ? s.size() - back : s.size();
   }
   return s.size();
 }
 
 bool is_valid_utf8(std::string_view s) {
-  const auto* bytes = reinterpret_cast<const uint8_t*>(s.data());
-  const auto length = static_cast<int32_t>(s.size());
-  int32_t offset = 0;
-  while (offset < length) {
-    if (bytes[offset] < 0x80) {
-      ++offset;
+  const auto* data = bytes(s);
+  for (std::size_t i = 0; i < s.size();) {
+    if (data[i] < 0x80) {
+      ++i;
       continue;
     }
-    UChar32 c = 0;
-    U8_NEXT(bytes, offset, length, c);
-    if (c < 0) return false;
+    if (utf8::decode(data, s.size(), i) == utf8::kIllFormed) return false;
   }
   return true;
 }

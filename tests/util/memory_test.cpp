@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#if defined(__GLIBC__) && !defined(BACKFILL_SANITIZED)
 namespace {
 
 // Resident pages of this process, from /proc.
@@ -20,7 +21,6 @@ long resident_pages() {
 
 }  // namespace
 
-#if defined(__GLIBC__) && !defined(BACKFILL_SANITIZED)
 // Freed blocks below one still in use stay resident until they are handed
 // back; a give_back that quietly does nothing costs a large run its memory.
 TEST(MemoryTest, GiveBackReturnsFreedPagesBelowALiveBlock) {
