@@ -154,7 +154,8 @@ TEST_F(WriterTest, WhatIsNoRegularFileFailsTheStageWhichLeavesNothing) {
 TEST_F(WriterTest, StepsOfACommit) {
   std::vector<std::pair<files::Fallbacks, std::vector<std::string>>> cases = {
       {files::Fallbacks::Always,
-       {"sync-file stale.md.tmp", "sync-file s/state.json.tmp", "sync-dir .", "sync-dir s"}}};
+       {"sync-file stale.md.tmp", "sync-file s/t/state.json.tmp", "sync-dir .", "sync-dir s",
+        "sync-dir s/t"}}};
 #if defined(__linux__)
   cases.emplace_back(files::Fallbacks::WhereNeeded, std::vector<std::string>{});
 #endif
@@ -162,7 +163,7 @@ TEST_F(WriterTest, StepsOfACommit) {
     dir.write("ws/same.md", "text");
     dir.write("ws/stale.md", "text");
     dir.write("ws/stale.md.tmp", "half");
-    dir.write("ws/s/state.json", "{}");
+    dir.write("ws/s/t/state.json", "{}");
     std::vector<std::string> steps;
     const files::DiskFileSystem disk(fallbacks);
     const testing_support::FaultFileSystem recording(
@@ -175,16 +176,16 @@ TEST_F(WriterTest, StepsOfACommit) {
     files::Writer writer(watched.files(), watched.inputs(), std::nullopt, err);
     ASSERT_TRUE(writer.stage({derived("same.md", "text"),
                               derived("stale.md", "text"),
-                              {files::FileClass::State, "s/state.json", "{ }", "", ""}}));
+                              {files::FileClass::State, "s/t/state.json", "{ }", "", ""}}));
     ASSERT_TRUE(writer.commit());
     EXPECT_EQ(writer.written(), 2u);
     EXPECT_EQ(writer.unchanged(), 1u);
-    std::vector<std::string> expected = {"remove stale.md.tmp",         "create stale.md.tmp",
-                                         "write-half stale.md.tmp",     "create s/state.json.tmp",
-                                         "write-half s/state.json.tmp", "sync-fs ."};
+    std::vector<std::string> expected = {
+        "remove stale.md.tmp",       "create stale.md.tmp",           "write-half stale.md.tmp",
+        "create s/t/state.json.tmp", "write-half s/t/state.json.tmp", "sync-fs ."};
     expected.insert(expected.end(), flushing.begin(), flushing.end());
     expected.insert(expected.end(),
-                    {"rename stale.md", "rename s/state.json", "sync-dir .", "sync-dir s"});
+                    {"rename stale.md", "rename s/t/state.json", "sync-dir .", "sync-dir s/t"});
     EXPECT_EQ(steps, expected);
     EXPECT_EQ(dir.read("ws/stale.md"), "text");
     EXPECT_FALSE(dir.exists("ws/stale.md.tmp"));
