@@ -2,11 +2,14 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <linux/magic.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/statfs.h>
 #include <unistd.h>
+
+#if defined(__linux__)
+#include <linux/magic.h>
+#include <sys/statfs.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -15,6 +18,7 @@
 
 #include "files/path_text.hpp"
 #include "files/posix.hpp"
+#include "util/fallbacks.hpp"
 #include "util/text.hpp"
 
 namespace files {
@@ -41,6 +45,23 @@ Error error_of(int error) { return {kind_of_error(error), errno_text(error)}; }
 
 std::unexpected<Error> failure(int error) { return std::unexpected(error_of(error)); }
 
+// What the face answers where it does without one of Linux's own calls.
+std::unexpected<Error> unsupported() {
+  return std::unexpected(Error{ErrorKind::Unsupported, errno_text(ENOTSUP)});
+}
+
+// Whether `dir` lies on a FUSE file system. Only Linux tells it for sure;
+// elsewhere a FUSE driver's EPERM or ENOENT fails the run as any other would.
+bool on_fuse(int dir) {
+#if defined(__linux__)
+  struct statfs info{};
+  return ::fstatfs(dir, &info) == 0 && static_cast<unsigned long>(info.f_type) == FUSE_SUPER_MAGIC;
+#else
+  (void)dir;
+  return false;
+#endif
+}
+
 // Whether the directory `dir` takes a plain new name: a directory that
 // refuses one refuses everything, which is a matter of permission.
 bool takes_plain_name(int dir) {
@@ -66,12 +87,8 @@ bool takes_plain_name(int dir) {
 Error make_failure(int dir, int error) {
   Error failure = error_of(error);
   if (error == EINVAL || error == EILSEQ) failure.kind = ErrorKind::NameRefused;
-  if (error == EPERM || error == ENOENT) {
-    struct statfs info{};
-    if (::fstatfs(dir, &info) == 0 && static_cast<unsigned long>(info.f_type) == FUSE_SUPER_MAGIC &&
-        takes_plain_name(dir)) {
-      failure.kind = ErrorKind::NameRefused;
-    }
+  if ((error == EPERM || error == ENOENT) && on_fuse(dir) && takes_plain_name(dir)) {
+    failure.kind = ErrorKind::NameRefused;
   }
   return failure;
 }
@@ -207,8 +224,13 @@ class DiskReadFile final : public ReadFile {
   }
 
   static FileIdentity identity_of(const struct stat& info) {
+#if defined(__APPLE__)
+    const timespec& modified = info.st_mtimespec;
+#else
+    const timespec& modified = info.st_mtim;
+#endif
     return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
-            static_cast<std::uint64_t>(info.st_size), info.st_mtim.tv_sec, info.st_mtim.tv_nsec};
+            static_cast<std::uint64_t>(info.st_size), modified.tv_sec, modified.tv_nsec};
   }
 
  private:
@@ -225,6 +247,17 @@ class DiskLock final : public Lock {
 };
 
 }  // namespace
+
+Fallbacks default_fallbacks() {
+  return fallbacks::forced() ? Fallbacks::Always : Fallbacks::WhereNeeded;
+}
+
+#if defined(__linux__)
+DiskFileSystem::DiskFileSystem(Fallbacks fallbacks)
+    : linux_calls_(fallbacks == Fallbacks::WhereNeeded) {}
+#else
+DiskFileSystem::DiskFileSystem(Fallbacks) : linux_calls_(false) {}
+#endif
 
 EntryKind DiskFileSystem::kind(const std::filesystem::path& base,
                                const std::filesystem::path& relative) const {
@@ -336,13 +369,23 @@ std::expected<void, Error> DiskFileSystem::rename(const std::filesystem::path& b
                                                   const std::filesystem::path& from,
                                                   const std::filesystem::path& to,
                                                   bool keep_existing) const {
+  // Only Linux renames without replacing in one step; elsewhere the writer
+  // makes a kept copy in place, as on a FAT drive.
+  if (keep_existing && !linux_calls_) return unsupported();
   const auto source = open_parent(base, from);
   if (!source) return failure(source.error());
   const auto target = open_parent(base, to);
   if (!target) return failure(target.error());
-  const unsigned flags = keep_existing ? RENAME_NOREPLACE : 0;
-  if (::renameat2(source->dir.get(), source->name.c_str(), target->dir.get(), target->name.c_str(),
-                  flags) != 0) {
+  const int from_dir = source->dir.get(), to_dir = target->dir.get();
+  const char *from_name = source->name.c_str(), *to_name = target->name.c_str();
+#if defined(__linux__)
+  const int renamed = linux_calls_ ? ::renameat2(from_dir, from_name, to_dir, to_name,
+                                                 keep_existing ? RENAME_NOREPLACE : 0)
+                                   : ::renameat(from_dir, from_name, to_dir, to_name);
+#else
+  const int renamed = ::renameat(from_dir, from_name, to_dir, to_name);
+#endif
+  if (renamed != 0) {
     const int number = errno;
     Error error = error_of(number);
     // FAT through FUSE cannot rename without replacing.
@@ -354,9 +397,28 @@ std::expected<void, Error> DiskFileSystem::rename(const std::filesystem::path& b
 
 std::expected<void, Error> DiskFileSystem::sync_file_system(
     const std::filesystem::path& base) const {
-  const UniqueFd dir(::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!dir) return failure(errno);
-  if (::syncfs(dir.get()) != 0) return failure(errno);
+#if defined(__linux__)
+  if (linux_calls_) {
+    const UniqueFd dir(::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dir) return failure(errno);
+    if (::syncfs(dir.get()) != 0) return failure(errno);
+    return {};
+  }
+#endif
+  (void)base;
+  return unsupported();
+}
+
+std::expected<void, Error> DiskFileSystem::sync_file(const std::filesystem::path& base,
+                                                     const std::filesystem::path& relative) const {
+  const auto parent = open_parent(base, relative);
+  if (!parent) return failure(parent.error());
+  // Opened for reading, which fsync needs no more than: no existing file is
+  // ever opened for writing.
+  const UniqueFd fd(::openat(parent->dir.get(), parent->name.c_str(),
+                             O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (!fd) return failure(errno);
+  if (::fsync(fd.get()) != 0) return failure(errno);
   return {};
 }
 
@@ -364,6 +426,13 @@ std::expected<void, Error> DiskFileSystem::sync_directory(
     const std::filesystem::path& base, const std::filesystem::path& relative) const {
   const auto dir = open_whole(base, relative, Missing::Fail);
   if (!dir) return failure(dir.error());
+#if defined(__APPLE__)
+  // fsync on macOS leaves the bytes in the drive's own cache; F_FULLFSYNC
+  // empties it, with what every earlier fsync sent, and the writer flushes
+  // directories after their files. A file system that cannot do it still
+  // takes the fsync.
+  if (::fcntl(dir->get(), F_FULLFSYNC) == 0) return {};
+#endif
   if (::fsync(dir->get()) != 0) return failure(errno);
   return {};
 }

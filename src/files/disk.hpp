@@ -10,12 +10,29 @@
 namespace files {
 
 // The disk; only the program's entry and the disk's own tests name it, and
-// every other layer is handed a file system.
+// every other layer is handed a file system. Its fallbacks are as
+// default_fallbacks() says.
 const FileSystem& disk();
+
+// Where the disk face does without Linux's own calls (syncfs, renameat2 with
+// RENAME_NOREPLACE): it reports the flush of a whole file system and the rename
+// that must not replace as Unsupported, and the writer flushes file by file
+// and makes kept copies in place, as on a FAT drive.
+enum class Fallbacks {
+  // Only where the system lacks the calls: everywhere but on Linux.
+  WhereNeeded,
+  // On Linux too, so that what other systems run is tested there.
+  Always,
+};
+
+// Always when BACKFILL_PORTABLE_FALLBACKS=1 was set at start, else WhereNeeded.
+Fallbacks default_fallbacks();
 
 // Tests derive from it to make one call misbehave or to fold case.
 class DiskFileSystem : public FileSystem {
  public:
+  explicit DiskFileSystem(Fallbacks fallbacks = default_fallbacks());
+
   EntryKind kind(const std::filesystem::path& base,
                  const std::filesystem::path& relative) const override;
   std::optional<FileIdentity> identity(const std::filesystem::path& base,
@@ -36,6 +53,8 @@ class DiskFileSystem : public FileSystem {
                                     const std::filesystem::path& to,
                                     bool keep_existing) const override;
   std::expected<void, Error> sync_file_system(const std::filesystem::path& base) const override;
+  std::expected<void, Error> sync_file(const std::filesystem::path& base,
+                                       const std::filesystem::path& relative) const override;
   std::expected<void, Error> sync_directory(const std::filesystem::path& base,
                                             const std::filesystem::path& relative) const override;
   std::expected<std::unique_ptr<Lock>, Error> lock_directory(
@@ -45,6 +64,10 @@ class DiskFileSystem : public FileSystem {
       const std::filesystem::path& dir) const override;
   bool is_record_directory(const std::filesystem::path& path) const override;
   std::expected<std::string, Error> read_record(const std::filesystem::path& path) const override;
+
+ private:
+  // Whether Linux's own calls are made.
+  bool linux_calls_;
 };
 
 }  // namespace files

@@ -157,8 +157,14 @@ class FileSystem {
                                             const std::filesystem::path& from,
                                             const std::filesystem::path& to,
                                             bool keep_existing) const = 0;
-  // Flushes everything written on the file system that holds `base`.
+  // Flushes everything written on the file system that holds `base`; where
+  // the system has no such flush, Unsupported, and the caller flushes each
+  // file it wrote and each directory it wrote into instead.
   virtual std::expected<void, Error> sync_file_system(const std::filesystem::path& base) const = 0;
+  // Flushes the bytes of the regular file `relative` (not its name: that is
+  // its directory's).
+  virtual std::expected<void, Error> sync_file(const std::filesystem::path& base,
+                                               const std::filesystem::path& relative) const = 0;
   // Flushes the directory `relative` itself (its names).
   virtual std::expected<void, Error> sync_directory(
       const std::filesystem::path& base, const std::filesystem::path& relative) const = 0;

@@ -347,31 +347,72 @@ std::expected<void, std::string> Writer::check_temporaries() const {
   return {};
 }
 
-std::expected<void, std::string> Writer::commit() {
-  if (interrupt::noted() != 0) return interrupted();
-  // One flush of each file system instead of one per file: the data of every
-  // temporary is on disk before any rename can reach the journal.
-  const FileSystem& fs = root_.file_system();
-  if (!staged_.empty()) {
-    if (auto synced = fs.sync_file_system(root_.base()); !synced) {
+std::expected<void, std::string> Writer::flush_each(const Tree& tree) const {
+  const FileSystem& fs = tree.file_system();
+  std::set<std::filesystem::path> directories;
+  for (const auto& file : staged_) {
+    if (file.tree != &tree || file.how == Commit::Superseded) continue;
+    if (interrupt::noted() != 0) return interrupted();
+    if (auto synced = fs.sync_file(tree.base(), file.temporary); !synced) {
+      if (synced.error().kind == ErrorKind::NotFound) {
+        return std::unexpected(moved_temporary_text(tree.shown(file.temporary)));
+      }
+      return std::unexpected(sync_failure(synced.error().text));
+    }
+    // The directories above it too, up to the base: one the run made holds
+    // no name until its parent is flushed. Each is met with those above it.
+    for (auto dir = file.temporary.lexically_normal().parent_path();; dir = dir.parent_path()) {
+      if (!directories.insert(dir).second || dir.empty()) break;
+    }
+  }
+  for (const auto& directory : directories) {
+    if (auto synced = fs.sync_directory(tree.base(), directory); !synced) {
       return std::unexpected(sync_failure(synced.error().text));
     }
   }
-  if (golden_) {
-    const bool staged_golden =
-        std::ranges::any_of(staged_, [&](const Staged& each) { return each.tree == &*golden_; });
-    if (staged_golden && fs.device(golden_->base()) != fs.device(root_.base())) {
-      if (auto synced = fs.sync_file_system(golden_->base()); !synced) {
-        return std::unexpected(sync_failure(synced.error().text));
-      }
+  return {};
+}
+
+std::expected<void, std::string> Writer::flush_staged() const {
+  if (staged_.empty()) return {};
+  const FileSystem& fs = root_.file_system();
+  // One flush of each file system instead of one per file where the system
+  // has it; otherwise each file and directory in turn.
+  const auto flush = [&](const Tree& tree) -> std::expected<bool, std::string> {
+    const auto synced = fs.sync_file_system(tree.base());
+    if (synced) return true;
+    if (synced.error().kind != ErrorKind::Unsupported) {
+      return std::unexpected(sync_failure(synced.error().text));
     }
+    if (auto each = flush_each(tree); !each) return std::unexpected(each.error());
+    return false;
+  };
+  const auto root_whole = flush(root_);
+  if (!root_whole) return std::unexpected(root_whole.error());
+  if (!golden_ ||
+      std::ranges::none_of(staged_, [&](const Staged& each) { return each.tree == &*golden_; })) {
+    return {};
   }
+  if (fs.device(golden_->base()) != fs.device(root_.base())) {
+    if (const auto flushed = flush(*golden_); !flushed) return std::unexpected(flushed.error());
+  } else if (!*root_whole) {
+    return flush_each(*golden_);
+  }
+  return {};
+}
+
+std::expected<void, std::string> Writer::commit() {
+  if (interrupt::noted() != 0) return interrupted();
+  // The data of every temporary is on disk before any rename can reach the
+  // journal.
+  if (auto flushed = flush_staged(); !flushed) return flushed;
   if (interrupt::noted() != 0) return interrupted();
   if (auto checked = check_inputs(); !checked) return checked;
   if (auto checked = check_temporaries(); !checked) return checked;
 
   const interrupt::Held held;
   if (interrupt::noted() != 0) return interrupted();
+  const FileSystem& fs = root_.file_system();
   std::set<std::pair<const Tree*, std::filesystem::path>> directories;
   for (; renamed_ < staged_.size(); ++renamed_) {
     const Staged& file = staged_[renamed_];

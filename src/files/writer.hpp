@@ -105,6 +105,11 @@ class Writer {
   // Whether the directory `dir` below the root renames a file to a free name
   // without replacing; asked once per run, by renaming a probe.
   bool renames_keeping_existing(const std::filesystem::path& dir);
+  // Every staged file and kept copy on disk before the first rename: the
+  // file system of each tree flushed whole, or where it cannot be, each file
+  // and each directory staged into (and those above it) in turn.
+  std::expected<void, std::string> flush_staged() const;
+  std::expected<void, std::string> flush_each(const Tree& tree) const;
   std::expected<void, std::string> check_inputs() const;
   // Every temporary still stands under its own name: on some disks another
   // name can take its place.

@@ -8,11 +8,15 @@
 #include <malloc.h>
 #endif
 
+#include "util/fallbacks.hpp"
+
 namespace memory {
 
 void give_back() {
 #if defined(__GLIBC__)
-  malloc_trim(0);
+  // Other C libraries offer no trim; with the fallbacks forced a run does
+  // without it as it does there.
+  if (!fallbacks::forced()) malloc_trim(0);
 #endif
 }
 

@@ -8,7 +8,7 @@
 namespace memory {
 
 // Gives back what the heap holds free; nothing where the C library offers no
-// way to.
+// way to, or where the fallbacks are forced (util/fallbacks.hpp).
 void give_back();
 
 }  // namespace memory

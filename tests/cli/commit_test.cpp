@@ -7,7 +7,10 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
+#include <set>
+#include <sstream>
 
 #include "support/run_binary.hpp"
 #include "support/temp_dir.hpp"
@@ -151,4 +154,36 @@ TEST_F(CommitTest, ATemporaryMovedBeforeTheCommitFailsTheRunChangingNothing) {
       << result.err;
   fs::remove(dir_ / "ws/moved");
   expect_unchanged_and_clean();
+}
+
+TEST_F(CommitTest, WithTheFallbacksEachFileAndDirectoryIsFlushedBeforeTheFirstRename) {
+  // As where the system has no syncfs and no rename that must not replace.
+  const std::string unreadable = "\xEF\xBB\xBF{}";
+  dir_.write("ws/.system/metrics.json", unreadable);
+  const auto log = dir_ / "steps.log";
+  const auto result = run({"BACKFILL_PORTABLE_FALLBACKS=1", "BACKFILL_FAULT_LOG=" + log.string()});
+  ASSERT_EQ(result.status, 0) << result.err;
+  std::set<std::string> staged, flushed;
+  bool committing = false;
+  std::istringstream steps(testing_support::slurp(log));
+  for (std::string index, step, path;
+       steps >> index >> step && std::getline(steps >> std::ws, path);) {
+    if (committing && step == "rename") break;
+    committing = committing || step == "sync-fs";
+    if (step == "create") staged.insert(path);
+    if (step == "remove") staged.erase(path);
+    if (path.ends_with('/')) path.pop_back();
+    if (step == "sync-file" || step == "sync-dir") flushed.insert(path);
+  }
+  for (const auto& file : staged) {
+    EXPECT_TRUE(flushed.contains(file)) << file;
+    EXPECT_TRUE(flushed.contains(fs::path(file).parent_path())) << file;
+  }
+  const auto kept = std::ranges::find_if(staged, [](const std::string& file) {
+    return file.starts_with("ws/.system/metrics.json.bad-");
+  });
+  ASSERT_NE(kept, staged.end());
+  // Made under its own name, so no rename had to keep that name free.
+  EXPECT_FALSE(kept->ends_with(".tmp")) << *kept;
+  EXPECT_EQ(testing_support::slurp(dir_ / *kept), unreadable);
 }

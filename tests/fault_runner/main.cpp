@@ -1,6 +1,7 @@
 // The command on a fault-injecting file system that tests steer through the
 // environment, to fail a chosen step that changes the disk or to act at it.
-// Only tests build this binary; the command itself reads no environment.
+// Only tests build this binary; the command itself reads no environment but
+// BACKFILL_PORTABLE_FALLBACKS (util/fallbacks.hpp), which this one heeds too.
 //
 //   BACKFILL_FAULT_LOG=FILE    append "INDEX STEP PATH" for every step
 //   BACKFILL_FAULT_AT=N        act at step number N (counted from 0)

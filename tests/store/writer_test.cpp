@@ -149,33 +149,47 @@ TEST_F(WriterTest, WhatIsNoRegularFileFailsTheStageWhichLeavesNothing) {
 
 // Files that already hold their bytes are left alone, except state files and
 // those with a leftover temporary; the data is flushed before the first
-// rename and the directories after the last.
+// rename (without a flush of the whole file system, each file and each
+// directory up to the base) and the directories after the last.
 TEST_F(WriterTest, StepsOfACommit) {
-  dir.write("ws/same.md", "text");
-  dir.write("ws/stale.md", "text");
-  dir.write("ws/stale.md.tmp", "half");
-  dir.write("ws/s/state.json", "{}");
-  std::vector<std::string> steps;
-  const testing_support::FaultFileSystem recording(
-      files::disk(), [&](testing_support::FileStep step, const fs::path& path) {
-        steps.push_back(std::string(testing_support::step_name(step)) + " " +
-                        path.lexically_relative(ws).string());
-        return std::optional<int>();
-      });
-  store::Workspace watched(ws, recording);
-  files::Writer writer(watched.files(), watched.inputs(), std::nullopt, err);
-  ASSERT_TRUE(writer.stage({derived("same.md", "text"),
-                            derived("stale.md", "text"),
-                            {files::FileClass::State, "s/state.json", "{ }", "", ""}}));
-  ASSERT_TRUE(writer.commit());
-  EXPECT_EQ(writer.written(), 2u);
-  EXPECT_EQ(writer.unchanged(), 1u);
-  EXPECT_EQ(steps, (std::vector<std::string>{
-                       "remove stale.md.tmp", "create stale.md.tmp", "write-half stale.md.tmp",
-                       "create s/state.json.tmp", "write-half s/state.json.tmp", "sync-fs .",
-                       "rename stale.md", "rename s/state.json", "sync-dir .", "sync-dir s"}));
-  EXPECT_EQ(dir.read("ws/stale.md"), "text");
-  EXPECT_FALSE(dir.exists("ws/stale.md.tmp"));
+  std::vector<std::pair<files::Fallbacks, std::vector<std::string>>> cases = {
+      {files::Fallbacks::Always,
+       {"sync-file stale.md.tmp", "sync-file s/t/state.json.tmp", "sync-dir .", "sync-dir s",
+        "sync-dir s/t"}}};
+#if defined(__linux__)
+  cases.emplace_back(files::Fallbacks::WhereNeeded, std::vector<std::string>{});
+#endif
+  for (const auto& [fallbacks, flushing] : cases) {
+    dir.write("ws/same.md", "text");
+    dir.write("ws/stale.md", "text");
+    dir.write("ws/stale.md.tmp", "half");
+    dir.write("ws/s/t/state.json", "{}");
+    std::vector<std::string> steps;
+    const files::DiskFileSystem disk(fallbacks);
+    const testing_support::FaultFileSystem recording(
+        disk, [&](testing_support::FileStep step, const fs::path& path) {
+          steps.push_back(std::string(testing_support::step_name(step)) + " " +
+                          path.lexically_relative(ws).string());
+          return std::optional<int>();
+        });
+    store::Workspace watched(ws, recording);
+    files::Writer writer(watched.files(), watched.inputs(), std::nullopt, err);
+    ASSERT_TRUE(writer.stage({derived("same.md", "text"),
+                              derived("stale.md", "text"),
+                              {files::FileClass::State, "s/t/state.json", "{ }", "", ""}}));
+    ASSERT_TRUE(writer.commit());
+    EXPECT_EQ(writer.written(), 2u);
+    EXPECT_EQ(writer.unchanged(), 1u);
+    std::vector<std::string> expected = {
+        "remove stale.md.tmp",       "create stale.md.tmp",           "write-half stale.md.tmp",
+        "create s/t/state.json.tmp", "write-half s/t/state.json.tmp", "sync-fs ."};
+    expected.insert(expected.end(), flushing.begin(), flushing.end());
+    expected.insert(expected.end(),
+                    {"rename stale.md", "rename s/t/state.json", "sync-dir .", "sync-dir s/t"});
+    EXPECT_EQ(steps, expected);
+    EXPECT_EQ(dir.read("ws/stale.md"), "text");
+    EXPECT_FALSE(dir.exists("ws/stale.md.tmp"));
+  }
 }
 
 // A file whose content differs from the disk only in its stamps is left as it

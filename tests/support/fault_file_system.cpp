@@ -17,6 +17,8 @@ std::string_view step_name(FileStep step) {
       return "write-half";
     case FileStep::SyncFileSystem:
       return "sync-fs";
+    case FileStep::SyncFile:
+      return "sync-file";
     case FileStep::Rename:
       return "rename";
     case FileStep::SyncDirectory:
@@ -116,6 +118,14 @@ std::expected<void, files::Error> FaultFileSystem::sync_file_system(const Path& 
     return std::unexpected(std::move(*failed));
   }
   return inner_.sync_file_system(base);
+}
+
+std::expected<void, files::Error> FaultFileSystem::sync_file(const Path& base,
+                                                             const Path& relative) const {
+  if (auto failed = watch(FileStep::SyncFile, base / relative)) {
+    return std::unexpected(std::move(*failed));
+  }
+  return inner_.sync_file(base, relative);
 }
 
 std::expected<void, files::Error> FaultFileSystem::sync_directory(const Path& base,

@@ -21,11 +21,14 @@ enum class FileStep {
   // The first piece of a new file's bytes is in.
   WriteHalf,
   SyncFileSystem,
+  // Where the file system is not flushed whole: one file.
+  SyncFile,
   Rename,
   SyncDirectory,
 };
 
-// "mkdir", "remove", "create", "write-half", "sync-fs", "rename", "sync-dir".
+// "mkdir", "remove", "create", "write-half", "sync-fs", "sync-file", "rename",
+// "sync-dir".
 std::string_view step_name(FileStep step);
 
 // The failure of a step that failed with the error number `error`, as the
@@ -66,6 +69,8 @@ class FaultFileSystem final : public files::FileSystem {
   std::expected<void, files::Error> rename(const Path& base, const Path& from, const Path& to,
                                            bool keep_existing) const override;
   std::expected<void, files::Error> sync_file_system(const Path& base) const override;
+  std::expected<void, files::Error> sync_file(const Path& base,
+                                              const Path& relative) const override;
   std::expected<void, files::Error> sync_directory(const Path& base,
                                                    const Path& relative) const override;
   std::expected<std::unique_ptr<files::Lock>, files::Error> lock_directory(

@@ -331,6 +331,17 @@ std::expected<void, files::Error> MemoryFileSystem::sync_file_system(const Path&
   return {};
 }
 
+std::expected<void, files::Error> MemoryFileSystem::sync_file(const Path& base,
+                                                              const Path& relative) const {
+  if (auto error = failed(Call::SyncFile, base / relative)) return std::unexpected(*error);
+  const auto key = below(base, relative);
+  if (!key) return std::unexpected(key.error());
+  const Node* node = find(*key);
+  if (node == nullptr) return std::unexpected(not_found());
+  if (node->type == Type::Link) return std::unexpected(link_met());
+  return {};
+}
+
 std::expected<void, files::Error> MemoryFileSystem::sync_directory(const Path& base,
                                                                    const Path& relative) const {
   if (auto error = failed(Call::SyncDirectory, base / relative)) return std::unexpected(*error);

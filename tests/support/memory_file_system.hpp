@@ -35,6 +35,7 @@ class MemoryFileSystem final : public files::FileSystem {
     Remove,
     Rename,
     SyncFileSystem,
+    SyncFile,
     SyncDirectory,
     Lock,
     ListRecords,
@@ -78,6 +79,8 @@ class MemoryFileSystem final : public files::FileSystem {
   std::expected<void, files::Error> rename(const Path& base, const Path& from, const Path& to,
                                            bool keep_existing) const override;
   std::expected<void, files::Error> sync_file_system(const Path& base) const override;
+  std::expected<void, files::Error> sync_file(const Path& base,
+                                              const Path& relative) const override;
   std::expected<void, files::Error> sync_directory(const Path& base,
                                                    const Path& relative) const override;
   std::expected<std::unique_ptr<files::Lock>, files::Error> lock_directory(
