@@ -45,8 +45,7 @@ int run(int argc, char** argv, const files::FileSystem& fs) {
     std::cerr << "参数错误: 工作区目录不存在: " << files::path_text(options.root) << '\n';
     return 2;
   }
-  Console console(!options.quiet && terminal::can_redraw_line(),
-                  options.quiet && !options.dry_run);
+  Console console(!options.quiet && terminal::can_redraw_line(), options.quiet && !options.dry_run);
   auto& err = console.err();
   std::expected<void, RunFailure> result;
   // Memory can run out anywhere; the run's destructors still remove every

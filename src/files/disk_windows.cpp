@@ -36,8 +36,8 @@ std::string error_text(DWORD error) {
       nullptr, error, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
   std::string text;
   if (length > 0 && buffer != nullptr) {
-    text = text::utf8_from_utf16(std::u16string_view(
-        reinterpret_cast<const char16_t*>(buffer), static_cast<std::size_t>(length)));
+    text = text::utf8_from_utf16(std::u16string_view(reinterpret_cast<const char16_t*>(buffer),
+                                                     static_cast<std::size_t>(length)));
   }
   if (buffer != nullptr) LocalFree(buffer);
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {
@@ -134,8 +134,8 @@ struct Found {
 // What stands at `path`, not following it.
 std::optional<Found> look(const std::wstring& path, DWORD* error = nullptr) {
   WIN32_FIND_DATAW data{};
-  const HANDLE find = FindFirstFileExW(path.c_str(), FindExInfoBasic, &data,
-                                       FindExSearchNameMatch, nullptr, 0);
+  const HANDLE find =
+      FindFirstFileExW(path.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr, 0);
   if (find == INVALID_HANDLE_VALUE) {
     if (error != nullptr) *error = GetLastError();
     return std::nullopt;
@@ -177,18 +177,17 @@ std::expected<Walked, Error> walk(const std::filesystem::path& base,
 }
 
 std::string utf8_name(std::wstring_view name) {
-  return text::to_valid_utf8(
-      text::utf8_from_utf16(std::u16string_view(reinterpret_cast<const char16_t*>(name.data()),
-                                                name.size())));
+  return text::to_valid_utf8(text::utf8_from_utf16(
+      std::u16string_view(reinterpret_cast<const char16_t*>(name.data()), name.size())));
 }
 
 FileIdentity identity_of(const BY_HANDLE_FILE_INFORMATION& info) {
   // FILETIME counts 100 ns from 1601; the identity counts from 1970.
   constexpr std::int64_t kEpochGap = 116444736000000000;
   const std::int64_t ticks =
-      static_cast<std::int64_t>((static_cast<std::uint64_t>(info.ftLastWriteTime.dwHighDateTime)
-                                 << 32) |
-                                info.ftLastWriteTime.dwLowDateTime) -
+      static_cast<std::int64_t>(
+          (static_cast<std::uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
+          info.ftLastWriteTime.dwLowDateTime) -
       kEpochGap;
   std::int64_t seconds = ticks / 10'000'000;
   std::int64_t rest = ticks % 10'000'000;
@@ -403,10 +402,7 @@ std::expected<void, Error> DiskFileSystem::create_file(const std::filesystem::pa
   if (!handle) return failure(GetLastError());
   FileSink sink(handle.get());
   produce(sink);
-  std::optional<DWORD> error = sink.error();
-  // Windows has no flush of a whole file system: each file is flushed as it
-  // is made, so all are on the disk before the first rename.
-  if (!error && FlushFileBuffers(handle.get()) == 0) error = GetLastError();
+  const std::optional<DWORD> error = sink.error();
   handle.reset();
   if (error) {
     (void)DeleteFileW(walked->path.c_str());
@@ -453,14 +449,31 @@ std::expected<void, Error> DiskFileSystem::rename(const std::filesystem::path& b
   }
 }
 
+Fallbacks default_fallbacks() { return Fallbacks::WhereNeeded; }
+
+DiskFileSystem::DiskFileSystem(Fallbacks) : linux_calls_(false) {}
+
 std::expected<void, Error> DiskFileSystem::sync_file_system(const std::filesystem::path&) const {
-  // Each file was flushed as it was made, and renames are written through.
+  // Windows has no flush of a whole volume for a program without
+  // administrator rights: the writer flushes each file it staged instead.
+  return std::unexpected(Error{ErrorKind::Unsupported, error_text(ERROR_NOT_SUPPORTED)});
+}
+
+std::expected<void, Error> DiskFileSystem::sync_file(const std::filesystem::path& base,
+                                                     const std::filesystem::path& relative) const {
+  const auto walked = walk(base, relative);
+  if (!walked) return std::unexpected(walked.error());
+  Handle handle(CreateFileW(walked->path.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!handle) return failure(GetLastError());
+  if (FlushFileBuffers(handle.get()) == 0) return failure(GetLastError());
   return {};
 }
 
 std::expected<void, Error> DiskFileSystem::sync_directory(const std::filesystem::path&,
                                                           const std::filesystem::path&) const {
-  // Renames with MOVEFILE_WRITE_THROUGH are on the disk when they return.
+  // A directory's names cannot be flushed on their own; the renames that
+  // change them are written through (MOVEFILE_WRITE_THROUGH).
   return {};
 }
 
@@ -526,7 +539,7 @@ std::expected<std::string, Error> DiskFileSystem::read_record(
     if (used == content.size()) content.resize(content.size() * 2);
     DWORD got = 0;
     if (::ReadFile(handle.get(), content.data() + used, static_cast<DWORD>(content.size() - used),
-                 &got, nullptr) == 0) {
+                   &got, nullptr) == 0) {
       return failure(GetLastError());
     }
     if (got == 0) break;

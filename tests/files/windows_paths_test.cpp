@@ -22,8 +22,7 @@ TEST(WindowsPathsTest, ExtendedLengthForm) {
       {u"\\\\.\\pipe\\x", u"\\\\.\\pipe\\x"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(files::extended_length_path(c.full), c.expected)
-        << text::utf8_from_utf16(c.full);
+    EXPECT_EQ(files::extended_length_path(c.full), c.expected) << text::utf8_from_utf16(c.full);
   }
 }
 
@@ -44,7 +43,9 @@ TEST(WindowsPathsTest, Utf16RoundTripAndLoneSurrogates) {
   const std::u16string text = u"工作区 ü 😀 a";
   EXPECT_EQ(text::utf16_from_utf8(text::utf8_from_utf16(text)), text);
   EXPECT_EQ(text::utf8_from_utf16(u"😀"), "\xF0\x9F\x98\x80");
-  EXPECT_EQ(text::utf8_from_utf16(std::u16string(1, char16_t{0xD800}) + u"a"), "\xED\xA0\x80" "a");
+  EXPECT_EQ(text::utf8_from_utf16(std::u16string(1, char16_t{0xD800}) + u"a"),
+            "\xED\xA0\x80"
+            "a");
   EXPECT_EQ(text::utf8_from_utf16(std::u16string(1, char16_t{0xDC00})), "\xED\xB0\x80");
   EXPECT_EQ(text::utf16_from_utf8("a\xFF"), u"a\uFFFD");
 }
