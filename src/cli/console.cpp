@@ -1,7 +1,5 @@
 #include "cli/console.hpp"
 
-#include <unistd.h>
-
 #include <chrono>
 #include <condition_variable>
 #include <iostream>
@@ -10,7 +8,7 @@
 #include <string>
 #include <thread>
 
-#include "files/posix.hpp"
+#include "cli/terminal.hpp"
 #include "util/progress.hpp"
 
 namespace cli {
@@ -28,12 +26,12 @@ class Line {
  public:
   // Called with the lock held, before anything else is written.
   void erase() {
-    if (!shown_.empty()) (void)files::posix::write_all(STDERR_FILENO, "\r\x1b[K");
+    if (!shown_.empty()) terminal::write_error("\r\x1b[K");
     shown_.clear();
   }
   void draw(const std::string& text) {
     if (text == shown_) return;
-    (void)files::posix::write_all(STDERR_FILENO, "\r" + text + "\x1b[K");
+    terminal::write_error("\r" + text + "\x1b[K");
     shown_ = text;
   }
   std::mutex mutex;

@@ -1,15 +1,16 @@
 #include "cli/entry.hpp"
 
-#include <unistd.h>
-
 #include <exception>
 #include <iostream>
 #include <new>
+#include <string>
+#include <vector>
 
 #include "cli/backfill.hpp"
 #include "cli/console.hpp"
 #include "cli/options.hpp"
 #include "cli/run_failure.hpp"
+#include "cli/terminal.hpp"
 #include "files/file_system.hpp"
 #include "files/path_text.hpp"
 #include "util/interrupt.hpp"
@@ -18,7 +19,15 @@ namespace cli {
 
 int run(int argc, char** argv, const files::FileSystem& fs) {
   interrupt::install_handlers();
-  const auto parsed = parse_arguments(argc, argv);
+  terminal::prepare_streams();
+  // However the run ends, a handler waiting for it may let the process go.
+  const struct Finished {
+    ~Finished() { interrupt::finished(); }
+  } finished;
+  const auto args = terminal::arguments(argc, argv);
+  std::vector<const char*> pointers{"backfill-workspace"};
+  for (const auto& arg : args) pointers.push_back(arg.c_str());
+  const auto parsed = parse_arguments(static_cast<int>(pointers.size()), pointers.data());
   if (std::holds_alternative<ShowUsage>(parsed)) {
     std::cout << kHelp << std::flush;
     return 0;
@@ -36,8 +45,7 @@ int run(int argc, char** argv, const files::FileSystem& fs) {
     std::cerr << "参数错误: 工作区目录不存在: " << files::path_text(options.root) << '\n';
     return 2;
   }
-  Console console(!options.quiet && ::isatty(STDERR_FILENO) == 1,
-                  options.quiet && !options.dry_run);
+  Console console(!options.quiet && terminal::can_redraw_line(), options.quiet && !options.dry_run);
   auto& err = console.err();
   std::expected<void, RunFailure> result;
   // Memory can run out anywhere; the run's destructors still remove every

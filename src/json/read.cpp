@@ -153,8 +153,13 @@ double decimal_to_double(const std::string& text) {
   double value = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (error == std::errc{} && end == text.data() + text.size()) return value;
+#if defined(_WIN32)
+  static const _locale_t c_locale = ::_create_locale(LC_NUMERIC, "C");
+  return ::_strtod_l(text.c_str(), nullptr, c_locale);
+#else
   static const locale_t c_locale = ::newlocale(LC_ALL_MASK, "C", locale_t{});
   return ::strtod_l(text.c_str(), nullptr, c_locale);
+#endif
 }
 
 // RapidJSON takes "\udc00" without a high surrogate before it and writes it

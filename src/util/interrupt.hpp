@@ -10,8 +10,13 @@ namespace interrupt {
 // SIGPIPE so that a reader closing standard output does not end the run.
 void install_handlers();
 
-// The number of the first noted signal, or 0.
+// The number of the first noted signal, or 0. On Windows, Ctrl-C and
+// Ctrl-Break count as SIGINT (2) and a closed console window as SIGHUP (1).
 int noted();
+
+// The run has stopped or finished: where the system ends the process as soon
+// as a handler returns (a closed console window), the handler waits for this.
+void finished();
 
 // While one of these lives, the noted signals wait: a run that has begun to
 // replace files finishes doing so. Those that arrived meanwhile are noted when

@@ -35,6 +35,9 @@ void install_handlers() {
 
 int noted() { return first_signal; }
 
+// Signals are noted on the thread they interrupt; nothing waits for this.
+void finished() {}
+
 Held::Held() {
   const sigset_t set = stopping_signals();
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
