@@ -422,6 +422,12 @@ std::expected<void, Error> DiskFileSystem::sync_file(const std::filesystem::path
   return {};
 }
 
+std::expected<void, Error> DiskFileSystem::check_replaceable(const std::filesystem::path&,
+                                                             const std::filesystem::path&) const {
+  // An open file never keeps a POSIX rename from replacing its name.
+  return {};
+}
+
 std::expected<void, Error> DiskFileSystem::sync_directory(
     const std::filesystem::path& base, const std::filesystem::path& relative) const {
   const auto dir = open_whole(base, relative, Missing::Fail);

@@ -53,6 +53,8 @@ class DiskFileSystem : public FileSystem {
                                     const std::filesystem::path& to,
                                     bool keep_existing) const override;
   std::expected<void, Error> sync_file_system(const std::filesystem::path& base) const override;
+  std::expected<void, Error> check_replaceable(
+      const std::filesystem::path& base, const std::filesystem::path& relative) const override;
   std::expected<void, Error> sync_file(const std::filesystem::path& base,
                                        const std::filesystem::path& relative) const override;
   std::expected<void, Error> sync_directory(const std::filesystem::path& base,

@@ -449,6 +449,28 @@ std::expected<void, Error> DiskFileSystem::rename(const std::filesystem::path& b
   }
 }
 
+std::expected<void, Error> DiskFileSystem::check_replaceable(
+    const std::filesystem::path& base, const std::filesystem::path& relative) const {
+  const auto walked = walk(base, relative);
+  if (!walked) return std::unexpected(walked.error());
+  if (!look(walked->path)) return {};
+  // Renaming over a file needs it opened for deletion; a program that holds it
+  // without FILE_SHARE_DELETE forbids that until it lets go.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  for (;;) {
+    const Handle handle(CreateFileW(walked->path.c_str(), DELETE, kShareAll, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
+                                    nullptr));
+    if (handle) return {};
+    const DWORD error = GetLastError();
+    if (!worth_retrying(error)) return failure(error);
+    if (std::chrono::steady_clock::now() >= deadline) {
+      return std::unexpected(Error{ErrorKind::Busy, error_text(error)});
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+}
+
 Fallbacks default_fallbacks() { return Fallbacks::WhereNeeded; }
 
 DiskFileSystem::DiskFileSystem(Fallbacks) : linux_calls_(false) {}

@@ -161,6 +161,11 @@ class FileSystem {
   // the system has no such flush, Unsupported, and the caller flushes each
   // file it wrote and each directory it wrote into instead.
   virtual std::expected<void, Error> sync_file_system(const std::filesystem::path& base) const = 0;
+  // Whether the file at `relative`, if one stands there, can be renamed over
+  // now: Busy when another program holds it open in a way that forbids it
+  // (on Windows, without FILE_SHARE_DELETE), after waiting a moment for it.
+  virtual std::expected<void, Error> check_replaceable(
+      const std::filesystem::path& base, const std::filesystem::path& relative) const = 0;
   // Flushes the bytes of the regular file `relative` (not its name: that is
   // its directory's).
   virtual std::expected<void, Error> sync_file(const std::filesystem::path& base,

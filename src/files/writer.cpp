@@ -326,6 +326,20 @@ std::expected<void, std::string> Writer::check_inputs() const {
   return {};
 }
 
+// A program that holds a target open without sharing it (an editor, a
+// scanner, a sync client on Windows) would make its rename fail half way
+// through the commit; found now, the run fails with nothing replaced.
+std::expected<void, std::string> Writer::check_targets() const {
+  for (const Staged& file : staged_) {
+    if (file.how != Commit::Replace) continue;
+    const auto checked = file.tree->file_system().check_replaceable(file.tree->base(), file.target);
+    if (!checked && checked.error().kind == ErrorKind::Busy) {
+      return std::unexpected(generic_path_text(file.target) + " 被其他程序占用，未写入任何文件");
+    }
+  }
+  return {};
+}
+
 std::expected<void, std::string> Writer::check_temporaries() const {
   std::map<std::pair<const Tree*, std::filesystem::path>, std::vector<const Staged*>> by_directory;
   for (const auto& file : staged_) {
@@ -409,6 +423,7 @@ std::expected<void, std::string> Writer::commit() {
   if (interrupt::noted() != 0) return interrupted();
   if (auto checked = check_inputs(); !checked) return checked;
   if (auto checked = check_temporaries(); !checked) return checked;
+  if (auto checked = check_targets(); !checked) return checked;
 
   const interrupt::Held held;
   if (interrupt::noted() != 0) return interrupted();

@@ -114,6 +114,8 @@ class Writer {
   // Every temporary still stands under its own name: on some disks another
   // name can take its place.
   std::expected<void, std::string> check_temporaries() const;
+  // Fails when a target another program holds open cannot be replaced.
+  std::expected<void, std::string> check_targets() const;
   void remove_temporaries();
 
   const Tree& root_;

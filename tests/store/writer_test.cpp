@@ -14,6 +14,7 @@
 #include "store/layout.hpp"
 #include "store/metrics.hpp"
 #include "support/fault_file_system.hpp"
+#include "support/memory_file_system.hpp"
 #include "support/temp_dir.hpp"
 #include "support/workspace_tree.hpp"
 
@@ -363,4 +364,28 @@ TEST_F(WriterTest, AFileStagedTwiceUnderOneNameIsCommittedOnceTheLaterWinning) {
   EXPECT_EQ(dir.read("ws/t/x.md"), "second");
   EXPECT_EQ(writer.written(), 2u);
   EXPECT_EQ(testing_support::listing(ws / "t"), (std::vector<std::string>{"x.md", "y.md"}));
+}
+
+// A target another program holds open (an editor or a scanner on Windows)
+// fails the run before the first rename, so no target is replaced.
+TEST(WriterHeldTargetTest, AHeldTargetFailsTheCommitBeforeAnyRename) {
+  testing_support::MemoryFileSystem memory;
+  memory.write("/ws/a.md", "old a");
+  memory.write("/ws/b.md", "old b");
+  memory.fail_with([](testing_support::MemoryFileSystem::Call call,
+                      const fs::path& path) -> std::optional<files::Error> {
+    if (call == testing_support::MemoryFileSystem::Call::CheckReplaceable && path == "/ws/b.md") {
+      return files::Error{files::ErrorKind::Busy, "held"};
+    }
+    return std::nullopt;
+  });
+  std::ostringstream err;
+  store::Workspace workspace("/ws", memory);
+  files::Writer writer(workspace.files(), workspace.inputs(), std::nullopt, err);
+  ASSERT_TRUE(writer.stage({derived("a.md", "new a"), derived("b.md", "new b")}));
+  const auto committed = writer.commit();
+  ASSERT_FALSE(committed);
+  EXPECT_EQ(committed.error(), "b.md 被其他程序占用，未写入任何文件");
+  EXPECT_EQ(memory.read("/ws/a.md"), "old a");
+  EXPECT_EQ(memory.read("/ws/b.md"), "old b");
 }

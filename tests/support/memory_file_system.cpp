@@ -331,6 +331,12 @@ std::expected<void, files::Error> MemoryFileSystem::sync_file_system(const Path&
   return {};
 }
 
+std::expected<void, files::Error> MemoryFileSystem::check_replaceable(const Path& base,
+                                                                      const Path& relative) const {
+  if (auto error = failed(Call::CheckReplaceable, base / relative)) return std::unexpected(*error);
+  return {};
+}
+
 std::expected<void, files::Error> MemoryFileSystem::sync_file(const Path& base,
                                                               const Path& relative) const {
   if (auto error = failed(Call::SyncFile, base / relative)) return std::unexpected(*error);

@@ -34,6 +34,7 @@ class MemoryFileSystem final : public files::FileSystem {
     CreateFile,
     Remove,
     Rename,
+    CheckReplaceable,
     SyncFileSystem,
     SyncFile,
     SyncDirectory,
@@ -79,6 +80,8 @@ class MemoryFileSystem final : public files::FileSystem {
   std::expected<void, files::Error> rename(const Path& base, const Path& from, const Path& to,
                                            bool keep_existing) const override;
   std::expected<void, files::Error> sync_file_system(const Path& base) const override;
+  std::expected<void, files::Error> check_replaceable(const Path& base,
+                                                      const Path& relative) const override;
   std::expected<void, files::Error> sync_file(const Path& base,
                                               const Path& relative) const override;
   std::expected<void, files::Error> sync_directory(const Path& base,
