@@ -36,11 +36,11 @@ int main(int argc, char** argv) {
     for (const auto& path : inputs_of(argv[i])) {
       std::ifstream in(path, std::ios::binary);
       if (!in) {
-        std::fprintf(stderr, "cannot read %s\n", path.c_str());
+        std::fprintf(stderr, "cannot read %s\n", path.string().c_str());
         return 1;
       }
       const std::string bytes{std::istreambuf_iterator<char>(in), {}};
-      std::fprintf(stderr, "%s\n", path.c_str());
+      std::fprintf(stderr, "%s\n", path.string().c_str());
       LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
       ++count;
     }

@@ -1,12 +1,20 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, only those that are missing:
 # with --release only what a Release build of the command needs; with
-# --package also what building and checking the Debian package needs. Runs
-# apt-get as root, or through sudo for anyone else.
+# --windows only what the Windows build and its tests need; with --package
+# also what building and checking the Debian package needs. Runs apt-get as
+# root, or through sudo for anyone else.
 set -euo pipefail
 
-packages=(g++ cmake ninja-build pkg-config nlohmann-json3-dev rapidjson-dev libfmt-dev libxxhash-dev)
-if [ "${1:-}" != --release ]; then
+headers=(nlohmann-json3-dev rapidjson-dev libfmt-dev libxxhash-dev)
+packages=(g++ cmake ninja-build pkg-config "${headers[@]}")
+# The Windows build (scripts/build-windows.sh): MinGW-w64 with posix threads,
+# the same header-only libraries, GoogleTest's sources, and wine to run the
+# tests.
+windows=(g++-mingw-w64-x86-64-posix wine wine64 googletest)
+if [ "${1:-}" = --windows ]; then
+  packages=(cmake ninja-build "${headers[@]}" "${windows[@]}")
+elif [ "${1:-}" != --release ]; then
   # GoogleTest for the tests; ICU, the Unicode Character Database and python3
   # for the tests that hold the command's Unicode tables to ICU and regenerate
   # them (the command itself uses neither); clang 19 with its sanitizer and libFuzzer runtimes
@@ -14,7 +22,7 @@ if [ "${1:-}" != --release ]; then
   # puts function names and lines into their reports. fusefat and dosfstools
   # make and mount the FAT32 image the FAT tests run on, where /dev/fuse exists;
   # clang-format-19 checks the formatting.
-  packages+=(libgtest-dev libicu-dev unicode-data python3 clang-19 libclang-rt-19-dev llvm-19 fusefat dosfstools clang-format-19)
+  packages+=(libgtest-dev libicu-dev unicode-data python3 clang-19 libclang-rt-19-dev llvm-19 fusefat dosfstools clang-format-19 "${windows[@]}")
 fi
 if [ "${1:-}" = --package ]; then
   # dpkg-shlibdeps (dpkg-dev) finds the runtime dependencies; cpack needs `file`

@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Installs what is missing, fails on any unformatted line (scripts/format.sh),
-# builds everything and runs every test, with warnings as errors in both
-# builds: with g++ in build/, there a second time with
-# BACKFILL_PORTABLE_FALLBACKS=1, and with clang 19 under AddressSanitizer and
-# UndefinedBehaviorSanitizer in build-asan/ (the fuzz corpora run in each).
-# Then builds the Debian package from build/ and checks it
-# (scripts/package.sh).
+# builds everything and runs every test, with warnings as errors in every
+# build: with g++ in build/, there a second time with
+# BACKFILL_PORTABLE_FALLBACKS=1, with clang 19 under AddressSanitizer and
+# UndefinedBehaviorSanitizer in build-asan/, and for Windows with MinGW-w64 in
+# build-windows/, run under wine (the fuzz corpora run in each). Then builds
+# the Debian package from build/ and checks it (scripts/package.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -25,5 +25,8 @@ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 cmake --build build-asan
 UBSAN_OPTIONS=print_stacktrace=1 ASAN_SYMBOLIZER_PATH=/usr/lib/llvm-19/bin/llvm-symbolizer \
   ctest --test-dir build-asan --output-on-failure -j2
+
+bash scripts/build-windows.sh --tests
+ctest --test-dir build-windows --output-on-failure -j2
 
 bash scripts/package.sh build

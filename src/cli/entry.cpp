@@ -18,13 +18,16 @@
 namespace cli {
 
 int run(int argc, char** argv, const files::FileSystem& fs) {
+  return run(terminal::arguments(argc, argv), fs);
+}
+
+int run(const std::vector<std::string>& args, const files::FileSystem& fs) {
   interrupt::install_handlers();
   terminal::prepare_streams();
   // However the run ends, a handler waiting for it may let the process go.
   const struct Finished {
     ~Finished() { interrupt::finished(); }
   } finished;
-  const auto args = terminal::arguments(argc, argv);
   std::vector<const char*> pointers{"backfill-workspace"};
   for (const auto& arg : args) pointers.push_back(arg.c_str());
   const auto parsed = parse_arguments(static_cast<int>(pointers.size()), pointers.data());

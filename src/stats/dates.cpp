@@ -37,11 +37,18 @@ std::optional<unsigned> last_day_of_month(int year, int month) {
 }
 
 std::string iso_week_key(std::chrono::year_month_day date) {
-  // Through seconds rather than system_clock's nanoseconds, whose 64 bits only
-  // reach from 1677 to 2262: a date outside overflowed in the conversion.
-  const std::chrono::sys_seconds midnight{std::chrono::sys_days{date}};
-  const auto time = static_cast<std::time_t>(midnight.time_since_epoch().count());
-  return fmt::format("{:%G-w%V}", fmt::gmtime(time));
+  // The fields of the day filled from the calendar rather than by gmtime,
+  // whose range is the C library's: on Windows it refuses years far from
+  // 1970 (and through system_clock's nanoseconds any before 1677 or after
+  // 2262 overflowed).
+  const std::chrono::sys_days day{date};
+  std::tm tm{};
+  tm.tm_year = static_cast<int>(date.year()) - 1900;
+  tm.tm_mon = static_cast<int>(static_cast<unsigned>(date.month())) - 1;
+  tm.tm_mday = static_cast<int>(static_cast<unsigned>(date.day()));
+  tm.tm_yday = static_cast<int>((day - std::chrono::sys_days{date.year() / 1 / 1}).count());
+  tm.tm_wday = static_cast<int>(std::chrono::weekday{day}.c_encoding());
+  return fmt::format("{:%G-w%V}", tm);
 }
 
 }  // namespace stats

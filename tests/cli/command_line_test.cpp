@@ -28,15 +28,11 @@ struct RunResult {
 class CommandLineTest : public ::testing::Test {
  protected:
   // Runs the command with `args` as the process would, on `fs`.
-  RunResult run(std::vector<std::string> args) const {
-    args.insert(args.begin(), "backfill-workspace");
-    std::vector<char*> argv;
-    for (auto& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
+  RunResult run(const std::vector<std::string>& args) const {
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
     RunResult result;
-    result.status = cli::run(static_cast<int>(args.size()), argv.data(), fs);
+    result.status = cli::run(args, fs);
     result.out = testing::internal::GetCapturedStdout();
     result.err = testing::internal::GetCapturedStderr();
     return result;

@@ -16,6 +16,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "files/path_text.hpp"
 #include "graph/graph_file.hpp"
 #include "graph/model.hpp"
 #include "support/graph_text.hpp"
@@ -163,7 +164,7 @@ class CrashTest : public ::testing::Test {
 
     const auto reference = fresh_copy();
     const auto log = reference / "steps.log";
-    const auto logged = run_with_faults(reference, {"BACKFILL_FAULT_LOG=" + log.string()});
+    const auto logged = run_with_faults(reference, {"BACKFILL_FAULT_LOG=" + files::path_text(log)});
     EXPECT_EQ(logged.status, 0) << logged.err;
     const auto steps = read_steps(log);
     const Files first_run = masked_files(reference / "ws");
@@ -180,7 +181,7 @@ class CrashTest : public ::testing::Test {
                    std::to_string(steps.size()));
       const auto dir = fresh_copy();
       const auto killed = run_with_faults(dir, {"BACKFILL_FAULT_AT=" + std::to_string(moment)});
-      EXPECT_EQ(killed.signal, SIGKILL) << killed.err;
+      EXPECT_EQ(killed.signal, testing_support::kKilledSignal) << killed.err;
 
       const Files after_kill = masked_files(dir / "ws");
       if (moment < commit_at) {
@@ -202,7 +203,7 @@ class CrashTest : public ::testing::Test {
       if (edited) expect_edits_survive(recovered);
       // The next runs removed the temporaries of the files they write.
       for (const auto& entry : fs::recursive_directory_iterator(dir / "ws")) {
-        EXPECT_FALSE(entry.path().native().ends_with(".tmp")) << "left " << entry.path();
+        EXPECT_FALSE(files::path_text(entry.path()).ends_with(".tmp")) << "left " << entry.path();
       }
       if (HasFailure()) break;
     }

@@ -8,6 +8,7 @@
 #include <set>
 #include <sstream>
 
+#include "files/path_text.hpp"
 #include "support/run_binary.hpp"
 #include "support/temp_dir.hpp"
 #include "support/workspace_tree.hpp"
@@ -63,13 +64,13 @@ void copy_input(const fs::path& example, const fs::path& work) {
 // that name each other in a ring end at the fourth hop, as a missing file.
 fs::path recorded_file(const fs::path& example, const std::string& mode, const std::string& path,
                        const fs::path& input, int hops = 0) {
-  const auto own = example / mode / "expected" / path;
+  const auto own = example / mode / "expected" / files::utf8_path(path);
   std::error_code ec;
   if (fs::exists(own, ec) || !fs::exists(example / mode / "expected-from", ec) || hops == 4) {
     return own;
   }
   const auto base = words(slurp(example / mode / "expected-from")).at(0);
-  if (base == "input") return input / path;
+  if (base == "input") return input / files::utf8_path(path);
   if (std::ranges::count(lines_of(slurp(example / base / "expected.paths")), path) == 0) return own;
   return recorded_file(example, base, path, input, hops + 1);
 }

@@ -8,6 +8,7 @@
 #include <deque>
 #include <sstream>
 
+#include "files/path_text.hpp"
 #include "support/run_binary.hpp"
 #include "support/temp_dir.hpp"
 #include "support/workspace_tree.hpp"
@@ -53,13 +54,14 @@ class WriteFailureTest : public ::testing::Test {
     }
     // Goal files the run resets, holding a line it drops.
     for (const char* reset : {".system/goals/工作.md", ".system/goals/生活.md"}) {
-      state_.write(fs::path("ws") / reset, state_.read(fs::path("ws") / reset) + "- 手写\n");
+      state_.write(std::string("ws/") + reset,
+                   state_.read(std::string("ws/") + reset) + "- 手写\n");
     }
     old_ = masked_files(state_ / "ws");
 
     TempDir& reference = copy();
     const auto log = reference / "steps.log";
-    const auto result = run(reference, {"BACKFILL_FAULT_LOG=" + log.string()});
+    const auto result = run(reference, {"BACKFILL_FAULT_LOG=" + files::path_text(log)});
     ASSERT_EQ(result.status, 0) << result.err;
     new_ = masked_files(reference / "ws");
     std::istringstream in(testing_support::slurp(log));
@@ -115,7 +117,7 @@ class WriteFailureTest : public ::testing::Test {
       EXPECT_TRUE(is_old || is_new) << "partial " << path;
     }
     for (const auto& entry : fs::recursive_directory_iterator(dir.path())) {
-      EXPECT_FALSE(entry.path().native().ends_with(".tmp")) << "left " << entry.path();
+      EXPECT_FALSE(files::path_text(entry.path()).ends_with(".tmp")) << "left " << entry.path();
     }
   }
 

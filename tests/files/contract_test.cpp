@@ -2,11 +2,14 @@
 // alike, so that a test run in memory says what a run on disk would do.
 
 #include <gtest/gtest.h>
+#if !defined(_WIN32)
 #include <sys/stat.h>
+#endif
 
 #include <memory>
 
 #include "files/disk.hpp"
+#include "files/path_text.hpp"
 #include "files/reading.hpp"
 #include "support/memory_file_system.hpp"
 #include "support/temp_dir.hpp"
@@ -34,17 +37,27 @@ class ContractTest : public ::testing::TestWithParam<Face> {
   }
   void make_special(const fs::path& relative) {
     if (GetParam() == Face::Disk) {
+#if !defined(_WIN32)
       ASSERT_EQ(::mkfifo((base() / relative).c_str(), 0600), 0);
+#endif
     } else {
       memory_.make_special(base() / relative);
     }
   }
-  void create(const fs::path& relative, std::string bytes) {
-    ASSERT_TRUE(
-        face().create_file(base(), relative, [&](files::ByteSink& sink) { sink.put(bytes); }));
+  void create(const std::string& relative, std::string bytes) {
+    ASSERT_TRUE(face().create_file(base(), files::utf8_path(relative),
+                                   [&](files::ByteSink& sink) { sink.put(bytes); }));
+  }
+  // Whether the face's failure texts are Linux's; Windows words its own.
+  bool linux_texts() const {
+#if defined(_WIN32)
+    return GetParam() == Face::Memory;
+#else
+    return true;
+#endif
   }
   // A file of `size` NUL bytes; sparse on disk, so a large one costs no space.
-  void make_sized(const fs::path& relative, std::uintmax_t size) {
+  void make_sized(const std::string& relative, std::uintmax_t size) {
     if (GetParam() == Face::Disk) {
       create(relative, "");
       fs::resize_file(base() / relative, size);
@@ -79,12 +92,23 @@ class ContractTest : public ::testing::TestWithParam<Face> {
 
 TEST_P(ContractTest, ListsByNameBytesAndNeverOpensAnExistingNameToWrite) {
   ASSERT_TRUE(face().create_directories(base(), "d/e"));
-  for (const char* name : {"d/b", "d/中", "d/B", "d/a"}) create(name, name);
-  EXPECT_EQ(names("d"), (std::vector<std::string>{"B", "a", "b", "e", "中"}));
+#if defined(_WIN32)
+  // Windows takes "B" for "b"; another capital sorts first all the same.
+  const std::string capital = "C";
+#else
+  const std::string capital = "B";
+#endif
+  for (const std::string& name :
+       {std::string("d/b"), std::string("d/中"), "d/" + capital, std::string("d/a")}) {
+    create(name, name);
+  }
+  EXPECT_EQ(names("d"), (std::vector<std::string>{capital, "a", "b", "e", "中"}));
   const auto again =
       face().create_file(base(), "d/a", [](files::ByteSink& sink) { sink.put("x"); });
   ASSERT_FALSE(again);
-  EXPECT_EQ(again.error().text, "File exists");
+  if (linux_texts()) {
+    EXPECT_EQ(again.error().text, "File exists");
+  }
   EXPECT_EQ(read("d/a"), "d/a");
   EXPECT_EQ(face().kind(base(), "d/e"), files::EntryKind::Directory);
   EXPECT_EQ(face().kind(base(), "d/none"), files::EntryKind::Missing);
@@ -96,7 +120,9 @@ TEST_P(ContractTest, RenamesOverATargetUnlessTheTargetMustBeKept) {
   create("new", "new");
   const auto kept = face().rename(base(), "new", "old", true);
   ASSERT_FALSE(kept);
-  EXPECT_EQ(kept.error().text, "File exists");
+  if (linux_texts()) {
+    EXPECT_EQ(kept.error().text, "File exists");
+  }
   EXPECT_EQ(read("old"), "old");
   const auto before = face().identity(base(), "old");
   ASSERT_TRUE(face().rename(base(), "new", "old", false));
@@ -109,7 +135,16 @@ TEST_P(ContractTest, RenamesOverATargetUnlessTheTargetMustBeKept) {
   EXPECT_EQ(face().remove(base(), "old").error().kind, files::ErrorKind::NotFound);
 }
 
+// The disk's cases that need what wine cannot make.
+#if defined(_WIN32)
+#define SKIP_ON_WINDOWS_DISK(why) \
+  if (GetParam() == Face::Disk) GTEST_SKIP() << why
+#else
+#define SKIP_ON_WINDOWS_DISK(why)
+#endif
+
 TEST_P(ContractTest, RefusesLinksBelowTheBaseAndReadsRecordsThroughThem) {
+  SKIP_ON_WINDOWS_DISK("wine makes no symbolic links or junctions");
   ASSERT_TRUE(face().create_directories(base(), "real"));
   create("real/r.md", "record");
   make_link("linked", base() / "real");
@@ -132,6 +167,7 @@ TEST_P(ContractTest, RefusesLinksBelowTheBaseAndReadsRecordsThroughThem) {
 }
 
 TEST_P(ContractTest, NeverReadsWhatIsNotARegularFile) {
+  SKIP_ON_WINDOWS_DISK("wine makes no FIFOs");
   make_special("fifo");
   ASSERT_TRUE(face().create_directories(base(), "dir"));
   for (const char* name : {"fifo", "dir"}) {

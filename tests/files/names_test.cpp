@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "files/path_text.hpp"
+
 TEST(FileNamesTest, NamesClashByCaseFoldingOnlyWhereTheDirectoryFoldsAndIsAskedOnce) {
   int asked = 0;
   files::FileNames names([&] { return ++asked > 0; });
@@ -14,7 +16,8 @@ TEST(FileNamesTest, NamesClashByCaseFoldingOnlyWhereTheDirectoryFoldsAndIsAskedO
       {"σοφoς", std::nullopt},                         // a Latin o
   };
   for (const auto& [name, earlier] : takes) {
-    EXPECT_EQ(names.take(std::string("t/") + name + ".md", name), earlier) << name;
+    EXPECT_EQ(names.take(files::utf8_path(std::string("t/") + name + ".md"), name), earlier)
+        << name;
   }
   EXPECT_EQ(asked, 1);
   files::FileNames apart([] { return false; });

@@ -4,6 +4,7 @@
 
 #include <sstream>
 
+#include "files/path_text.hpp"
 #include "goals/goals_index.hpp"
 #include "graph/ids.hpp"
 #include "support/memory_file_system.hpp"
@@ -39,7 +40,7 @@ using PathsAndPrefixes = std::vector<std::pair<std::string, std::string>>;
 PathsAndPrefixes paths_and_prefixes(const files::OutputFiles& files) {
   PathsAndPrefixes out;
   for (const auto& file : files) {
-    out.emplace_back(file.path.lexically_normal().string(), file.failure_prefix);
+    out.emplace_back(files::generic_path_text(file.path.lexically_normal()), file.failure_prefix);
   }
   return out;
 }
@@ -84,9 +85,11 @@ TEST(GoalFilesTest, RunGoalsInOrderThenFilesReceivingLinesAndASecondRunAddsNothi
       "## 算法\n- 2026-07-06 算法题 \n";
   EXPECT_EQ(texts.at(".system/goals/学习.md"), learning);
   EXPECT_EQ(texts.at(".system/goals/生活.md"), "# 生活\n\n> 0% | —\n- 2026-07-09 家庭预算 \n");
-  for (const auto& [path, text] : texts) EXPECT_EQ(output->texts.at(path), text) << path;
+  for (const auto& [path, text] : texts) {
+    EXPECT_EQ(output->texts.at(files::utf8_path(path)), text) << path;
+  }
   // A file the run keeps lines of is an input the commit checks.
-  EXPECT_TRUE(workspace.inputs().all().contains(".system/goals/学习.md"));
+  EXPECT_TRUE(workspace.inputs().all().contains(files::utf8_path(".system/goals/学习.md")));
   EXPECT_EQ(err.str(),
             "[warn] 跳过不安全的路径名: 「/tmp/x」\n[warn] 跳过不安全的路径名: 「_index」\n"
             "[warn] 跳过不安全的路径名: 「../escape」\n");
@@ -98,13 +101,13 @@ TEST(GoalFilesTest, RunGoalsInOrderThenFilesReceivingLinesAndASecondRunAddsNothi
   ASSERT_EQ(output->graph->edges.size(), 1u);
   EXPECT_EQ(output->graph->edges[0].id(), "e2");
 
-  for (const auto& [path, text] : texts) memory.write("/ws" / fs::path(path), text);
+  for (const auto& [path, text] : texts) memory.write("/ws/" + path, text);
   store::Workspace rerun("/ws", memory);
   std::ostringstream rerun_err;
   const auto again = goals::goal_files(rerun, {"学习/英语", "工作"}, kRecords, rerun_err);
   ASSERT_TRUE(again) << again.error();
   EXPECT_EQ(again->files.size(), 2u);
-  EXPECT_EQ(again->texts.at(".system/goals/学习.md"), learning);
+  EXPECT_EQ(again->texts.at(files::utf8_path(".system/goals/学习.md")), learning);
 }
 
 TEST(GoalFilesTest, OnlyAFileThatKeepsItsLinesMustBeReadable) {
@@ -116,13 +119,13 @@ TEST(GoalFilesTest, OnlyAFileThatKeepsItsLinesMustBeReadable) {
   // Reset by the run: read as a new goal's text.
   const auto reset = goals::goal_files(workspace, {"工作"}, kRecords, err);
   ASSERT_TRUE(reset) << reset.error();
-  EXPECT_TRUE(
-      reset->texts.at(".system/goals/工作.md").starts_with("# 工作\n\n> 0% | —\n- 2026-06-28"));
+  EXPECT_TRUE(reset->texts.at(files::utf8_path(".system/goals/工作.md"))
+                  .starts_with("# 工作\n\n> 0% | —\n- 2026-06-28"));
   // Receiving lines only: the stage fails, and without goals there is no graph.
   const auto kept = goals::goal_files(workspace, {}, kRecords, err);
   ASSERT_FALSE(kept);
   EXPECT_EQ(kept.error(), "读取目标文件失败: 不是有效的 UTF-8 文本");
-  ASSERT_TRUE(memory.remove("/ws", ".system/goals/工作.md"));
+  ASSERT_TRUE(memory.remove("/ws", files::utf8_path(".system/goals/工作.md")));
   const auto none = goals::goal_files(workspace, {}, kRecords, err);
   ASSERT_TRUE(none);
   EXPECT_FALSE(none->graph);
@@ -144,12 +147,13 @@ TEST(GoalsIndexTest, ListsGoalFilesAndTheRunsTextsSortedByNameBytes) {
   memory.write("/ws/.system/goals/b.md", "> 1% |\n");
   for (const auto* name :
        {"B.md", "a b.md", "a.md", "notes.MD", "notes.txt", "sub.md/inner.md", "学习/英语.md"}) {
-    memory.write(fs::path("/ws/.system/goals") / name, "");
+    memory.write(std::string("/ws/.system/goals/") + name, "");
   }
   memory.write("/ws/.system/goals/bad.md", "\xff");
   // The run's texts stand for files on disk and for files not written yet.
-  const goals::KnownTexts known = {{".system/goals/学习.md", goals::new_goal_text("学习")},
-                                   {".system/goals/c.md", goals::new_goal_text("c")}};
+  const goals::KnownTexts known = {
+      {files::utf8_path(".system/goals/学习.md"), goals::new_goal_text("学习")},
+      {".system/goals/c.md", goals::new_goal_text("c")}};
   EXPECT_EQ(index(known),
             "# 目标\n\nB 0% \n\na 0% \n\na b 0% \n\nb 1% \n\nc 0% —\n\n"
             "写作 40% 进行中\n  初稿 60%\n  定稿 0%\n\n学习 0% —\n\n");

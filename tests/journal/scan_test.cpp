@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "files/file_system.hpp"
+#include "files/path_text.hpp"
 #include "support/memory_file_system.hpp"
 
 namespace {
@@ -50,8 +51,8 @@ class ScanTest : public ::testing::Test {
     EXPECT_TRUE(scanned.has_value());
     return scanned ? std::move(scanned->records) : std::vector<journal::JournalEntry>{};
   }
-  void write(const std::filesystem::path& relative, std::string bytes) {
-    fs.write(root / relative, std::move(bytes));
+  void write(const std::string& relative, std::string bytes) {
+    fs.write(root / files::utf8_path(relative), std::move(bytes));
   }
   const std::filesystem::path root = "/ws";
   testing_support::MemoryFileSystem fs;

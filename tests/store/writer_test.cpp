@@ -1,7 +1,9 @@
 #include "files/writer.hpp"
 
 #include <gtest/gtest.h>
+#if !defined(_WIN32)
 #include <sys/stat.h>
+#endif
 
 #include <algorithm>
 #include <chrono>
@@ -11,6 +13,7 @@
 #include <sstream>
 
 #include "files/disk.hpp"
+#include "files/path_text.hpp"
 #include "store/layout.hpp"
 #include "store/metrics.hpp"
 #include "support/fault_file_system.hpp"
@@ -65,6 +68,9 @@ class WriterTest : public ::testing::Test {
 }  // namespace
 
 TEST_F(WriterTest, ReplacesTargetsOnlyAtTheCommitAndNeverThroughAnotherName) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "wine makes no symbolic links or junctions";
+#endif
   dir.write("ws/a/old.md", "old");
   dir.write("ws/a/old.md.tmp", "half-written by a killed run");
   // Whatever other name stands at a temporary is removed, never written into.
@@ -117,6 +123,10 @@ TEST_F(WriterTest, WhatIsNoRegularFileFailsTheStageWhichLeavesNothing) {
   for (std::size_t i = 0; i < cases.size(); ++i) {
     SCOPED_TRACE(i);
     const auto& c = cases[i];
+#if defined(_WIN32)
+    // Wine makes no symbolic links and no FIFOs.
+    if (c.plant != Plant::Directory) continue;
+#endif
     const fs::path sub = "c" + std::to_string(i);
     const auto at = c.at.empty() ? ws / sub : ws / sub / c.at;
     fs::create_directories(at.parent_path());
@@ -131,7 +141,9 @@ TEST_F(WriterTest, WhatIsNoRegularFileFailsTheStageWhichLeavesNothing) {
         fs::create_directories(at);
         break;
       case Plant::Fifo:
+#if !defined(_WIN32)
         ASSERT_EQ(::mkfifo(at.c_str(), 0666), 0);
+#endif
         break;
     }
     const auto before = testing_support::listing(ws);
@@ -170,7 +182,7 @@ TEST_F(WriterTest, StepsOfACommit) {
     const testing_support::FaultFileSystem recording(
         disk, [&](testing_support::FileStep step, const fs::path& path) {
           steps.push_back(std::string(testing_support::step_name(step)) + " " +
-                          path.lexically_relative(ws).string());
+                          files::generic_path_text(path.lexically_relative(ws)));
           return std::optional<int>();
         });
     store::Workspace watched(ws, recording);
@@ -281,15 +293,16 @@ TEST_F(WriterTest, AnUnreadableStateFileIsKeptBesideItAndNoCopyReplacesAnother) 
   };
 
   // A copy that cannot be made leaves the file in place.
-  const testing_support::FaultFileSystem full(files::disk(), [](testing_support::FileStep,
-                                                                const fs::path& path) {
-    return path.native().find(".bad-") != std::string::npos ? std::optional(ENOSPC) : std::nullopt;
-  });
+  const testing_support::FaultFileSystem full(
+      files::disk(), [](testing_support::FileStep, const fs::path& path) {
+        return files::path_text(path).find(".bad-") != std::string::npos ? std::optional(ENOSPC)
+                                                                         : std::nullopt;
+      });
   store::Workspace failing(ws, full);
   const auto failed = stage_and_commit(failing);
   ASSERT_FALSE(failed);
-  EXPECT_TRUE(
-      failed.error().starts_with("保留副本失败: " + (ws / ".system/metrics.json.bad-").string()))
+  EXPECT_TRUE(failed.error().starts_with("保留副本失败: " + files::path_text(ws) +
+                                         "/.system/metrics.json.bad-"))
       << failed.error();
   EXPECT_TRUE(failed.error().ends_with("Z: No space left on device")) << failed.error();
   EXPECT_EQ(dir.read("ws" / kMetrics), unreadable);
@@ -314,8 +327,8 @@ TEST_F(WriterTest, AnUnreadableStateFileIsKeptBesideItAndNoCopyReplacesAnother) 
   for (const auto& copy : copies) {
     EXPECT_EQ(testing_support::slurp(copy), copy == *kept ? unreadable : "earlier") << copy;
   }
-  EXPECT_EQ(err.str(), "[warn] 无法读取 " + (ws / kMetrics).string() +
-                           "，已保留副本: " + kept->string() + "\n");
+  EXPECT_EQ(err.str(), "[warn] 无法读取 " + files::shown_path(ws, kMetrics) + "，已保留副本: " +
+                           files::shown_path(ws, kept->lexically_relative(ws)) + "\n");
 
   // Readable now: no further copy.
   store::Workspace next(ws, files::disk());
@@ -324,6 +337,9 @@ TEST_F(WriterTest, AnUnreadableStateFileIsKeptBesideItAndNoCopyReplacesAnother) 
 }
 
 TEST_F(WriterTest, NothingIsReadOrListedThroughALinkBelowTheBase) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "wine makes no symbolic links, junctions or FIFOs";
+#else
   link(".system/linked", outside / "dir");
   link("a/file.md", outside / "target");
   ASSERT_EQ(::mkfifo((ws / "fifo.json").c_str(), 0666), 0);
@@ -352,6 +368,7 @@ TEST_F(WriterTest, NothingIsReadOrListedThroughALinkBelowTheBase) {
   EXPECT_FALSE(workspace.inputs().unreadable(".system/linked/x"));
   EXPECT_FALSE(workspace.inputs().all().at(".system/linked/x").identity);
   expect_outside_untouched();
+#endif
 }
 
 TEST_F(WriterTest, AFileStagedTwiceUnderOneNameIsCommittedOnceTheLaterWinning) {

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <system_error>
 
+#include "files/path_text.hpp"
 #include "util/text.hpp"
 
 namespace testing_support {
@@ -21,7 +22,8 @@ FatFace::Path FatFace::spelled(const Path& base, const Path& relative) {
     auto name = part;
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator(base / found, error)) {
-      if (text::fold_case(entry.path().filename().native()) == text::fold_case(part.native())) {
+      if (text::fold_case(files::path_text(entry.path().filename())) ==
+          text::fold_case(files::path_text(part))) {
         name = entry.path().filename();
       }
     }
@@ -32,7 +34,8 @@ FatFace::Path FatFace::spelled(const Path& base, const Path& relative) {
 
 std::expected<void, files::Error> FatFace::create_file(const Path& base, const Path& relative,
                                                        const files::Producer& produce) const {
-  if (relative.native().find_first_of(":*?\"<>|\\") != std::string::npos) {
+  // On Windows a backslash only ever parts names.
+  if (files::generic_path_text(relative).find_first_of(":*?\"<>|\\") != std::string::npos) {
     return std::unexpected(refused(files::ErrorKind::NameRefused));
   }
   return DiskFileSystem::create_file(base, spelled(base, relative), produce);

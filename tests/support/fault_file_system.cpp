@@ -28,8 +28,14 @@ std::string_view step_name(FileStep step) {
 }
 
 files::Error step_error(FileStep step, int error, bool keep_existing) {
-  files::Error failure{files::ErrorKind::Other,
-                       std::error_code(error, std::system_category()).message()};
+  // Windows numbers its own errors apart from the C library's; the texts of
+  // the C library's numbers read as on Linux there too.
+#if defined(_WIN32)
+  const auto& category = std::generic_category();
+#else
+  const auto& category = std::system_category();
+#endif
+  files::Error failure{files::ErrorKind::Other, std::error_code(error, category).message()};
   const bool makes_a_name = step == FileStep::CreateFile || step == FileStep::MakeDirectory;
   if (makes_a_name && (error == EINVAL || error == EILSEQ)) {
     failure.kind = files::ErrorKind::NameRefused;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <system_error>
 
+#include "files/path_text.hpp"
 #include "util/text.hpp"
 
 namespace testing_support {
@@ -11,6 +12,12 @@ namespace {
 using Path = MemoryFileSystem::Path;
 
 files::Error error(std::errc code, files::ErrorKind kind = files::ErrorKind::Other) {
+#if defined(_WIN32)
+  // The C library of Windows has no text for ELOOP; the face speaks as Linux.
+  if (code == std::errc::too_many_symbolic_link_levels) {
+    return {kind, "Too many levels of symbolic links"};
+  }
+#endif
   return {kind, std::make_error_code(code).message()};
 }
 files::Error not_found() {
@@ -23,7 +30,9 @@ files::Error not_regular() {
   return {files::ErrorKind::NotRegular, std::string(files::kNotRegular)};
 }
 
-std::string parent_of(const std::string& key) { return Path(key).parent_path().generic_string(); }
+std::string parent_of(const std::string& key) {
+  return files::generic_path_text(files::utf8_path(key).parent_path());
+}
 
 class MemoryReadFile final : public files::ReadFile {
  public:
@@ -57,19 +66,20 @@ class MemoryLock final : public files::Lock {
 }  // namespace
 
 std::string MemoryFileSystem::key_of(const Path& path) const {
-  const std::string normal = path.lexically_normal().generic_string();
+  const std::string normal = files::generic_path_text(path.lexically_normal());
   std::string key =
       normal.size() > 1 && normal.ends_with('/') ? normal.substr(0, normal.size() - 1) : normal;
   if (!folds_case_) return key;
   std::string spelled;
-  for (const auto& part : Path(key)) {
-    std::string next = spelled.empty()  ? part.generic_string()
-                       : spelled == "/" ? "/" + part.generic_string()
-                                        : spelled + "/" + part.generic_string();
+  for (const auto& part : files::utf8_path(key)) {
+    std::string next = spelled.empty()  ? files::generic_path_text(part)
+                       : spelled == "/" ? "/" + files::generic_path_text(part)
+                                        : spelled + "/" + files::generic_path_text(part);
     if (!nodes_.contains(next)) {
-      const auto folded = text::fold_case(part.generic_string());
+      const auto folded = text::fold_case(files::generic_path_text(part));
       for (const auto& child : children(spelled.empty() ? "." : spelled)) {
-        if (text::fold_case(Path(child).filename().generic_string()) == folded) next = child;
+        if (text::fold_case(files::generic_path_text(files::utf8_path(child).filename())) == folded)
+          next = child;
       }
     }
     spelled = std::move(next);
@@ -103,11 +113,11 @@ std::string MemoryFileSystem::resolved(const Path& path, int hops) const {
   const std::string key = key_of(path);
   if (hops > 40) return key;
   Path walked;
-  for (const auto& part : Path(key)) {
+  for (const auto& part : files::utf8_path(key)) {
     walked /= part;
-    const Node* node = find(walked.generic_string());
+    const Node* node = find(files::generic_path_text(walked));
     if (node == nullptr || node->type != Type::Link) continue;
-    const Path rest = Path(key).lexically_relative(walked);
+    const Path rest = files::utf8_path(key).lexically_relative(walked);
     const Path target =
         node->target.is_absolute() ? node->target : walked.parent_path() / node->target;
     return resolved(rest == "." ? target : target / rest, hops + 1);
@@ -123,7 +133,7 @@ std::expected<std::string, files::Error> MemoryFileSystem::below(const Path& bas
   if (node == nullptr) return std::unexpected(not_found());
   std::vector<std::string> parts;
   for (const auto& part : relative) {
-    const auto name = part.generic_string();
+    const auto name = files::generic_path_text(part);
     if (name.empty() || name == ".") continue;
     if (name == "..") return std::unexpected(error(std::errc::invalid_argument));
     parts.push_back(name);
@@ -132,7 +142,7 @@ std::expected<std::string, files::Error> MemoryFileSystem::below(const Path& bas
     if (node == nullptr) return std::unexpected(not_found());
     if (node->type == Type::Link) return std::unexpected(link_met());
     if (node->type != Type::Directory) return std::unexpected(error(std::errc::not_a_directory));
-    key = key_of(Path(key) / parts[i]);
+    key = key_of(files::utf8_path(key) / files::utf8_path(parts[i]));
     node = find(key);
   }
   return key;
@@ -155,6 +165,14 @@ void MemoryFileSystem::make_directory(const Path& path) {
 void MemoryFileSystem::write(const Path& path, std::string bytes) {
   make_directory(path.parent_path());
   add(key_of(path), {.bytes = std::make_shared<const std::string>(std::move(bytes))});
+}
+
+void MemoryFileSystem::write(const std::string& path, std::string bytes) {
+  write(files::utf8_path(path), std::move(bytes));
+}
+
+std::optional<std::string> MemoryFileSystem::read(const std::string& path) const {
+  return read(files::utf8_path(path));
 }
 
 void MemoryFileSystem::make_link(const Path& path, const Path& target) {
@@ -240,8 +258,8 @@ std::expected<std::vector<files::DirEntry>, files::Error> MemoryFileSystem::list
   if (node->type != Type::Directory) return std::unexpected(error(std::errc::not_a_directory));
   std::vector<files::DirEntry> entries;
   for (const auto& child : children(*key)) {
-    const auto name = Path(child).filename();
-    entries.push_back({text::to_valid_utf8(name.generic_string()), relative / name});
+    const auto name = files::utf8_path(child).filename();
+    entries.push_back({text::to_valid_utf8(files::generic_path_text(name)), relative / name});
   }
   std::ranges::sort(entries, {}, &files::DirEntry::name);
   return entries;
@@ -322,7 +340,8 @@ std::expected<void, files::Error> MemoryFileSystem::rename(const Path& base, con
   nodes_.erase(*source);
   // On a drive that folds case the new spelling takes the old one's place.
   nodes_.erase(*target);
-  nodes_[(Path(*target).parent_path() / Path(to).filename()).generic_string()] = std::move(node);
+  nodes_[files::generic_path_text(files::utf8_path(*target).parent_path() / to.filename())] =
+      std::move(node);
   return {};
 }
 
@@ -377,8 +396,8 @@ std::expected<std::vector<files::DirEntry>, files::Error> MemoryFileSystem::list
   if (node->type != Type::Directory) return std::unexpected(error(std::errc::not_a_directory));
   std::vector<files::DirEntry> entries;
   for (const auto& child : children(key)) {
-    const auto name = Path(child).filename();
-    entries.push_back({text::to_valid_utf8(name.generic_string()), dir / name});
+    const auto name = files::utf8_path(child).filename();
+    entries.push_back({text::to_valid_utf8(files::generic_path_text(name)), dir / name});
   }
   std::ranges::sort(entries, {}, &files::DirEntry::name);
   return entries;

@@ -52,8 +52,10 @@ class MemoryFileSystem final : public files::FileSystem {
   explicit MemoryFileSystem(bool folds_case = false) : folds_case_(folds_case) {}
 
   // Laying out a tree, at paths as given (absolute or relative to nothing);
-  // missing parents are made.
+  // missing parents are made. A path given as text is UTF-8.
   void write(const Path& path, std::string bytes);
+  void write(const std::string& path, std::string bytes);
+  void write(const char* path, std::string bytes) { write(std::string(path), std::move(bytes)); }
   void make_directory(const Path& path);
   void make_link(const Path& path, const Path& target);
   // A FIFO, device or socket: it never reads.
@@ -63,6 +65,8 @@ class MemoryFileSystem final : public files::FileSystem {
   // Looking at it: the bytes of the regular file at `path`, and every path
   // below `dir` (directories with a trailing "/"), relative to it, sorted.
   std::optional<std::string> read(const Path& path) const;
+  std::optional<std::string> read(const std::string& path) const;
+  std::optional<std::string> read(const char* path) const { return read(std::string(path)); }
   std::vector<std::string> listing(const Path& dir) const;
 
   files::EntryKind kind(const Path& base, const Path& relative) const override;

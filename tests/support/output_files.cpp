@@ -1,5 +1,7 @@
 #include "support/output_files.hpp"
 
+#include "files/path_text.hpp"
+
 namespace testing_support {
 
 std::string bytes_of(const files::OutputFile& file) {
@@ -14,7 +16,8 @@ std::string bytes_of(const files::OutputFile& file) {
 
 std::map<std::string, std::string> contents(const files::OutputFiles& files) {
   std::map<std::string, std::string> out;
-  for (const auto& file : files) out[file.path.lexically_normal().string()] = bytes_of(file);
+  for (const auto& file : files)
+    out[files::generic_path_text(file.path.lexically_normal())] = bytes_of(file);
   return out;
 }
 

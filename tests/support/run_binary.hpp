@@ -6,12 +6,15 @@
 #include <string>
 #include <vector>
 
+#include "support/killed.hpp"
+
 namespace testing_support {
 
 struct CommandResult {
   // The exit status, or -1 when a signal ended the process.
   int status = -1;
-  // The signal that ended the process, or 0.
+  // The signal that ended the process, or 0; on Windows kKilledSignal
+  // (support/killed.hpp) when the fault runner killed itself, else 0.
   int signal = 0;
   std::string out;
   std::string err;
@@ -24,6 +27,7 @@ struct RunOptions {
   std::vector<std::string> env;
   // Run as the unprivileged user 65534 when the tests run as root, who
   // ignores file permissions; the caller makes the files it needs writable.
+  // Ignored on Windows.
   bool unprivileged = false;
 };
 

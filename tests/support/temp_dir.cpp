@@ -5,6 +5,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "files/path_text.hpp"
+
 namespace testing_support {
 
 TempDir::TempDir() {
@@ -29,6 +31,22 @@ TempDir::~TempDir() {
                                  std::filesystem::perm_options::add, ec);
   }
   std::filesystem::remove_all(path_, ec);
+}
+
+std::filesystem::path TempDir::operator/(const std::string& relative) const {
+  return path_ / files::utf8_path(relative);
+}
+
+void TempDir::write(const std::string& relative, std::string_view content) const {
+  write(files::utf8_path(relative), content);
+}
+
+std::string TempDir::read(const std::string& relative) const {
+  return read(files::utf8_path(relative));
+}
+
+bool TempDir::exists(const std::string& relative) const {
+  return exists(files::utf8_path(relative));
 }
 
 void TempDir::write(const std::filesystem::path& relative, std::string_view content) const {

@@ -7,6 +7,8 @@
 
 #include <fmt/format.h>
 
+#include "files/path_text.hpp"
+
 namespace testing_support {
 namespace fs = std::filesystem;
 
@@ -20,7 +22,7 @@ std::string slurp(const fs::path& path) {
 std::vector<std::string> listing(const fs::path& dir) {
   std::vector<std::string> paths;
   for (const auto& entry : fs::recursive_directory_iterator(dir)) {
-    auto relative = fs::relative(entry.path(), dir).string();
+    auto relative = files::generic_path_text(fs::relative(entry.path(), dir));
     if (entry.is_directory()) relative += "/";
     paths.push_back(relative);
   }
@@ -56,14 +58,25 @@ std::map<std::string, std::string> masked_files(const fs::path& dir) {
   std::map<std::string, std::string> files;
   for (const auto& entry : fs::recursive_directory_iterator(dir)) {
     if (!entry.is_regular_file() || entry.path().extension() == ".tmp") continue;
-    const auto relative = fs::relative(entry.path(), dir).string();
+    const auto relative = files::generic_path_text(fs::relative(entry.path(), dir));
     files.emplace(relative, masked(relative, slurp(entry.path())));
   }
   return files;
 }
 
 void copy_tree(const fs::path& from, const fs::path& to) {
+#if defined(_WIN32)
+  // Entry by entry: libstdc++ for Windows takes any two paths on one drive
+  // for one file (its stat gives no file numbers), and fs::copy refuses to
+  // copy a directory onto an existing one it takes for itself.
+  fs::create_directories(to);
+  for (const auto& entry : fs::directory_iterator(from)) {
+    fs::copy(entry.path(), to / entry.path().filename(),
+             fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+  }
+#else
   fs::copy(from, to, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+#endif
   for (const auto& entry : fs::recursive_directory_iterator(to)) {
     if (entry.is_symlink()) continue;
     fs::permissions(entry.path(), fs::perms::owner_write, fs::perm_options::add);
@@ -85,14 +98,14 @@ void write_inventory_workspace(const fs::path& root, int count) {
                                  : fmt::format("2026-{:02}-{:02}-文档{}", month, day, i);
     const auto dir = root / "2026" / fmt::format("{:02}", month);
     fs::create_directories(dir);
-    std::ofstream out(dir / (name + ".md"), std::ios::binary);
+    std::ofstream out(dir / files::utf8_path(name + ".md"), std::ios::binary);
     out << "# 文档" << i << "\n\n## " << fmt::format("{:02}:{:02}", 8 + i % 10, minute) << "\n"
         << "原始文件：文档" << i << ".docx\n"
         << "相对路径：资料\\" << topics[i % 7] << "\\文档" << i << ".docx\n"
         << "分类：" << goals[i % 6] << "\n";
   }
   fs::create_directories(root / ".system/goals");
-  std::ofstream(root / ".system/goals/学习.md", std::ios::binary)
+  std::ofstream(root / files::utf8_path(".system/goals/学习.md"), std::ios::binary)
       << "# 学习\n\n> 30% | 每天一小时\n\n## 英语 50%\n\n## 算法\n";
 }
 

@@ -6,6 +6,7 @@
 #include <iterator>
 #include <sstream>
 
+#include "files/path_text.hpp"
 #include "support/output_files.hpp"
 
 namespace {
@@ -61,7 +62,7 @@ TEST(TopicFilesTest, IndexFirstThenOneFilePerSafeTopicListingRecordEndsOnly) {
     std::ranges::move(batch, std::back_inserter(files));
   }
   std::vector<std::string> paths;
-  for (const auto& file : files) paths.push_back(file.path.string());
+  for (const auto& file : files) paths.push_back(files::generic_path_text(file.path));
   EXPECT_EQ(paths, (std::vector<std::string>{".system/topics/_index.md", ".system/topics/a.md",
                                              ".system/topics/c.md", ".system/topics/b.md",
                                              ".system/topics/自.md"}));
@@ -80,5 +81,6 @@ TEST(TopicFilesTest, IndexFirstThenOneFilePerSafeTopicListingRecordEndsOnly) {
   // A "/" in a name makes a subdirectory.
   graph::Graph nested;
   nested.nodes = {graph::Topic{"t_项目", "项目/子"}};
-  EXPECT_EQ(topics::TopicFiles(nested, names, err).next().back().path, ".system/topics/项目/子.md");
+  EXPECT_EQ(files::generic_path_text(topics::TopicFiles(nested, names, err).next().back().path),
+            ".system/topics/项目/子.md");
 }
