@@ -4,8 +4,9 @@
 # build: with g++ in build/, there a second time with
 # BACKFILL_PORTABLE_FALLBACKS=1, with clang 19 under AddressSanitizer and
 # UndefinedBehaviorSanitizer in build-asan/, and for Windows with MinGW-w64 in
-# build-windows/, run under wine (the fuzz corpora run in each). Then builds
-# the Debian package from build/ and checks it (scripts/package.sh).
+# build-windows/, run under wine (the fuzz corpora run in each). Then packs
+# the Windows zip and checks it (scripts/package-windows.sh), and builds the
+# Debian package from build/ and checks it (scripts/package.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -28,5 +29,6 @@ UBSAN_OPTIONS=print_stacktrace=1 ASAN_SYMBOLIZER_PATH=/usr/lib/llvm-19/bin/llvm-
 
 bash scripts/build-windows.sh --tests
 ctest --test-dir build-windows --output-on-failure -j2
+bash scripts/package-windows.sh
 
 bash scripts/package.sh build

@@ -381,7 +381,7 @@ std::expected<void, Error> DiskFileSystem::create_directories(
       if ((found->attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return failure(ERROR_DIRECTORY);
       continue;
     }
-    if (windows_mangles_name(utf8_name(part))) return refused_name(utf8_name(part));
+    if (windows_refuses_name(utf8_name(part))) return refused_name(utf8_name(part));
     if (CreateDirectoryW(path.c_str(), nullptr) == 0 && GetLastError() != ERROR_ALREADY_EXISTS) {
       return failure(GetLastError());
     }
@@ -394,7 +394,7 @@ std::expected<void, Error> DiskFileSystem::create_file(const std::filesystem::pa
                                                        const Producer& produce) const {
   const auto walked = walk(base, relative);
   if (!walked) return std::unexpected(walked.error());
-  if (windows_mangles_name(utf8_name(walked->name))) return refused_name(utf8_name(walked->name));
+  if (windows_refuses_name(utf8_name(walked->name))) return refused_name(utf8_name(walked->name));
   // CREATE_NEW: whatever stands at the name is never opened, let alone
   // truncated.
   Handle handle(CreateFileW(walked->path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
@@ -433,7 +433,7 @@ std::expected<void, Error> DiskFileSystem::rename(const std::filesystem::path& b
   if (!source) return std::unexpected(source.error());
   const auto target = walk(base, to);
   if (!target) return std::unexpected(target.error());
-  if (windows_mangles_name(utf8_name(target->name))) return refused_name(utf8_name(target->name));
+  if (windows_refuses_name(utf8_name(target->name))) return refused_name(utf8_name(target->name));
   const DWORD flags = MOVEFILE_WRITE_THROUGH | (keep_existing ? 0 : MOVEFILE_REPLACE_EXISTING);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
   for (;;) {

@@ -63,6 +63,11 @@ bool is_unsafe_name(std::string_view name) {
   constexpr std::string_view kTemporarySuffix = ".md.tmp";
   // A control character would also break the lines that name the file.
   if (name == "_index" || text::has_control(name)) return true;
+#if defined(_WIN32)
+  // Windows parts a path at a backslash too: "a\..\..\x" would climb out,
+  // and goal "A\B" would take goal A/B's file.
+  if (name.contains('\\')) return true;
+#endif
   const std::string relative = std::string(name) + std::string(kTemporarySuffix);
   if (relative.starts_with('/')) return true;
   std::size_t start = 0;

@@ -5,8 +5,13 @@
 
 namespace files {
 
-bool windows_mangles_name(std::string_view name) {
+bool windows_refuses_name(std::string_view name) {
   if (name.empty()) return false;
+  for (const char c : name) {
+    if (static_cast<unsigned char>(c) < 0x20 || std::string_view("<>:\"/\\|?*").contains(c)) {
+      return true;
+    }
+  }
   if (name.ends_with('.') || name.ends_with(' ')) return name != "." && name != "..";
   std::string_view stem = name.substr(0, name.find('.'));
   while (stem.ends_with(' ')) stem.remove_suffix(1);

@@ -26,14 +26,16 @@ TEST(WindowsPathsTest, ExtendedLengthForm) {
   }
 }
 
-TEST(WindowsPathsTest, NamesWindowsWouldMangle) {
-  for (const char* name : {"CON", "con", "Con.md", "NUL.txt", "aux", "PRN.x.y", "COM1", "com9.md",
-                           "LPT1", "lpt9.json", "CON .md", "Plan.", "Plan ", "a.md."}) {
-    EXPECT_TRUE(files::windows_mangles_name(name)) << name;
+TEST(WindowsPathsTest, NamesWindowsRefuses) {
+  for (const char* name :
+       {"CON",  "con",       "Con.md",  "NUL.txt", "aux",   "PRN.x.y", "COM1",      "com9.md",
+        "LPT1", "lpt9.json", "CON .md", "Plan.",   "Plan ", "a.md.",   "Plan:x.md", "a<b",
+        "a>b",  "a\"b",      "a|b",     "a?b",     "a*b",   "a\\b",    "a\x1f"}) {
+    EXPECT_TRUE(files::windows_refuses_name(name)) << name;
   }
   for (const char* name : {"CONSOLE", "COM0", "COM10", "LPT", "NULL.md", "学习", ".system", "..",
                            ".", "_index.md", "a.b"}) {
-    EXPECT_FALSE(files::windows_mangles_name(name)) << name;
+    EXPECT_FALSE(files::windows_refuses_name(name)) << name;
   }
 }
 
