@@ -8,6 +8,7 @@
 #include <fmt/format.h>
 #include <fmt/ostream.h>
 
+#include "cache/record_cache.hpp"
 #include "check/self_check.hpp"
 #include "files/names.hpp"
 #include "files/path_text.hpp"
@@ -103,10 +104,17 @@ struct Scanned {
 };
 
 // The records, and the goals and topics they name, with the two scan lines.
+// Record files the cache knows unchanged are not read again.
 std::expected<Scanned, RunFailure> scan_records(const BackfillOptions& options,
-                                                const files::FileSystem& fs, std::ostream& out,
-                                                std::ostream& err) {
-  auto scan = journal::scan_journal(options.root, err, fs);
+                                                const files::FileSystem& fs,
+                                                const cache::CacheFile* cache_file,
+                                                std::ostream& out, std::ostream& err) {
+  std::optional<journal::KnownRecords> known;
+  if (cache_file != nullptr && !options.full) known = cache_file->load();
+  const journal::ScanCache scan_cache{known ? &*known : nullptr,
+                                      cache_file != nullptr && !options.dry_run};
+  auto scan = journal::scan_journal(options.root, err, fs, scan_cache);
+  known.reset();
   if (!scan) return stage_failed(scan);
   const std::size_t n = scan->records.size();
   fmt::print(out, "  · 扫描到 {} 条记录\n", n);
@@ -227,7 +235,9 @@ std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std
   store::Workspace workspace(options.root, fs);
   auto lock = start(options, workspace, out, err);
   if (!lock) return std::unexpected(lock.error());
-  auto scanned = scan_records(options, fs, out, err);
+  const auto cache_file =
+      options.cache_dir ? cache::CacheFile::of(fs, options.root, *options.cache_dir) : std::nullopt;
+  auto scanned = scan_records(options, fs, cache_file ? &*cache_file : nullptr, out, err);
   if (!scanned) return std::unexpected(scanned.error());
   const auto& [scan, inferred] = *scanned;
   const auto& records = scan.records;
@@ -300,6 +310,9 @@ std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std
   }
   progress::begin("写入磁盘");
   if (auto committed = commit(writer); !committed) return committed;
+  // Still under the lock. A run killed before this leaves the old cache,
+  // which still tells only what its own files held.
+  if (cache_file) (void)cache_file->save(cache::encode(scan));
   fmt::print(out, "  · 写入 {} 个文件，{} 个未变\n", writer.written(), writer.unchanged());
   fmt::print(out, "\n✅ 补全完成。\n");
   return {};

@@ -5,14 +5,18 @@
 // from the records.
 
 #include <cstddef>
+#include <cstdint>
 #include <expected>
 #include <filesystem>
+#include <optional>
 #include <ostream>
 #include <set>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
+#include "files/file_system.hpp"
 #include "journal/entry.hpp"
 #include "journal/files.hpp"
 
@@ -38,6 +42,28 @@ struct SkippedDates {
   bool empty() const { return dates.empty() && months.empty() && years.empty(); }
 };
 
+// What a run took from one record file. While the file's stamp stays the
+// same, a later scan takes it instead of reading the file again.
+struct KnownRecord {
+  files::Stamp stamp;
+  // Nothing for a file without a time heading, which is no record.
+  std::optional<JournalEntry> entry;
+  bool goal_from_inventory = false;
+};
+
+// Record files by their path below the root ("YYYY/MM/NAME").
+using KnownRecords = std::unordered_map<std::string, KnownRecord>;
+
+// A record file the scan read or took, to be known to the next run.
+struct RememberedFile {
+  std::string path;
+  files::Stamp stamp;
+  // Where its record stands in Scan::records; nothing for a file without a
+  // time heading.
+  std::optional<std::size_t> record;
+  bool goal_from_inventory = false;
+};
+
 struct Scan {
   // Records ordered by date, then time (bytes), stable in discovery order,
   // each body cut to its snippet (keep_snippet_only).
@@ -45,7 +71,27 @@ struct Scan {
   // Where the scan found them, for the day listings.
   ScannedMonths months;
   SkippedDates skipped;
+  // With ScanCache::remember: the files whose stamps a later scan can trust,
+  // in walk order. A file changed too recently to tell a later change in the
+  // same tick of its clock is left out, and is read again next time.
+  std::vector<RememberedFile> remembered;
+  // How many record files were read rather than taken as known.
+  std::size_t read_count = 0;
 };
+
+// How the scan uses what earlier runs saw.
+struct ScanCache {
+  // Files known from an earlier run; each is taken while its stamp is the same.
+  const KnownRecords* known = nullptr;
+  // Whether to give the files for the next run (Scan::remembered).
+  bool remember = false;
+};
+
+// A file whose modification time is less than this before the moment it was
+// read may still change within the same tick of the file system's clock, so
+// its stamp is not trusted. Coarser than any clock a disk that keeps times
+// uses (FAT's 2 s included).
+inline constexpr std::int64_t kRacyNanoseconds = 2'000'000'000;
 
 // Walks root/YYYY/MM/*.md (listings sorted by name) and parses every record,
 // reading files on all cores; the records, the warnings and their order are
@@ -59,7 +105,8 @@ struct Scan {
 // all the others. Fails when the root cannot be listed, with "内存不足"
 // when memory runs out, or with an empty text when a signal was noted.
 std::expected<Scan, std::string> scan_journal(const std::filesystem::path& root, std::ostream& err,
-                                              const files::FileSystem& fs);
+                                              const files::FileSystem& fs,
+                                              const ScanCache& cache = {});
 
 // What a run infers from the sorted records.
 struct Inference {

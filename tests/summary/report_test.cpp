@@ -24,7 +24,7 @@ std::expected<summary::ReportStage, std::string> reports(
     const std::vector<journal::JournalEntry>& records) {
   const store::Workspace workspace(root, fs);
   stats::SnapshotIndex snapshots(workspace.files());
-  return summary::reports(workspace, journal::Scan{records, {}, {}}, snapshots);
+  return summary::reports(workspace, journal::Scan{records, {}, {}, {}, 0}, snapshots);
 }
 
 }  // namespace

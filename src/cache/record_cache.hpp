@@ -1,0 +1,60 @@
+#pragma once
+
+// The record cache: what a run took from each record file, kept outside the
+// workspace so that the next run reads only the files that changed. It holds
+// nothing of the user's that the workspace does not: whatever is wrong with
+// it (missing, cut short, of another version, damaged) only makes the next
+// run read every file, without a word.
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "files/file_system.hpp"
+#include "journal/scan.hpp"
+
+namespace cache {
+
+// The directory caches go into when the environment names none of its own:
+// $XDG_CACHE_HOME/backfill-workspace, else ~/.cache/backfill-workspace
+// (%LOCALAPPDATA%\backfill-workspace on Windows); nothing when the
+// environment gives no home.
+std::optional<std::filesystem::path> default_directory();
+
+// The cache file of the workspace whose canonical root is `root` with the
+// stamp `root_stamp`: a workspace moved or made anew at the same path gets a
+// cache of its own.
+std::string file_name(const std::filesystem::path& root, const files::Stamp& root_stamp);
+
+// The bytes of the cache of what `scan` remembered.
+std::string encode(const journal::Scan& scan);
+
+// The known record files in `bytes`; nothing unless they are a whole cache of
+// this format and this program's version, every field in range.
+std::optional<journal::KnownRecords> decode(std::string_view bytes);
+
+// A workspace's cache file in the directory `dir` on `fs`.
+class CacheFile {
+ public:
+  CacheFile(const files::FileSystem& fs, std::filesystem::path dir, std::string name)
+      : fs_(fs), dir_(std::move(dir)), name_(std::move(name)) {}
+
+  // The cache of the workspace at `root`, in `dir`; nothing where times
+  // cannot be trusted, or the root has no stamp.
+  static std::optional<CacheFile> of(const files::FileSystem& fs, const std::filesystem::path& root,
+                                     const std::filesystem::path& dir);
+
+  // What the cache knows; nothing when it is missing or unusable.
+  std::optional<journal::KnownRecords> load() const;
+  // Replaces the cache with `bytes` in one rename; false when it could not.
+  bool save(std::string_view bytes) const;
+
+ private:
+  const files::FileSystem& fs_;
+  std::filesystem::path dir_;
+  std::string name_;
+};
+
+}  // namespace cache
