@@ -38,7 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     bytes.erase(0, 1);
     if (bytes.size() >= kCoveredFrom) {
       const std::uint64_t sum = hashing::content_hash(std::string_view(bytes).substr(kCoveredFrom));
-      for (std::size_t i = 0; i < 8; ++i) bytes[kChecksumAt + i] = static_cast<char>(sum >> (8 * i));
+      for (std::size_t i = 0; i < 8; ++i)
+        bytes[kChecksumAt + i] = static_cast<char>(sum >> (8 * i));
     }
   }
   const auto known = cache::decode(bytes);

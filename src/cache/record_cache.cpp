@@ -202,8 +202,8 @@ std::string file_name(const std::filesystem::path& root, const files::Stamp& roo
   // The last name of the root tells a person which workspace a file is for.
   std::string shown;
   for (const char c : files::path_text(root.filename())) {
-    if (shown.size() < 32 && (std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '-' ||
-                              c == '_')) {
+    if (shown.size() < 32 &&
+        (std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '-' || c == '_')) {
       shown.push_back(c);
     }
   }
@@ -289,9 +289,8 @@ bool CacheFile::save(std::string_view bytes) const {
   if (fs_.kind(dir_, temporary) != files::EntryKind::Missing && !fs_.remove(dir_, temporary)) {
     return false;
   }
-  const auto made = fs_.create_file(dir_, temporary, [&](files::ByteSink& sink) {
-    sink.put(bytes);
-  });
+  const auto made =
+      fs_.create_file(dir_, temporary, [&](files::ByteSink& sink) { sink.put(bytes); });
   if (!made || !fs_.rename(dir_, temporary, target, false)) {
     (void)fs_.remove(dir_, temporary);
     return false;

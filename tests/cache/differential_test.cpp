@@ -8,9 +8,9 @@
 
 #include <algorithm>
 #include <chrono>
-#include <iterator>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <random>
 
 #include <fmt/format.h>
@@ -104,7 +104,8 @@ class Changes {
                                      ".system/metrics.json", ".system/goals/工作.md"};
         const auto relative = files::utf8_path(pick(state));
         each([&](const fs::path& root) {
-          if (fs::exists(root / relative)) save_as_note_app(root / relative, slurp(root / relative) + "\n");
+          if (fs::exists(root / relative))
+            save_as_note_app(root / relative, slurp(root / relative) + "\n");
         });
         break;
       }
@@ -133,9 +134,9 @@ class Changes {
         }
         break;
       case 7: {  // a goal file or a snapshot of the user's own
-        const auto relative = files::utf8_path(random_() % 2 == 0
-                                                   ? ".system/goals/手写.md"
-                                                   : ".system/stats/snapshots/2026-04-30.json");
+        const auto relative =
+            files::utf8_path(random_() % 2 == 0 ? ".system/goals/手写.md"
+                                                : ".system/stats/snapshots/2026-04-30.json");
         each([&](const fs::path& root) {
           if (fs::exists(root / relative)) {
             fs::remove(root / relative);
@@ -157,8 +158,8 @@ class Changes {
         return args;
       default:  // the clock moved: a record dated far ahead or back
         each([&](const fs::path& root) {
-          fs::last_write_time(root / record, fs::file_time_type::clock::now() +
-                                                 (step % 2 == 0 ? 1h : -48h));
+          fs::last_write_time(root / record,
+                              fs::file_time_type::clock::now() + (step % 2 == 0 ? 1h : -48h));
         });
         break;
     }

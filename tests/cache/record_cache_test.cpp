@@ -13,7 +13,8 @@ namespace fs = std::filesystem;
 class RecordCacheTest : public ::testing::Test {
  protected:
   RecordCacheTest() {
-    memory.write("/ws/2026/07/2026-07-01-a.md", "## 09:00\n动2 专3\n分类：工作\n相对路径：x\\项目A\\y\n");
+    memory.write("/ws/2026/07/2026-07-01-a.md",
+                 "## 09:00\n动2 专3\n分类：工作\n相对路径：x\\项目A\\y\n");
     memory.write("/ws/2026/07/2026-07-02-b.md", "## 10:00\n正文\n");
     memory.write("/ws/2026/07/2026-07-03-notes.md", "no heading\n");
     memory.write("/ws/2026/07/2026-07-04-bad.md", "\xff");
