@@ -1,6 +1,6 @@
 // A record cache through cache::decode: any bytes load as a consistent cache
-// or are refused. Inputs whose first byte is odd get a correct checksum first,
-// so the fuzzer reaches past it; an accepted cache written back loads the same.
+// (records and the last run's key) or are refused. Inputs whose first byte is odd get a correct
+// checksum first, so the fuzzer reaches past it; an accepted cache written back loads the same.
 
 #include <cstddef>
 #include <cstdint>
@@ -42,19 +42,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         bytes[kChecksumAt + i] = static_cast<char>(sum >> (8 * i));
     }
   }
-  const auto known = cache::decode(bytes);
-  if (!known) return 0;
-  for (const auto& [path, record] : *known) {
+  const auto contents = cache::decode(bytes);
+  if (!contents) return 0;
+  const auto& known = contents->records;
+  for (const auto& [path, record] : known) {
     if (!record.entry) continue;
     fuzz::check(path.ends_with("/" + record.entry->file_name), "a record is its file's");
     fuzz::check(record.entry->file_name.starts_with(record.entry->date.view()),
                 "a record's date is its file name's");
   }
-  const auto reread = cache::decode(cache::encode(as_scan(*known)));
-  fuzz::check(reread.has_value() && reread->size() == known->size(), "a written cache loads");
-  for (const auto& [path, record] : *known) {
-    const auto again = reread->find(path);
-    fuzz::check(again != reread->end() && again->second.stamp == record.stamp &&
+  const auto key = contents->key ? &*contents->key : nullptr;
+  const auto reread = cache::decode(cache::encode(as_scan(known), key));
+  fuzz::check(
+      reread.has_value() && reread->records.size() == known.size() && reread->key == contents->key,
+      "a written cache loads");
+  for (const auto& [path, record] : known) {
+    const auto again = reread->records.find(path);
+    fuzz::check(again != reread->records.end() && again->second.stamp == record.stamp &&
                     again->second.entry == record.entry &&
                     again->second.goal_from_inventory == record.goal_from_inventory,
                 "a written cache loads the same");

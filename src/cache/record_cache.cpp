@@ -74,7 +74,8 @@ class In {
   std::uint32_t u32() { return static_cast<std::uint32_t>(unsigned_of(4)); }
   std::uint64_t u64() { return unsigned_of(8); }
   std::int64_t i64() { return std::bit_cast<std::int64_t>(u64()); }
-  std::string_view text() {
+  // Bytes as they were put, such as a POSIX path.
+  std::string_view bytes() {
     const std::uint32_t size = u32();
     if (!ok_ || left() < size) {
       ok_ = false;
@@ -82,6 +83,10 @@ class In {
     }
     const auto v = bytes_.substr(at_, size);
     at_ += size;
+    return v;
+  }
+  std::string_view text() {
+    const auto v = bytes();
     if (!text::is_valid_utf8(v)) ok_ = false;
     return v;
   }
@@ -154,6 +159,59 @@ std::optional<journal::JournalEntry> get_entry(In& in, std::string_view file_nam
   return entry;
 }
 
+void put_key(Out& out, const RunKey& key) {
+  out.text(key.options);
+  out.u64(key.transcript.size());
+  for (const auto& [to_err, text] : key.transcript) {
+    out.u8(to_err ? 1 : 0);
+    out.text(text);
+  }
+  out.u64(key.seen.size());
+  for (const auto& seen : key.seen) {
+    out.u8(static_cast<std::uint8_t>(seen.look));
+    out.text(seen.base);
+    out.text(seen.relative);
+    out.u8(static_cast<std::uint8_t>(seen.kind));
+    out.u8(seen.stamp ? 1 : 0);
+    if (seen.stamp) put_stamp(out, *seen.stamp);
+    out.u64(seen.names);
+  }
+}
+
+std::optional<RunKey> get_key(In& in) {
+  RunKey key;
+  key.options = in.bytes();
+  const std::uint64_t lines = in.u64();
+  // Each piece takes at least five bytes, each path at least 28.
+  if (!in.ok() || lines > in.left() / 5) return std::nullopt;
+  for (std::uint64_t i = 0; i < lines; ++i) {
+    const std::uint8_t to_err = in.u8();
+    if (to_err > 1) return std::nullopt;
+    key.transcript.emplace_back(to_err == 1, in.text());
+  }
+  const std::uint64_t count = in.u64();
+  if (!in.ok() || count > in.left() / 28) return std::nullopt;
+  for (std::uint64_t i = 0; i < count; ++i) {
+    Seen seen;
+    const std::uint8_t look = in.u8();
+    seen.base = in.bytes();
+    seen.relative = in.bytes();
+    const std::uint8_t kind = in.u8();
+    const std::uint8_t has_stamp = in.u8();
+    if (look > static_cast<std::uint8_t>(Look::RecordListing) ||
+        kind > static_cast<std::uint8_t>(files::EntryKind::Other) || has_stamp > 1) {
+      return std::nullopt;
+    }
+    seen.look = static_cast<Look>(look);
+    seen.kind = static_cast<files::EntryKind>(kind);
+    if (has_stamp == 1) seen.stamp = get_stamp(in);
+    seen.names = in.u64();
+    key.seen.push_back(std::move(seen));
+  }
+  if (!in.ok()) return std::nullopt;
+  return key;
+}
+
 // "YYYY/MM/NAME", with a name of at least a date and ".md".
 bool is_record_path(std::string_view path) {
   return path.size() >= 18 && text::all_ascii_digits(path.substr(0, 4)) && path[4] == '/' &&
@@ -211,7 +269,7 @@ std::string file_name(const std::filesystem::path& root, const files::Stamp& roo
                      hashing::content_hash(key.bytes()));
 }
 
-std::string encode(const journal::Scan& scan) {
+std::string encode(const journal::Scan& scan, const RunKey* key) {
   Out out;
   out.bytes().append(kMagic);
   out.u32(kFormat);
@@ -224,6 +282,8 @@ std::string encode(const journal::Scan& scan) {
     out.u8(file.record ? (file.goal_from_inventory ? 2 : 1) : 0);
     if (file.record) put_entry(out, scan.records[*file.record]);
   }
+  out.u8(key != nullptr ? 1 : 0);
+  if (key != nullptr) put_key(out, *key);
   std::string& bytes = out.bytes();
   const std::uint64_t checksum =
       hashing::content_hash(std::string_view(bytes).substr(kCoveredFrom));
@@ -233,7 +293,7 @@ std::string encode(const journal::Scan& scan) {
   return std::move(bytes);
 }
 
-std::optional<journal::KnownRecords> decode(std::string_view bytes) {
+std::optional<Contents> decode(std::string_view bytes) {
   if (!bytes.starts_with(kMagic) || bytes.size() < kCoveredFrom) return std::nullopt;
   In in(bytes.substr(kMagic.size()));
   if (in.u32() != kFormat) return std::nullopt;
@@ -242,7 +302,8 @@ std::optional<journal::KnownRecords> decode(std::string_view bytes) {
   const std::uint64_t count = in.u64();
   // Each file takes at least its path's and its stamp's bytes.
   if (!in.ok() || count > in.left() / 50) return std::nullopt;
-  journal::KnownRecords known;
+  Contents contents;
+  journal::KnownRecords& known = contents.records;
   known.reserve(static_cast<std::size_t>(count));
   for (std::uint64_t i = 0; i < count; ++i) {
     const std::string path(in.text());
@@ -259,8 +320,14 @@ std::optional<journal::KnownRecords> decode(std::string_view bytes) {
     }
     if (!known.emplace(path, std::move(record)).second) return std::nullopt;
   }
+  const std::uint8_t has_key = in.u8();
+  if (has_key > 1) return std::nullopt;
+  if (has_key == 1) {
+    contents.key = get_key(in);
+    if (!contents.key) return std::nullopt;
+  }
   if (!in.ok() || !in.at_end()) return std::nullopt;
-  return known;
+  return contents;
 }
 
 std::optional<CacheFile> CacheFile::of(const files::FileSystem& fs,
@@ -273,7 +340,7 @@ std::optional<CacheFile> CacheFile::of(const files::FileSystem& fs,
   return CacheFile(fs, dir, file_name(canonical, *stamp));
 }
 
-std::optional<journal::KnownRecords> CacheFile::load() const {
+std::optional<Contents> CacheFile::load() const {
   auto file = fs_.open_read(dir_, files::utf8_path(name_));
   if (!file) return std::nullopt;
   const auto bytes = files::read_all(**file, kMaxCacheBytes);

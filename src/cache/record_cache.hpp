@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "cache/watch.hpp"
 #include "files/file_system.hpp"
 #include "journal/scan.hpp"
 
@@ -28,12 +29,31 @@ std::optional<std::filesystem::path> default_directory();
 // cache of its own.
 std::string file_name(const std::filesystem::path& root, const files::Stamp& root_stamp);
 
-// The bytes of the cache of what `scan` remembered.
-std::string encode(const journal::Scan& scan);
+// What a run that wrote nothing depended on and printed: the next run with
+// the same options that finds every path as it was prints the same and does
+// nothing else.
+struct RunKey {
+  // The options that shape the run's files and words.
+  std::string options;
+  // What the run printed after its first line, in order: true for standard
+  // error.
+  std::vector<std::pair<bool, std::string>> transcript;
+  std::vector<Seen> seen;
+  bool operator==(const RunKey&) const = default;
+};
 
-// The known record files in `bytes`; nothing unless they are a whole cache of
-// this format and this program's version, every field in range.
-std::optional<journal::KnownRecords> decode(std::string_view bytes);
+struct Contents {
+  journal::KnownRecords records;
+  std::optional<RunKey> key;
+};
+
+// The bytes of the cache of what `scan` remembered, with `key` when the run
+// has one.
+std::string encode(const journal::Scan& scan, const RunKey* key = nullptr);
+
+// What `bytes` hold; nothing unless they are a whole cache of this format and
+// this program's version, every field in range.
+std::optional<Contents> decode(std::string_view bytes);
 
 // A workspace's cache file in the directory `dir` on `fs`.
 class CacheFile {
@@ -47,7 +67,7 @@ class CacheFile {
                                      const std::filesystem::path& dir);
 
   // What the cache knows; nothing when it is missing or unusable.
-  std::optional<journal::KnownRecords> load() const;
+  std::optional<Contents> load() const;
   // Replaces the cache with `bytes` in one rename; false when it could not.
   bool save(std::string_view bytes) const;
 

@@ -1,14 +1,18 @@
 #include "cli/backfill.hpp"
 
+#include <chrono>
 #include <exception>
+#include <functional>
 #include <future>
 #include <new>
 #include <optional>
+#include <streambuf>
 
 #include <fmt/format.h>
 #include <fmt/ostream.h>
 
 #include "cache/record_cache.hpp"
+#include "cache/watch.hpp"
 #include "check/self_check.hpp"
 #include "files/names.hpp"
 #include "files/path_text.hpp"
@@ -107,14 +111,9 @@ struct Scanned {
 // Record files the cache knows unchanged are not read again.
 std::expected<Scanned, RunFailure> scan_records(const BackfillOptions& options,
                                                 const files::FileSystem& fs,
-                                                const cache::CacheFile* cache_file,
+                                                const journal::ScanCache& scan_cache,
                                                 std::ostream& out, std::ostream& err) {
-  std::optional<journal::KnownRecords> known;
-  if (cache_file != nullptr && !options.full) known = cache_file->load();
-  const journal::ScanCache scan_cache{known ? &*known : nullptr,
-                                      cache_file != nullptr && !options.dry_run};
   auto scan = journal::scan_journal(options.root, err, fs, scan_cache);
-  known.reset();
   if (!scan) return stage_failed(scan);
   const std::size_t n = scan->records.size();
   fmt::print(out, "  · 扫描到 {} 条记录\n", n);
@@ -228,16 +227,117 @@ Outcome commit(files::Writer& writer) {
   return {};
 }
 
+// Passes what a stream is given on to another, keeping a copy in the run's
+// transcript.
+class Tee final : public std::streambuf {
+ public:
+  Tee(std::ostream& to, bool is_err, std::vector<std::pair<bool, std::string>>& transcript)
+      : to_(to), is_err_(is_err), transcript_(transcript) {}
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+    const char byte = traits_type::to_char_type(c);
+    xsputn(&byte, 1);
+    return c;
+  }
+  std::streamsize xsputn(const char* s, std::streamsize n) override {
+    if (transcript_.empty() || transcript_.back().first != is_err_) {
+      transcript_.emplace_back(is_err_, std::string());
+    }
+    transcript_.back().second.append(s, static_cast<std::size_t>(n));
+    to_.write(s, n);
+    return n;
+  }
+  int sync() override {
+    to_.flush();
+    return 0;
+  }
+
+ private:
+  std::ostream& to_;
+  bool is_err_;
+  std::vector<std::pair<bool, std::string>>& transcript_;
+};
+
+// What the run's files and words depend on besides the files it looks at.
+std::string key_options(const BackfillOptions& options) {
+  return files::path_text(options.root) + '\0' +
+         (options.emit_golden ? "golden:" + files::path_text(*options.emit_golden) : "");
+}
+
+// Nanoseconds since 1970, as stamps count them.
+std::int64_t now_nanoseconds() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+std::expected<void, RunFailure> run(const BackfillOptions& options, std::ostream& out,
+                                    std::ostream& err, const files::FileSystem& fs,
+                                    store::Workspace& workspace, journal::ScanCache scan_cache,
+                                    const std::function<void(const journal::Scan&)>& done);
+
 }  // namespace
 
 std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std::ostream& out,
                                              std::ostream& err, const files::FileSystem& fs) {
-  store::Workspace workspace(options.root, fs);
-  auto lock = start(options, workspace, out, err);
-  if (!lock) return std::unexpected(lock.error());
+  // Anything the run looks at that changes from here on may not be seen as
+  // it is at the end.
+  const std::int64_t since = now_nanoseconds() - journal::kRacyNanoseconds;
   const auto cache_file =
       options.cache_dir ? cache::CacheFile::of(fs, options.root, *options.cache_dir) : std::nullopt;
-  auto scanned = scan_records(options, fs, cache_file ? &*cache_file : nullptr, out, err);
+  const bool keyed = cache_file && !options.dry_run;
+  // Every look of a real run is noted, for the next run to tell whether
+  // anything changed.
+  cache::Watch watch(fs);
+  const files::FileSystem& run_fs = keyed ? static_cast<const files::FileSystem&>(watch) : fs;
+  store::Workspace workspace(options.root, run_fs);
+  auto lock = start(options, workspace, out, err);
+  if (!lock) return std::unexpected(lock.error());
+
+  std::optional<cache::Contents> cached;
+  if (cache_file && !options.full) cached = cache_file->load();
+  const std::string asked = key_options(options);
+  if (keyed && cached && cached->key && cached->key->options == asked &&
+      cache::unchanged(fs, cached->key->seen)) {
+    // Nothing it depended on changed since a run that wrote nothing: this
+    // run would read, compute and write the same, and print the same.
+    for (const auto& [to_err, text] : cached->key->transcript) (to_err ? err : out) << text;
+    out.flush();
+    return {};
+  }
+  std::optional<journal::KnownRecords> known;
+  if (cached) known = std::move(cached->records);
+  cached.reset();
+
+  cache::RunKey key{asked, {}, {}};
+  Tee out_tee(out, false, key.transcript);
+  Tee err_tee(err, true, key.transcript);
+  std::ostream tee_out(&out_tee);
+  std::ostream tee_err(&err_tee);
+  const journal::ScanCache scan_cache{known ? &*known : nullptr, keyed};
+  return run(options, keyed ? tee_out : out, keyed ? tee_err : err, run_fs, workspace, scan_cache,
+             [&](const journal::Scan& scan) {
+               known.reset();
+               if (!keyed) return;
+               // Still under the lock. A run killed before this leaves the old
+               // cache, which still tells only what its own files held.
+               tee_out.flush();
+               tee_err.flush();
+               auto seen = watch.key(since);
+               if (seen) key.seen = std::move(*seen);
+               (void)cache_file->save(cache::encode(scan, seen ? &key : nullptr));
+             });
+}
+
+namespace {
+
+std::expected<void, RunFailure> run(const BackfillOptions& options, std::ostream& out,
+                                    std::ostream& err, const files::FileSystem& fs,
+                                    store::Workspace& workspace, journal::ScanCache scan_cache,
+                                    const std::function<void(const journal::Scan&)>& done) {
+  auto scanned = scan_records(options, fs, scan_cache, out, err);
   if (!scanned) return std::unexpected(scanned.error());
   const auto& [scan, inferred] = *scanned;
   const auto& records = scan.records;
@@ -310,12 +410,11 @@ std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std
   }
   progress::begin("写入磁盘");
   if (auto committed = commit(writer); !committed) return committed;
-  // Still under the lock. A run killed before this leaves the old cache,
-  // which still tells only what its own files held.
-  if (cache_file) (void)cache_file->save(cache::encode(scan));
   fmt::print(out, "  · 写入 {} 个文件，{} 个未变\n", writer.written(), writer.unchanged());
   fmt::print(out, "\n✅ 补全完成。\n");
+  done(scan);
   return {};
 }
 
+}  // namespace
 }  // namespace cli

@@ -33,16 +33,17 @@ TEST_F(RecordCacheTest, ARecordIsTakenWhileItsStampHoldsAndReadOnceItMoves) {
   EXPECT_EQ(first.read_count, 4u);
   // The unreadable file is not known: it is read, and warned of, every time.
   ASSERT_EQ(first.remembered.size(), 3u);
-  const auto known = cache::decode(cache::encode(first));
-  ASSERT_TRUE(known.has_value());
+  const auto contents = cache::decode(cache::encode(first));
+  ASSERT_TRUE(contents.has_value());
+  const auto* known = &contents->records;
 
-  const auto second = scan(&*known);
+  const auto second = scan(known);
   EXPECT_EQ(second.read_count, 1u);
   EXPECT_EQ(second.records, first.records);
 
   memory.write("/ws/2026/07/2026-07-02-b.md", "## 11:00\n正文\n");
   memory.write("/ws/2026/07/2026-07-03-notes.md", "## 12:00\n");
-  const auto third = scan(&*known);
+  const auto third = scan(known);
   EXPECT_EQ(third.read_count, 3u);
 
   ASSERT_EQ(third.records.size(), 3u);

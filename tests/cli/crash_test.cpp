@@ -102,7 +102,7 @@ class CrashTest : public ::testing::Test {
 
   // Each copy keeps its record cache beside its workspace.
   static std::string cache_of(const fs::path& dir) {
-    return "XDG_CACHE_HOME=" + files::path_text(dir / "cache");
+    return testing_support::cache_home(dir / "cache");
   }
 
   testing_support::CommandResult run_clean(const fs::path& dir, bool full = false) {
