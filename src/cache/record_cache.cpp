@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <utility>
 
 #include <fmt/format.h>
@@ -30,9 +31,20 @@ constexpr std::size_t kCoveredFrom = kChecksumAt + 8;
 constexpr std::uint64_t kMaxCacheBytes = std::uint64_t{4} << 30;
 
 // Little-endian, whatever the machine, so a cache means the same everywhere.
+// A cache is tens of megabytes at 100,000 records: its bytes go out in
+// pieces as they are made, never whole.
 class Out {
  public:
-  void u8(std::uint8_t v) { bytes_.push_back(static_cast<char>(v)); }
+  using Put = std::function<void(std::string_view)>;
+  explicit Out(Put put) : put_(std::move(put)) {}
+  ~Out() { flush(); }
+  Out(const Out&) = delete;
+  Out& operator=(const Out&) = delete;
+
+  void u8(std::uint8_t v) {
+    bytes_.push_back(static_cast<char>(v));
+    if (bytes_.size() >= kPiece) flush();
+  }
   void u32(std::uint32_t v) {
     for (int i = 0; i < 4; ++i) u8(static_cast<std::uint8_t>(v >> (8 * i)));
   }
@@ -43,10 +55,17 @@ class Out {
   void text(std::string_view s) {
     u32(static_cast<std::uint32_t>(s.size()));
     bytes_.append(s);
+    if (bytes_.size() >= kPiece) flush();
   }
-  std::string& bytes() { return bytes_; }
+  void raw(std::string_view s) { bytes_.append(s); }
+  void flush() {
+    if (!bytes_.empty()) put_(bytes_);
+    bytes_.clear();
+  }
 
  private:
+  static constexpr std::size_t kPiece = 1 << 16;
+  Put put_;
   std::string bytes_;
 };
 
@@ -253,10 +272,13 @@ std::optional<std::filesystem::path> default_directory() {
 }
 
 std::string file_name(const std::filesystem::path& root, const files::Stamp& root_stamp) {
-  Out key;
-  key.text(files::generic_path_text(root));
-  key.u64(root_stamp.device);
-  key.u64(root_stamp.inode);
+  hashing::ContentHash hash;
+  {
+    Out key([&](std::string_view bytes) { hash.add(bytes); });
+    key.text(files::generic_path_text(root));
+    key.u64(root_stamp.device);
+    key.u64(root_stamp.inode);
+  }
   // The last name of the root tells a person which workspace a file is for.
   std::string shown;
   for (const char c : files::path_text(root.filename())) {
@@ -265,32 +287,41 @@ std::string file_name(const std::filesystem::path& root, const files::Stamp& roo
       shown.push_back(c);
     }
   }
-  return fmt::format("{}{}{:016x}.cache", shown, shown.empty() ? "" : "-",
-                     hashing::content_hash(key.bytes()));
+  return fmt::format("{}{}{:016x}.cache", shown, shown.empty() ? "" : "-", hash.digest());
+}
+
+void write(const journal::Scan& scan, const RunKey* key,
+           const std::function<void(std::string_view)>& put) {
+  // What the checksum covers, made twice: once for the checksum the header
+  // holds, once to be written after it.
+  const auto body = [&](const Out::Put& to) {
+    Out out(to);
+    out.text(kProgramVersion);
+    out.u64(scan.remembered.size());
+    for (const auto& file : scan.remembered) {
+      out.text(file.path);
+      put_stamp(out, file.stamp);
+      out.u8(file.record ? (file.goal_from_inventory ? 2 : 1) : 0);
+      if (file.record) put_entry(out, scan.records[*file.record]);
+    }
+    out.u8(key != nullptr ? 1 : 0);
+    if (key != nullptr) put_key(out, *key);
+  };
+  hashing::ContentHash checksum;
+  body([&](std::string_view bytes) { checksum.add(bytes); });
+  {
+    Out header(put);
+    header.raw(kMagic);
+    header.u32(kFormat);
+    header.u64(checksum.digest());
+  }
+  body(put);
 }
 
 std::string encode(const journal::Scan& scan, const RunKey* key) {
-  Out out;
-  out.bytes().append(kMagic);
-  out.u32(kFormat);
-  out.u64(0);  // the checksum, once the rest is there
-  out.text(kProgramVersion);
-  out.u64(scan.remembered.size());
-  for (const auto& file : scan.remembered) {
-    out.text(file.path);
-    put_stamp(out, file.stamp);
-    out.u8(file.record ? (file.goal_from_inventory ? 2 : 1) : 0);
-    if (file.record) put_entry(out, scan.records[*file.record]);
-  }
-  out.u8(key != nullptr ? 1 : 0);
-  if (key != nullptr) put_key(out, *key);
-  std::string& bytes = out.bytes();
-  const std::uint64_t checksum =
-      hashing::content_hash(std::string_view(bytes).substr(kCoveredFrom));
-  for (std::size_t i = 0; i < 8; ++i) {
-    bytes[kChecksumAt + i] = static_cast<char>(checksum >> (8 * i));
-  }
-  return std::move(bytes);
+  std::string bytes;
+  write(scan, key, [&](std::string_view piece) { bytes.append(piece); });
+  return bytes;
 }
 
 std::optional<Contents> decode(std::string_view bytes) {
@@ -330,6 +361,20 @@ std::optional<Contents> decode(std::string_view bytes) {
   return contents;
 }
 
+bool nothing_changed(const files::FileSystem& fs, const std::filesystem::path& root,
+                     const Contents& contents) {
+  if (!contents.key) return false;
+  std::vector<const std::pair<const std::string, journal::KnownRecord>*> records;
+  records.reserve(contents.records.size());
+  for (const auto& record : contents.records) records.push_back(&record);
+  return all_of(records.size(),
+                [&](std::size_t i) {
+                  return fs.record_stamp(root / files::utf8_path(records[i]->first)) ==
+                         records[i]->second.stamp;
+                }) &&
+         unchanged(fs, contents.key->seen);
+}
+
 std::optional<CacheFile> CacheFile::of(const files::FileSystem& fs,
                                        const std::filesystem::path& root,
                                        const std::filesystem::path& dir) {
@@ -348,7 +393,7 @@ std::optional<Contents> CacheFile::load() const {
   return decode(*bytes);
 }
 
-bool CacheFile::save(std::string_view bytes) const {
+bool CacheFile::save(const files::Producer& produce) const {
   const auto target = files::utf8_path(name_);
   const auto temporary = files::utf8_path(name_ + ".tmp");
   if (!fs_.create_directories(dir_, {})) return false;
@@ -356,8 +401,7 @@ bool CacheFile::save(std::string_view bytes) const {
   if (fs_.kind(dir_, temporary) != files::EntryKind::Missing && !fs_.remove(dir_, temporary)) {
     return false;
   }
-  const auto made =
-      fs_.create_file(dir_, temporary, [&](files::ByteSink& sink) { sink.put(bytes); });
+  const auto made = fs_.create_file(dir_, temporary, produce);
   if (!made || !fs_.rename(dir_, temporary, target, false)) {
     (void)fs_.remove(dir_, temporary);
     return false;

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -48,12 +49,19 @@ struct Contents {
 };
 
 // The bytes of the cache of what `scan` remembered, with `key` when the run
-// has one.
+// has one, piece by piece to `put`; encode gives them whole.
+void write(const journal::Scan& scan, const RunKey* key,
+           const std::function<void(std::string_view)>& put);
 std::string encode(const journal::Scan& scan, const RunKey* key = nullptr);
 
 // What `bytes` hold; nothing unless they are a whole cache of this format and
 // this program's version, every field in range.
 std::optional<Contents> decode(std::string_view bytes);
+
+// True when the cache holds a key and nothing it names changed: every record
+// file below `root` it knows, and every path of the key.
+bool nothing_changed(const files::FileSystem& fs, const std::filesystem::path& root,
+                     const Contents& contents);
 
 // A workspace's cache file in the directory `dir` on `fs`.
 class CacheFile {
@@ -68,8 +76,9 @@ class CacheFile {
 
   // What the cache knows; nothing when it is missing or unusable.
   std::optional<Contents> load() const;
-  // Replaces the cache with `bytes` in one rename; false when it could not.
-  bool save(std::string_view bytes) const;
+  // Replaces the cache with what `produce` makes, in one rename; false when
+  // it could not.
+  bool save(const files::Producer& produce) const;
 
  private:
   const files::FileSystem& fs_;

@@ -58,13 +58,17 @@ Seen look_again(const files::FileSystem& fs, Look look, const std::string& base,
 }
 
 bool unchanged(const files::FileSystem& fs, const std::vector<Seen>& key) {
-  // Most of a workspace's paths are its records, one stat each: two threads
-  // halve the wait on a cold disk.
-  std::atomic<bool> same{true};
+  return all_of(key.size(), [&](std::size_t i) {
+    return look_again(fs, key[i].look, key[i].base, key[i].relative) == key[i];
+  });
+}
+
+bool all_of(std::size_t n, const std::function<bool(std::size_t)>& same) {
+  std::atomic<bool> all{true};
   std::atomic<std::size_t> next{0};
   const auto work = [&] {
-    for (std::size_t i = next++; i < key.size() && same; i = next++) {
-      if (look_again(fs, key[i].look, key[i].base, key[i].relative) != key[i]) same = false;
+    for (std::size_t i = next++; i < n && all; i = next++) {
+      if (!same(i)) all = false;
     }
   };
   {
@@ -76,7 +80,7 @@ bool unchanged(const files::FileSystem& fs, const std::vector<Seen>& key) {
     }
     work();
   }
-  return same;
+  return all;
 }
 
 std::optional<std::vector<Seen>> Watch::key(std::int64_t since) const {
@@ -133,12 +137,10 @@ bool Watch::is_record_directory(const Path& path) const {
 
 std::expected<std::string, files::Error> Watch::read_record(const Path& path,
                                                             files::Stamp* stamp) const {
-  note(Look::Record, path, {});
   return inner_.read_record(path, stamp);
 }
 
 std::optional<files::Stamp> Watch::record_stamp(const Path& path) const {
-  note(Look::Record, path, {});
   return inner_.record_stamp(path);
 }
 

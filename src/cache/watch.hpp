@@ -3,11 +3,13 @@
 // What a run depended on, to tell the next run that nothing changed. The run
 // goes through a file system that notes every path it looks at, lists or
 // finds missing (never what it writes: its writes are seen by the looks that
-// come before them). After the commit each path is looked at once more; when
+// come before them), record files aside, whose stamps the record cache
+// keeps. After the commit each path is looked at once more; when
 // the next run finds every one as it was, it would read, compute and write
 // exactly what this run did.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -26,7 +28,8 @@ enum class Look : std::uint8_t {
   Entry,
   // Below a base: the names in the directory.
   Listing,
-  // A record path, links followed: its stamp.
+  // A record directory, links followed: its stamp. Record files are not
+  // noted: the record cache holds their stamps.
   Record,
   // A record directory, links followed: the names in it.
   RecordListing,
@@ -48,6 +51,11 @@ struct Seen {
 // Looks at `seen`'s path again as it was looked at.
 Seen look_again(const files::FileSystem& fs, Look look, const std::string& base,
                 const std::string& relative);
+
+// True when `same(i)` holds for every i below `n`. Asked on two threads, and
+// no more once one answer is false: a workspace's records are a stat each,
+// and two threads halve the wait on a cold disk.
+bool all_of(std::size_t n, const std::function<bool(std::size_t)>& same);
 
 // True when every path of `key` still shows what it showed.
 bool unchanged(const files::FileSystem& fs, const std::vector<Seen>& key);

@@ -275,7 +275,8 @@ std::int64_t now_nanoseconds() {
 
 std::expected<void, RunFailure> run(const BackfillOptions& options, std::ostream& out,
                                     std::ostream& err, const files::FileSystem& fs,
-                                    store::Workspace& workspace, journal::ScanCache scan_cache,
+                                    store::Workspace& workspace,
+                                    std::optional<journal::KnownRecords>& known, bool remember,
                                     const std::function<void(const journal::Scan&)>& done);
 
 }  // namespace
@@ -300,7 +301,7 @@ std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std
   if (cache_file && !options.full) cached = cache_file->load();
   const std::string asked = key_options(options);
   if (keyed && cached && cached->key && cached->key->options == asked &&
-      cache::unchanged(fs, cached->key->seen)) {
+      cache::nothing_changed(fs, options.root, *cached)) {
     // Nothing it depended on changed since a run that wrote nothing: this
     // run would read, compute and write the same, and print the same.
     for (const auto& [to_err, text] : cached->key->transcript) (to_err ? err : out) << text;
@@ -316,18 +317,21 @@ std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std
   Tee err_tee(err, true, key.transcript);
   std::ostream tee_out(&out_tee);
   std::ostream tee_err(&err_tee);
-  const journal::ScanCache scan_cache{known ? &*known : nullptr, keyed};
-  return run(options, keyed ? tee_out : out, keyed ? tee_err : err, run_fs, workspace, scan_cache,
+  return run(options, keyed ? tee_out : out, keyed ? tee_err : err, run_fs, workspace, known, keyed,
              [&](const journal::Scan& scan) {
-               known.reset();
                if (!keyed) return;
                // Still under the lock. A run killed before this leaves the old
                // cache, which still tells only what its own files held.
                tee_out.flush();
                tee_err.flush();
-               auto seen = watch.key(since);
+               // Only when every record file is known to the cache as it is.
+               auto seen =
+                   scan.remembered.size() == scan.file_count ? watch.key(since) : std::nullopt;
                if (seen) key.seen = std::move(*seen);
-               (void)cache_file->save(cache::encode(scan, seen ? &key : nullptr));
+               (void)cache_file->save([&](files::ByteSink& sink) {
+                 cache::write(scan, seen ? &key : nullptr,
+                              [&](std::string_view piece) { sink.put(piece); });
+               });
              });
 }
 
@@ -335,9 +339,12 @@ namespace {
 
 std::expected<void, RunFailure> run(const BackfillOptions& options, std::ostream& out,
                                     std::ostream& err, const files::FileSystem& fs,
-                                    store::Workspace& workspace, journal::ScanCache scan_cache,
+                                    store::Workspace& workspace,
+                                    std::optional<journal::KnownRecords>& known, bool remember,
                                     const std::function<void(const journal::Scan&)>& done) {
-  auto scanned = scan_records(options, fs, scan_cache, out, err);
+  auto scanned = scan_records(options, fs, {known ? &*known : nullptr, remember}, out, err);
+  // What the cache knew is in the scan now.
+  known.reset();
   if (!scanned) return std::unexpected(scanned.error());
   const auto& [scan, inferred] = *scanned;
   const auto& records = scan.records;

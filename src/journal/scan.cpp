@@ -402,6 +402,7 @@ std::expected<Scan, std::string> scan_tree(const std::filesystem::path& root, st
       if (found) ++k;
     }
   }
+  scan.file_count = results.size();
   scan.read_count =
       static_cast<std::size_t>(std::ranges::count(results, true, &FileResult::read_file));
   scan.skipped = std::move(skipped_dates);

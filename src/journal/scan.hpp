@@ -75,8 +75,10 @@ struct Scan {
   // in walk order. A file changed too recently to tell a later change in the
   // same tick of its clock is left out, and is read again next time.
   std::vector<RememberedFile> remembered;
-  // How many record files were read rather than taken as known.
+  // How many record files were read rather than taken as known, and how
+  // many there were in all.
   std::size_t read_count = 0;
+  std::size_t file_count = 0;
 };
 
 // How the scan uses what earlier runs saw.

@@ -10,6 +10,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
+files::Producer producer(std::string bytes) {
+  return [bytes = std::move(bytes)](files::ByteSink& sink) { sink.put(bytes); };
+}
+
 class RecordCacheTest : public ::testing::Test {
  protected:
   RecordCacheTest() {
@@ -52,8 +56,13 @@ TEST_F(RecordCacheTest, ARecordIsTakenWhileItsStampHoldsAndReadOnceItMoves) {
 }
 
 TEST_F(RecordCacheTest, AnyDamageMakesTheWholeCacheUnusable) {
-  const std::string bytes = cache::encode(scan());
+  cache::RunKey key{"ws", {{false, "out\n"}, {true, "err\n"}}, {}};
+  key.seen.push_back({cache::Look::Listing, "/ws", ".system", files::EntryKind::Missing, {}, 7});
+  key.seen.push_back(
+      cache::look_again(memory, cache::Look::Entry, "/ws", "2026/07/2026-07-01-a.md"));
+  const std::string bytes = cache::encode(scan(), &key);
   ASSERT_TRUE(cache::decode(bytes).has_value());
+  EXPECT_EQ(cache::decode(bytes)->key, key);
   for (std::size_t size = 0; size < bytes.size(); ++size) {
     EXPECT_FALSE(cache::decode(bytes.substr(0, size)).has_value()) << "cut at " << size;
   }
@@ -70,7 +79,7 @@ TEST_F(RecordCacheTest, TheCacheFileIsDisposable) {
   const auto file = cache::CacheFile::of(memory, "/ws", dir);
   ASSERT_TRUE(file.has_value());
   EXPECT_FALSE(file->load().has_value());
-  ASSERT_TRUE(file->save(cache::encode(scan())));
+  ASSERT_TRUE(file->save(producer(cache::encode(scan()))));
   EXPECT_TRUE(file->load().has_value());
   const auto listed = memory.listing(dir);
   ASSERT_EQ(listed.size(), 1u);
@@ -79,7 +88,7 @@ TEST_F(RecordCacheTest, TheCacheFileIsDisposable) {
   // A leftover temporary is replaced; what stands at the name unreadable is
   // no cache, and one that cannot be written is none either.
   memory.write(dir / (listed[0] + ".tmp"), "left by a killed run");
-  EXPECT_TRUE(file->save(cache::encode(scan())));
+  EXPECT_TRUE(file->save(producer(cache::encode(scan()))));
   EXPECT_EQ(memory.listing(dir), listed);
   memory.write(dir / listed[0], "BFWCACHE");
   EXPECT_FALSE(file->load().has_value());
@@ -87,7 +96,7 @@ TEST_F(RecordCacheTest, TheCacheFileIsDisposable) {
     if (call != testing_support::MemoryFileSystem::Call::CreateFile) return std::nullopt;
     return files::Error{files::ErrorKind::Other, "read-only"};
   });
-  EXPECT_FALSE(file->save(cache::encode(scan())));
+  EXPECT_FALSE(file->save(producer(cache::encode(scan()))));
 
   // None where times cannot be trusted.
   memory.drop_times();
