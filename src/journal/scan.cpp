@@ -184,11 +184,17 @@ FileResult skipped(std::string_view shown, std::string_view why,
   return result;
 }
 
+// Whether the file of `job` can be known by its name: two names that are not
+// UTF-8 may be listed as one text.
+bool known_by_name(const FileJob& job) {
+  return job.name.find("\xEF\xBF\xBD") == std::string::npos;
+}
+
 // The known record of the file of `job`, when its stamp is still the one
-// known.
-const KnownRecord* still_known(const files::FileSystem& fs, const Walk& walk, const FileJob& job,
-                               const std::filesystem::path& path, const KnownRecords* known) {
-  if (known == nullptr) return nullptr;
+// known. Each file is asked for once, so its record can be moved out.
+KnownRecord* still_known(const files::FileSystem& fs, const Walk& walk, const FileJob& job,
+                         const std::filesystem::path& path, KnownRecords* known) {
+  if (known == nullptr || !known_by_name(job)) return nullptr;
   const auto found = known->find(walk.month_keys[job.month] + "/" + job.name);
   if (found == known->end()) return nullptr;
   const auto stamp = fs.record_stamp(path);
@@ -197,7 +203,7 @@ const KnownRecord* still_known(const files::FileSystem& fs, const Walk& walk, co
 
 // Reads the file of `job` into `entry`, or takes it as known.
 FileResult read_record(const files::FileSystem& fs, const Walk& walk, const FileJob& job,
-                       JournalEntry& entry, const KnownRecords* known) {
+                       JournalEntry& entry, KnownRecords* known) {
   const auto date = std::string_view(job.name).substr(0, 10);
   const bool dated = parse_calendar_date(date).has_value();
   const auto shown = [&] { return shown_file(walk, job); };
@@ -212,10 +218,10 @@ FileResult read_record(const files::FileSystem& fs, const Walk& walk, const File
   }
   const auto path = walk.month_paths[job.month] / files::utf8_path(job.name);
   FileResult result;
-  if (const KnownRecord* seen = still_known(fs, walk, job, path, known)) {
+  if (KnownRecord* seen = still_known(fs, walk, job, path, known)) {
     result.stamp = seen->stamp;
     if (!seen->entry) return result;
-    entry = *seen->entry;
+    entry = std::move(*seen->entry);
     result.read = true;
     result.goal_from_inventory = seen->goal_from_inventory;
     result.conflict_copy = looks_like_conflict_copy(walk, job);
@@ -251,7 +257,7 @@ FileResult read_record(const files::FileSystem& fs, const Walk& walk, const File
 std::expected<std::vector<FileResult>, std::string> read_records(const files::FileSystem& fs,
                                                                  const Walk& walk,
                                                                  std::vector<JournalEntry>& entries,
-                                                                 const KnownRecords* known) {
+                                                                 KnownRecords* known) {
   const auto& jobs = walk.files;
   std::vector<FileResult> results(jobs.size());
   entries.resize(jobs.size());
@@ -393,8 +399,8 @@ std::expected<Scan, std::string> scan_tree(const std::filesystem::path& root, st
     for (std::size_t i = 0; i < results.size(); ++i) {
       const auto& result = results[i];
       const bool found = k < found_at.size() && found_at[k] == i;
-      if (result.stamp && result.stamp->modified < trusted_before) {
-        const auto& job = walk->files[i];
+      const auto& job = walk->files[i];
+      if (result.stamp && result.stamp->modified < trusted_before && known_by_name(job)) {
         scan.remembered.push_back({walk->month_keys[job.month] + "/" + job.name, *result.stamp,
                                    found ? std::optional(position[k]) : std::nullopt,
                                    result.goal_from_inventory});

@@ -83,8 +83,9 @@ struct Scan {
 
 // How the scan uses what earlier runs saw.
 struct ScanCache {
-  // Files known from an earlier run; each is taken while its stamp is the same.
-  const KnownRecords* known = nullptr;
+  // Files known from an earlier run; each is taken, moved out of it, while
+  // its stamp is the same.
+  KnownRecords* known = nullptr;
   // Whether to give the files for the next run (Scan::remembered).
   bool remember = false;
 };
