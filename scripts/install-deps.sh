@@ -10,8 +10,8 @@ headers=(nlohmann-json3-dev rapidjson-dev libfmt-dev libxxhash-dev)
 packages=(g++ cmake ninja-build pkg-config "${headers[@]}")
 # The Windows build (scripts/build-windows.sh): MinGW-w64 with posix threads,
 # the same header-only libraries, GoogleTest's sources, and wine to run the
-# tests.
-windows=(g++-mingw-w64-x86-64-posix wine wine64 googletest)
+# tests; man renders the manual page into the zip (scripts/package-windows.sh).
+windows=(g++-mingw-w64-x86-64-posix wine wine64 googletest man-db groff-base)
 if [ "${1:-}" = --windows ]; then
   packages=(cmake ninja-build "${headers[@]}" "${windows[@]}")
 elif [ "${1:-}" != --release ]; then

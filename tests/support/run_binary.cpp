@@ -123,10 +123,17 @@ CommandResult run_backfill_binary(const std::vector<std::string>& args,
   startup.hStdOutput = out;
   startup.hStdError = err;
   PROCESS_INFORMATION process{};
-  // No console: the command prints to the files.
-  const BOOL started = CreateProcessW(options.program.c_str(), command_line.data(), nullptr,
-                                      nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT | DETACHED_PROCESS,
-                                      environment.data(), cwd.c_str(), &startup, &process);
+  // No console: the command prints to the files. Wine's server, loaded by a
+  // crash sweep's hundreds of processes, now and then fails a start with an
+  // internal error (1359); a moment later the same start goes through.
+  BOOL started = FALSE;
+  for (int attempt = 0; attempt < 5 && started == 0; ++attempt) {
+    if (attempt > 0) Sleep(200);
+    started = CreateProcessW(options.program.c_str(), command_line.data(), nullptr, nullptr, TRUE,
+                             CREATE_UNICODE_ENVIRONMENT | DETACHED_PROCESS, environment.data(),
+                             cwd.c_str(), &startup, &process);
+    if (started == 0 && GetLastError() != ERROR_INTERNAL_ERROR) break;
+  }
   for (const HANDLE handle : {in, out, err}) {
     if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
   }
