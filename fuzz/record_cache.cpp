@@ -20,12 +20,17 @@ constexpr std::size_t kCoveredFrom = 20;
 journal::Scan as_scan(const journal::KnownRecords& known) {
   journal::Scan scan;
   for (const auto& [path, record] : known) {
-    std::optional<std::size_t> at;
+    journal::RememberedFile file{record.stamp, static_cast<std::uint32_t>(scan.month_keys.size()),
+                                 0, record.entry.has_value(), record.goal_from_inventory};
+    scan.month_keys.push_back(path.substr(0, 7));
     if (record.entry) {
-      at = scan.records.size();
+      file.at = static_cast<std::uint32_t>(scan.records.size());
       scan.records.push_back(*record.entry);
+    } else {
+      file.at = static_cast<std::uint32_t>(scan.unrecorded_names.size());
+      scan.unrecorded_names.push_back(path.substr(8));
     }
-    scan.remembered.push_back({path, record.stamp, at, record.goal_from_inventory});
+    scan.remembered.push_back(file);
   }
   return scan;
 }

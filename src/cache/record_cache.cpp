@@ -299,10 +299,10 @@ void write(const journal::Scan& scan, const RunKey* key,
     out.text(kProgramVersion);
     out.u64(scan.remembered.size());
     for (const auto& file : scan.remembered) {
-      out.text(file.path);
+      out.text(journal::remembered_path(scan, file));
       put_stamp(out, file.stamp);
       out.u8(file.record ? (file.goal_from_inventory ? 2 : 1) : 0);
-      if (file.record) put_entry(out, scan.records[*file.record]);
+      if (file.record) put_entry(out, scan.records[file.at]);
     }
     out.u8(key != nullptr ? 1 : 0);
     if (key != nullptr) put_key(out, *key);

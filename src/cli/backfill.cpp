@@ -32,6 +32,7 @@
 #include "summary/summary_files.hpp"
 #include "topics/topic_files.hpp"
 #include "util/interrupt.hpp"
+#include "util/memory.hpp"
 #include "util/progress.hpp"
 
 namespace cli {
@@ -277,7 +278,7 @@ std::expected<void, RunFailure> run(const BackfillOptions& options, std::ostream
                                     std::ostream& err, const files::FileSystem& fs,
                                     store::Workspace& workspace,
                                     std::optional<journal::KnownRecords>& known, bool remember,
-                                    const std::function<void(const journal::Scan&)>& done);
+                                    std::optional<journal::Scan>& finished, bool& wrote_nothing);
 
 }  // namespace
 
@@ -317,22 +318,27 @@ std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std
   Tee err_tee(err, true, key.transcript);
   std::ostream tee_out(&out_tee);
   std::ostream tee_err(&err_tee);
-  return run(options, keyed ? tee_out : out, keyed ? tee_err : err, run_fs, workspace, known, keyed,
-             [&](const journal::Scan& scan) {
-               if (!keyed) return;
-               // Still under the lock. A run killed before this leaves the old
-               // cache, which still tells only what its own files held.
-               tee_out.flush();
-               tee_err.flush();
-               // Only when every record file is known to the cache as it is.
-               auto seen =
-                   scan.remembered.size() == scan.file_count ? watch.key(since) : std::nullopt;
-               if (seen) key.seen = std::move(*seen);
-               (void)cache_file->save([&](files::ByteSink& sink) {
-                 cache::write(scan, seen ? &key : nullptr,
-                              [&](std::string_view piece) { sink.put(piece); });
-               });
-             });
+  std::optional<journal::Scan> finished;
+  bool wrote_nothing = false;
+  auto ran = run(options, keyed ? tee_out : out, keyed ? tee_err : err, run_fs, workspace, known,
+                 keyed, finished, wrote_nothing);
+  if (!ran || !keyed) return ran;
+  // Still under the lock. A run killed before this leaves the old cache,
+  // which still tells only what its own files held.
+  tee_out.flush();
+  tee_err.flush();
+  const journal::Scan& scan = *finished;
+  // Only when every record file is known to the cache as it is, and the run
+  // wrote nothing: what it wrote changed too recently to be trusted, and the
+  // next run, finding its files as they should be, writes nothing and keeps
+  // the key.
+  auto seen =
+      wrote_nothing && scan.remembered.size() == scan.file_count ? watch.key(since) : std::nullopt;
+  if (seen) key.seen = std::move(*seen);
+  (void)cache_file->save([&](files::ByteSink& sink) {
+    cache::write(scan, seen ? &key : nullptr, [&](std::string_view piece) { sink.put(piece); });
+  });
+  return {};
 }
 
 namespace {
@@ -341,10 +347,14 @@ std::expected<void, RunFailure> run(const BackfillOptions& options, std::ostream
                                     std::ostream& err, const files::FileSystem& fs,
                                     store::Workspace& workspace,
                                     std::optional<journal::KnownRecords>& known, bool remember,
-                                    const std::function<void(const journal::Scan&)>& done) {
+                                    std::optional<journal::Scan>& finished, bool& wrote_nothing) {
   auto scanned = scan_records(options, fs, {known ? &*known : nullptr, remember}, out, err);
-  // What the cache knew is in the scan now.
-  known.reset();
+  // What the cache knew is in the scan now; its pages go back before the
+  // stages that need the most.
+  if (known) {
+    known.reset();
+    memory::give_back();
+  }
   if (!scanned) return std::unexpected(scanned.error());
   const auto& [scan, inferred] = *scanned;
   const auto& records = scan.records;
@@ -419,7 +429,9 @@ std::expected<void, RunFailure> run(const BackfillOptions& options, std::ostream
   if (auto committed = commit(writer); !committed) return committed;
   fmt::print(out, "  · 写入 {} 个文件，{} 个未变\n", writer.written(), writer.unchanged());
   fmt::print(out, "\n✅ 补全完成。\n");
-  done(scan);
+  // The scan goes on to the cache; everything else of the run goes now.
+  wrote_nothing = writer.written() == 0;
+  finished = std::move(scanned->scan);
   return {};
 }
 

@@ -395,15 +395,21 @@ std::expected<Scan, std::string> scan_tree(const std::filesystem::path& root, st
   }
   Scan scan;
   if (cache.remember) {
+    scan.month_keys = walk->month_keys;
     std::size_t k = 0;
     for (std::size_t i = 0; i < results.size(); ++i) {
       const auto& result = results[i];
       const bool found = k < found_at.size() && found_at[k] == i;
       const auto& job = walk->files[i];
       if (result.stamp && result.stamp->modified < trusted_before && known_by_name(job)) {
-        scan.remembered.push_back({walk->month_keys[job.month] + "/" + job.name, *result.stamp,
-                                   found ? std::optional(position[k]) : std::nullopt,
-                                   result.goal_from_inventory});
+        RememberedFile file{*result.stamp, job.month, 0, found, result.goal_from_inventory};
+        if (found) {
+          file.at = static_cast<std::uint32_t>(position[k]);
+        } else {
+          file.at = static_cast<std::uint32_t>(scan.unrecorded_names.size());
+          scan.unrecorded_names.push_back(job.name);
+        }
+        scan.remembered.push_back(file);
       }
       if (found) ++k;
     }
@@ -434,6 +440,11 @@ std::expected<Scan, std::string> scan_journal(const std::filesystem::path& root,
   // threads, would not reuse.
   memory::give_back();
   return scan;
+}
+
+std::string remembered_path(const Scan& scan, const RememberedFile& file) {
+  return scan.month_keys[file.month] + "/" +
+         (file.record ? scan.records[file.at].file_name : scan.unrecorded_names[file.at]);
 }
 
 bool SkippedDates::covers(std::string_view date) const {

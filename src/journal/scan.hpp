@@ -54,13 +54,17 @@ struct KnownRecord {
 // Record files by their path below the root ("YYYY/MM/NAME").
 using KnownRecords = std::unordered_map<std::string, KnownRecord>;
 
-// A record file the scan read or took, to be known to the next run.
+// A record file the scan read or took, to be known to the next run. Held
+// through the whole run for a hundred thousand files, so small: its path is
+// its month's and its record's file name.
 struct RememberedFile {
-  std::string path;
   files::Stamp stamp;
-  // Where its record stands in Scan::records; nothing for a file without a
-  // time heading.
-  std::optional<std::size_t> record;
+  // Its month in Scan::month_keys.
+  std::uint32_t month = 0;
+  // Where its record stands in Scan::records, or, for a file without a time
+  // heading, where its name stands in Scan::unrecorded_names.
+  std::uint32_t at = 0;
+  bool record = false;
   bool goal_from_inventory = false;
 };
 
@@ -75,6 +79,8 @@ struct Scan {
   // in walk order. A file changed too recently to tell a later change in the
   // same tick of its clock is left out, and is read again next time.
   std::vector<RememberedFile> remembered;
+  std::vector<std::string> month_keys;
+  std::vector<std::string> unrecorded_names;
   // How many record files were read rather than taken as known, and how
   // many there were in all.
   std::size_t read_count = 0;
@@ -89,6 +95,9 @@ struct ScanCache {
   // Whether to give the files for the next run (Scan::remembered).
   bool remember = false;
 };
+
+// The path below the root ("YYYY/MM/NAME") of a file the scan remembered.
+std::string remembered_path(const Scan& scan, const RememberedFile& file);
 
 // A file whose modification time is less than this before the moment it was
 // read may still change within the same tick of the file system's clock, so
