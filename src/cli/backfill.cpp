@@ -305,6 +305,7 @@ std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std
       cache::nothing_changed(fs, options.root, *cached)) {
     // Nothing it depended on changed since a run that wrote nothing: this
     // run would read, compute and write the same, and print the same.
+    if (interrupt::noted() != 0) return std::unexpected(failed_or_interrupted({}));
     for (const auto& [to_err, text] : cached->key->transcript) (to_err ? err : out) << text;
     out.flush();
     return {};
