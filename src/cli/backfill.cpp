@@ -1,13 +1,18 @@
 #include "cli/backfill.hpp"
 
+#include <chrono>
 #include <exception>
+#include <functional>
 #include <future>
 #include <new>
 #include <optional>
+#include <streambuf>
 
 #include <fmt/format.h>
 #include <fmt/ostream.h>
 
+#include "cache/record_cache.hpp"
+#include "cache/watch.hpp"
 #include "check/self_check.hpp"
 #include "files/names.hpp"
 #include "files/path_text.hpp"
@@ -27,6 +32,7 @@
 #include "summary/summary_files.hpp"
 #include "topics/topic_files.hpp"
 #include "util/interrupt.hpp"
+#include "util/memory.hpp"
 #include "util/progress.hpp"
 
 namespace cli {
@@ -103,10 +109,12 @@ struct Scanned {
 };
 
 // The records, and the goals and topics they name, with the two scan lines.
+// Record files the cache knows unchanged are not read again.
 std::expected<Scanned, RunFailure> scan_records(const BackfillOptions& options,
-                                                const files::FileSystem& fs, std::ostream& out,
-                                                std::ostream& err) {
-  auto scan = journal::scan_journal(options.root, err, fs);
+                                                const files::FileSystem& fs,
+                                                const journal::ScanCache& scan_cache,
+                                                std::ostream& out, std::ostream& err) {
+  auto scan = journal::scan_journal(options.root, err, fs, scan_cache);
   if (!scan) return stage_failed(scan);
   const std::size_t n = scan->records.size();
   fmt::print(out, "  · 扫描到 {} 条记录\n", n);
@@ -220,14 +228,134 @@ Outcome commit(files::Writer& writer) {
   return {};
 }
 
+// Passes what a stream is given on to another, keeping a copy in the run's
+// transcript.
+class Tee final : public std::streambuf {
+ public:
+  Tee(std::ostream& to, bool is_err, std::vector<std::pair<bool, std::string>>& transcript)
+      : to_(to), is_err_(is_err), transcript_(transcript) {}
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+    const char byte = traits_type::to_char_type(c);
+    xsputn(&byte, 1);
+    return c;
+  }
+  std::streamsize xsputn(const char* s, std::streamsize n) override {
+    if (transcript_.empty() || transcript_.back().first != is_err_) {
+      transcript_.emplace_back(is_err_, std::string());
+    }
+    transcript_.back().second.append(s, static_cast<std::size_t>(n));
+    to_.write(s, n);
+    return n;
+  }
+  int sync() override {
+    to_.flush();
+    return 0;
+  }
+
+ private:
+  std::ostream& to_;
+  bool is_err_;
+  std::vector<std::pair<bool, std::string>>& transcript_;
+};
+
+// What the run's files and words depend on besides the files it looks at.
+std::string key_options(const BackfillOptions& options) {
+  return files::path_text(options.root) + '\0' +
+         (options.emit_golden ? "golden:" + files::path_text(*options.emit_golden) : "");
+}
+
+// Nanoseconds since 1970, as stamps count them.
+std::int64_t now_nanoseconds() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+std::expected<void, RunFailure> run(const BackfillOptions& options, std::ostream& out,
+                                    std::ostream& err, const files::FileSystem& fs,
+                                    store::Workspace& workspace,
+                                    std::optional<journal::KnownRecords>& known, bool remember,
+                                    std::optional<journal::Scan>& finished, bool& wrote_nothing);
+
 }  // namespace
 
 std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std::ostream& out,
                                              std::ostream& err, const files::FileSystem& fs) {
-  store::Workspace workspace(options.root, fs);
+  // Anything the run looks at that changes from here on may not be seen as
+  // it is at the end.
+  const std::int64_t since = now_nanoseconds() - journal::kRacyNanoseconds;
+  const auto cache_file =
+      options.cache_dir ? cache::CacheFile::of(fs, options.root, *options.cache_dir) : std::nullopt;
+  const bool keyed = cache_file && !options.dry_run;
+  // Every look of a real run is noted, for the next run to tell whether
+  // anything changed.
+  cache::Watch watch(fs);
+  const files::FileSystem& run_fs = keyed ? static_cast<const files::FileSystem&>(watch) : fs;
+  store::Workspace workspace(options.root, run_fs);
   auto lock = start(options, workspace, out, err);
   if (!lock) return std::unexpected(lock.error());
-  auto scanned = scan_records(options, fs, out, err);
+
+  std::optional<cache::Contents> cached;
+  if (cache_file && !options.full) cached = cache_file->load();
+  const std::string asked = key_options(options);
+  if (keyed && cached && cached->key && cached->key->options == asked &&
+      cache::nothing_changed(fs, options.root, *cached)) {
+    // Nothing it depended on changed since a run that wrote nothing: this
+    // run would read, compute and write the same, and print the same.
+    if (interrupt::noted() != 0) return std::unexpected(failed_or_interrupted({}));
+    for (const auto& [to_err, text] : cached->key->transcript) (to_err ? err : out) << text;
+    out.flush();
+    return {};
+  }
+  std::optional<journal::KnownRecords> known;
+  if (cached) known = std::move(cached->records);
+  cached.reset();
+
+  cache::RunKey key{asked, {}, {}};
+  Tee out_tee(out, false, key.transcript);
+  Tee err_tee(err, true, key.transcript);
+  std::ostream tee_out(&out_tee);
+  std::ostream tee_err(&err_tee);
+  std::optional<journal::Scan> finished;
+  bool wrote_nothing = false;
+  auto ran = run(options, keyed ? tee_out : out, keyed ? tee_err : err, run_fs, workspace, known,
+                 keyed, finished, wrote_nothing);
+  if (!ran || !keyed) return ran;
+  // Still under the lock. A run killed before this leaves the old cache,
+  // which still tells only what its own files held.
+  tee_out.flush();
+  tee_err.flush();
+  const journal::Scan& scan = *finished;
+  // Only when every record file is known to the cache as it is, and the run
+  // wrote nothing: what it wrote changed too recently to be trusted, and the
+  // next run, finding its files as they should be, writes nothing and keeps
+  // the key.
+  auto seen =
+      wrote_nothing && scan.remembered.size() == scan.file_count ? watch.key(since) : std::nullopt;
+  if (seen) key.seen = std::move(*seen);
+  (void)cache_file->save([&](files::ByteSink& sink) {
+    cache::write(scan, seen ? &key : nullptr, [&](std::string_view piece) { sink.put(piece); });
+  });
+  return {};
+}
+
+namespace {
+
+std::expected<void, RunFailure> run(const BackfillOptions& options, std::ostream& out,
+                                    std::ostream& err, const files::FileSystem& fs,
+                                    store::Workspace& workspace,
+                                    std::optional<journal::KnownRecords>& known, bool remember,
+                                    std::optional<journal::Scan>& finished, bool& wrote_nothing) {
+  auto scanned = scan_records(options, fs, {known ? &*known : nullptr, remember}, out, err);
+  // What the cache knew is in the scan now; its pages go back before the
+  // stages that need the most.
+  if (known) {
+    known.reset();
+    memory::give_back();
+  }
   if (!scanned) return std::unexpected(scanned.error());
   const auto& [scan, inferred] = *scanned;
   const auto& records = scan.records;
@@ -302,7 +430,11 @@ std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std
   if (auto committed = commit(writer); !committed) return committed;
   fmt::print(out, "  · 写入 {} 个文件，{} 个未变\n", writer.written(), writer.unchanged());
   fmt::print(out, "\n✅ 补全完成。\n");
+  // The scan goes on to the cache; everything else of the run goes now.
+  wrote_nothing = writer.written() == 0;
+  finished = std::move(scanned->scan);
   return {};
 }
 
+}  // namespace
 }  // namespace cli

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "cache/record_cache.hpp"
 #include "cli/backfill.hpp"
 #include "cli/console.hpp"
 #include "cli/options.hpp"
@@ -43,7 +44,8 @@ int run(const std::vector<std::string>& args, const files::FileSystem& fs) {
     std::cerr << "参数错误: " << error->text << '\n' << kHelpHint;
     return 2;
   }
-  const auto& options = std::get<BackfillOptions>(parsed);
+  auto options = std::get<BackfillOptions>(parsed);
+  options.cache_dir = cache::default_directory();
   if (!fs.is_record_directory(options.root)) {
     std::cerr << "参数错误: 工作区目录不存在: " << files::path_text(options.root) << '\n';
     return 2;

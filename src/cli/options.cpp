@@ -36,6 +36,8 @@ ParsedArguments parse_arguments(int argc, const char* const* argv) {
       }
     } else if (arg == "--dry-run") {
       options.dry_run = true;
+    } else if (arg == "--full") {
+      options.full = true;
     } else if (arg == "-q" || arg == "--quiet") {
       options.quiet = true;
     } else if (arg == "-h" || arg == "--help") {

@@ -15,6 +15,11 @@ struct BackfillOptions {
   bool dry_run = false;
   // A real run prints nothing on standard output.
   bool quiet = false;
+  // Reads every record, whatever the cache knows, and writes the cache anew.
+  bool full = false;
+  // Where the record cache goes; none is kept without one. Not an argument:
+  // the environment says where caches live.
+  std::optional<std::filesystem::path> cache_dir;
 };
 
 inline constexpr const char* kUsage =
@@ -29,6 +34,7 @@ inline constexpr const char* kHelp =
     "  --dry-run            只扫描并打印将生成的文件，不写入任何文件\n"
     "  --emit-golden <dir>  另将确定性的期望集导出到 <dir>/workspace\n"
     "  -q, --quiet          真实运行时标准输出不打印任何内容；警告与错误仍写到标准错误\n"
+    "  --full               不用记录缓存，重新读取每个记录文件（并重写缓存）\n"
     "  -h, --help           显示本帮助并退出\n"
     "  -V, --version        显示版本并退出\n"
     "\n"

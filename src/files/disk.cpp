@@ -474,12 +474,72 @@ bool DiskFileSystem::is_record_directory(const std::filesystem::path& path) cons
   return std::filesystem::is_directory(path, ec);
 }
 
-std::expected<std::string, Error> DiskFileSystem::read_record(
-    const std::filesystem::path& path) const {
-  auto bytes = posix::read_bytes(path, kMaxRecordBytes);
+namespace {
+
+Stamp stamp_of(const struct stat& info) {
+#if defined(__APPLE__)
+  const timespec& modified = info.st_mtimespec;
+  const timespec& changed = info.st_ctimespec;
+#else
+  const timespec& modified = info.st_mtim;
+  const timespec& changed = info.st_ctim;
+#endif
+  const auto nanoseconds = [](const timespec& t) {
+    return static_cast<std::int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+  };
+  return {static_cast<std::uint64_t>(info.st_dev),
+          static_cast<std::uint64_t>(info.st_ino),
+          static_cast<std::uint64_t>(info.st_size),
+          nanoseconds(modified),
+          nanoseconds(changed),
+          S_ISDIR(info.st_mode)};
+}
+
+}  // namespace
+
+std::expected<std::string, Error> DiskFileSystem::read_record(const std::filesystem::path& path,
+                                                              Stamp* stamp) const {
+  struct stat opened{};
+  auto bytes = posix::read_bytes(path, kMaxRecordBytes, stamp != nullptr ? &opened : nullptr);
   if (bytes && !text::is_valid_utf8(*bytes)) bytes = std::unexpected(std::string(kNotUtf8));
   if (!bytes) return std::unexpected(Error{ErrorKind::Other, std::move(bytes.error())});
+  if (stamp != nullptr) *stamp = stamp_of(opened);
   return std::move(*bytes);
+}
+
+std::optional<Stamp> DiskFileSystem::record_stamp(const std::filesystem::path& path) const {
+  struct stat info{};
+  if (::stat(path.c_str(), &info) != 0) return std::nullopt;
+  if (!S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) return std::nullopt;
+  return stamp_of(info);
+}
+
+bool DiskFileSystem::keeps_times(const std::filesystem::path& dir) const {
+#if defined(__linux__)
+  if (!linux_calls_) return true;
+  struct statfs info{};
+  if (::statfs(dir.c_str(), &info) != 0) return false;
+  switch (static_cast<unsigned long>(info.f_type)) {
+    case MSDOS_SUPER_MAGIC:
+    case FUSE_SUPER_MAGIC:
+    case EXFAT_SUPER_MAGIC:
+      return false;
+    default:
+      return true;
+  }
+#else
+  // Elsewhere the kind of file system is not told apart: times are taken
+  // for what they say, and a full run is one --full away.
+  (void)dir;
+  return true;
+#endif
+}
+
+std::filesystem::path DiskFileSystem::canonical(const std::filesystem::path& path) const {
+  std::error_code ec;
+  auto made = std::filesystem::weakly_canonical(path, ec);
+  if (ec) made = std::filesystem::absolute(path, ec).lexically_normal();
+  return made;
 }
 
 const FileSystem& disk() {

@@ -65,7 +65,11 @@ class DiskFileSystem : public FileSystem {
   std::expected<std::vector<DirEntry>, Error> list_records(
       const std::filesystem::path& dir) const override;
   bool is_record_directory(const std::filesystem::path& path) const override;
-  std::expected<std::string, Error> read_record(const std::filesystem::path& path) const override;
+  std::expected<std::string, Error> read_record(const std::filesystem::path& path,
+                                                Stamp* stamp = nullptr) const override;
+  std::optional<Stamp> record_stamp(const std::filesystem::path& path) const override;
+  bool keeps_times(const std::filesystem::path& dir) const override;
+  std::filesystem::path canonical(const std::filesystem::path& path) const override;
 
  private:
   // Whether Linux's own calls are made.

@@ -538,8 +538,61 @@ bool DiskFileSystem::is_record_directory(const std::filesystem::path& path) cons
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-std::expected<std::string, Error> DiskFileSystem::read_record(
-    const std::filesystem::path& path) const {
+namespace {
+
+// The stamp of an open file or directory, with times at 100 ns.
+std::optional<Stamp> stamp_of(HANDLE handle) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  FILE_BASIC_INFO basic{};
+  if (GetFileInformationByHandle(handle, &info) == 0 ||
+      GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic) == 0) {
+    return std::nullopt;
+  }
+  // FILETIME counts 100 ns from 1601; a stamp counts nanoseconds from 1970.
+  constexpr std::int64_t kEpochGap = 116444736000000000;
+  const auto nanoseconds = [](const LARGE_INTEGER& t) { return (t.QuadPart - kEpochGap) * 100; };
+  return Stamp{info.dwVolumeSerialNumber,
+               (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow,
+               (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow,
+               nanoseconds(basic.LastWriteTime),
+               nanoseconds(basic.ChangeTime),
+               (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0};
+}
+
+}  // namespace
+
+std::optional<Stamp> DiskFileSystem::record_stamp(const std::filesystem::path& path) const {
+  Handle handle(CreateFileW(system_path(path).c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!handle || GetFileType(handle.get()) != FILE_TYPE_DISK) return std::nullopt;
+  return stamp_of(handle.get());
+}
+
+bool DiskFileSystem::keeps_times(const std::filesystem::path& dir) const {
+  // The volume's root, which GetVolumeInformationW asks for.
+  std::wstring volume(MAX_PATH + 1, L'\0');
+  if (GetVolumePathNameW(system_path(dir).c_str(), volume.data(),
+                         static_cast<DWORD>(volume.size())) == 0) {
+    return false;
+  }
+  wchar_t name[MAX_PATH + 1] = {};
+  if (GetVolumeInformationW(volume.c_str(), nullptr, 0, nullptr, nullptr, nullptr, name,
+                            MAX_PATH + 1) == 0) {
+    return false;
+  }
+  const std::wstring_view kind(name);
+  return kind != L"FAT" && kind != L"FAT32" && kind != L"exFAT";
+}
+
+std::filesystem::path DiskFileSystem::canonical(const std::filesystem::path& path) const {
+  std::error_code ec;
+  auto made = std::filesystem::weakly_canonical(path, ec);
+  if (ec) made = std::filesystem::absolute(path, ec).lexically_normal();
+  return made;
+}
+
+std::expected<std::string, Error> DiskFileSystem::read_record(const std::filesystem::path& path,
+                                                              Stamp* stamp) const {
   // Records are read through links, as the user laid them out.
   Handle handle(CreateFileW(system_path(path).c_str(), GENERIC_READ, kShareAll, nullptr,
                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
@@ -549,6 +602,11 @@ std::expected<std::string, Error> DiskFileSystem::read_record(
       GetFileInformationByHandle(handle.get(), &info) == 0 ||
       (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     return std::unexpected(Error{ErrorKind::Other, std::string(kNotRegular)});
+  }
+  if (stamp != nullptr) {
+    const auto taken = stamp_of(handle.get());
+    if (!taken) return failure(GetLastError());
+    *stamp = *taken;
   }
   const std::uint64_t size =
       (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;

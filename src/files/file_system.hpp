@@ -64,6 +64,20 @@ struct FileIdentity {
   bool operator==(const FileIdentity&) const = default;
 };
 
+// A file's stat data, to tell without reading it that a record file is the
+// one an earlier run read. The change time counts too: an edit that puts the
+// modification time back (`touch -r`) still moves it on.
+struct Stamp {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  std::uint64_t size = 0;
+  // Nanoseconds since 1970.
+  std::int64_t modified = 0;
+  std::int64_t changed = 0;
+  bool directory = false;
+  bool operator==(const Stamp&) const = default;
+};
+
 // The text shown when a file's bytes are not UTF-8.
 inline constexpr std::string_view kNotUtf8 = "不是有效的 UTF-8 文本";
 
@@ -190,9 +204,22 @@ class FileSystem {
   virtual bool is_record_directory(const std::filesystem::path& path) const = 0;
   // The content of the file at `path` when it is UTF-8 text; a FIFO, device or
   // other non-regular file gives `kNotRegular` without blocking, and one of
-  // more than kMaxRecordBytes gives `too_large_text` unread.
-  virtual std::expected<std::string, Error> read_record(
-      const std::filesystem::path& path) const = 0;
+  // more than kMaxRecordBytes gives `too_large_text` unread. With `stamp`, the
+  // stamp of the file read, taken from the open file.
+  virtual std::expected<std::string, Error> read_record(const std::filesystem::path& path,
+                                                        Stamp* stamp = nullptr) const = 0;
+  // The stamp of the regular file or directory at `path`; nothing for
+  // anything else or when it cannot be asked.
+  virtual std::optional<Stamp> record_stamp(const std::filesystem::path& path) const = 0;
+
+  // Anywhere.
+
+  // Whether the file system holding `dir` moves a file's times on with every
+  // write. FAT and exFAT keep coarse times and no change time, and a FUSE FAT
+  // driver leaves the modification time of a file written in place as it was.
+  virtual bool keeps_times(const std::filesystem::path& dir) const = 0;
+  // `path` made absolute, with its links resolved as far as it exists.
+  virtual std::filesystem::path canonical(const std::filesystem::path& path) const = 0;
 };
 
 }  // namespace files

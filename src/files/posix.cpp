@@ -86,7 +86,7 @@ std::expected<void, std::string> write_all(int fd, std::string_view bytes) {
 }
 
 std::expected<std::string, std::string> read_bytes(const std::filesystem::path& path,
-                                                   std::uint64_t max_bytes) {
+                                                   std::uint64_t max_bytes, struct stat* opened) {
   struct stat info{};
   // Without O_NONBLOCK a FIFO would hold the open until a writer came.
   UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
@@ -99,6 +99,7 @@ std::expected<std::string, std::string> read_bytes(const std::filesystem::path& 
   }
   if (::fstat(fd.get(), &info) != 0) return std::unexpected(errno_text(errno));
   if (auto refused = refusal(info, max_bytes)) return std::unexpected(std::move(*refused));
+  if (opened != nullptr) *opened = info;
   return read_sized(fd.get(), max_bytes, size_of(info));
 }
 

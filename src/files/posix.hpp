@@ -3,8 +3,10 @@
 // The POSIX calls under the disk face, and under the console, which writes to
 // a descriptor: thin, non-throwing, with the system's message text for errors.
 
+#include <sys/stat.h>
 #include <cstdint>
 #include <expected>
+
 #include <filesystem>
 #include <limits>
 #include <string>
@@ -58,9 +60,11 @@ std::expected<void, std::string> write_all(int fd, std::string_view bytes);
 // `max_bytes` gives too_large_text without reading it. Kind and size are
 // judged before readability, so each file fails for the same reason whoever
 // runs the command.
+// With `opened`, the stat data of the file read, taken from its descriptor.
 std::expected<std::string, std::string> read_bytes(
     const std::filesystem::path& path,
-    std::uint64_t max_bytes = std::numeric_limits<std::uint64_t>::max());
+    std::uint64_t max_bytes = std::numeric_limits<std::uint64_t>::max(),
+    struct stat* opened = nullptr);
 
 // The entries of the directory `dir`, sorted by name bytes so that every run
 // walks them in the same order; the system's error text when it cannot be

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <new>
 #include <numeric>
@@ -92,6 +93,9 @@ struct Walk {
   std::vector<std::filesystem::path> month_paths;
   std::vector<std::filesystem::path> months;
   std::vector<std::string> months_shown;
+  // Each month below the root, "YYYY/MM": the key of its files among the
+  // known ones.
+  std::vector<std::string> month_keys;
   std::vector<FileJob> files;
   std::vector<std::string> trailing_warnings;
   SkippedDates skipped;
@@ -118,6 +122,7 @@ std::expected<Walk, std::string> walk_tree(const files::FileSystem& fs,
       if (!files) continue;
       walk.months.push_back(root / relative);
       walk.months_shown.push_back(std::move(shown));
+      walk.month_keys.push_back(year.name + "/" + month.name);
       walk.month_paths.push_back(month.path);
       const auto at = static_cast<std::uint32_t>(walk.months.size() - 1);
       for (auto& file : *files) {
@@ -165,6 +170,10 @@ struct FileResult {
   std::string warning;
   // The date of a record file skipped with a warning, when its name has one.
   std::optional<std::string> skipped_date;
+  // The stamp of a file read or taken as known.
+  std::optional<files::Stamp> stamp;
+  // Whether the file was read rather than taken as known.
+  bool read_file = false;
 };
 
 FileResult skipped(std::string_view shown, std::string_view why,
@@ -175,9 +184,26 @@ FileResult skipped(std::string_view shown, std::string_view why,
   return result;
 }
 
-// Reads the file of `job` into `entry`.
+// Whether the file of `job` can be known by its name: two names that are not
+// UTF-8 may be listed as one text.
+bool known_by_name(const FileJob& job) {
+  return job.name.find("\xEF\xBF\xBD") == std::string::npos;
+}
+
+// The known record of the file of `job`, when its stamp is still the one
+// known. Each file is asked for once, so its record can be moved out.
+KnownRecord* still_known(const files::FileSystem& fs, const Walk& walk, const FileJob& job,
+                         const std::filesystem::path& path, KnownRecords* known) {
+  if (known == nullptr || !known_by_name(job)) return nullptr;
+  const auto found = known->find(walk.month_keys[job.month] + "/" + job.name);
+  if (found == known->end()) return nullptr;
+  const auto stamp = fs.record_stamp(path);
+  return stamp && *stamp == found->second.stamp ? &found->second : nullptr;
+}
+
+// Reads the file of `job` into `entry`, or takes it as known.
 FileResult read_record(const files::FileSystem& fs, const Walk& walk, const FileJob& job,
-                       JournalEntry& entry) {
+                       JournalEntry& entry, KnownRecords* known) {
   const auto date = std::string_view(job.name).substr(0, 10);
   const bool dated = parse_calendar_date(date).has_value();
   const auto shown = [&] { return shown_file(walk, job); };
@@ -190,13 +216,28 @@ FileResult read_record(const files::FileSystem& fs, const Walk& walk, const File
     // Its "date" would reach the reports as a month such as "meeting".
     return skipped(shown(), "文件名不以有效日期 YYYY-MM-DD 开头", std::nullopt);
   }
-  const auto content = fs.read_record(walk.month_paths[job.month] / files::utf8_path(job.name));
+  const auto path = walk.month_paths[job.month] / files::utf8_path(job.name);
+  FileResult result;
+  if (KnownRecord* seen = still_known(fs, walk, job, path, known)) {
+    result.stamp = seen->stamp;
+    if (!seen->entry) return result;
+    entry = std::move(*seen->entry);
+    result.read = true;
+    result.goal_from_inventory = seen->goal_from_inventory;
+    result.conflict_copy = looks_like_conflict_copy(walk, job);
+    return result;
+  }
+  files::Stamp stamp;
+  const auto content = fs.read_record(path, &stamp);
+  result.read_file = true;
   if (!content) {
     // A record in another encoding, or a FIFO or device under a record's
     // name, would otherwise vanish from every derived file without a trace.
-    return skipped(shown(), content.error().text, date);
+    auto failed = skipped(shown(), content.error().text, date);
+    failed.read_file = true;
+    return failed;
   }
-  FileResult result;
+  result.stamp = stamp;
   auto parsed = parse_entry(*content, date, job.name);
   if (!parsed) return result;
   entry = std::move(*parsed);
@@ -213,8 +254,10 @@ FileResult read_record(const files::FileSystem& fs, const Walk& walk, const File
 // order. Reading is most of a run's cost, and record files are independent of
 // each other. No exception leaves a reader: running out of memory ends the
 // scan with a failure text.
-std::expected<std::vector<FileResult>, std::string> read_records(
-    const files::FileSystem& fs, const Walk& walk, std::vector<JournalEntry>& entries) {
+std::expected<std::vector<FileResult>, std::string> read_records(const files::FileSystem& fs,
+                                                                 const Walk& walk,
+                                                                 std::vector<JournalEntry>& entries,
+                                                                 KnownRecords* known) {
   const auto& jobs = walk.files;
   std::vector<FileResult> results(jobs.size());
   entries.resize(jobs.size());
@@ -229,7 +272,7 @@ std::expected<std::vector<FileResult>, std::string> read_records(
   const auto work = [&] {
     try {
       for (std::size_t i = next++; i < jobs.size() && interrupt::noted() == 0; i = next++) {
-        results[i] = read_record(fs, walk, jobs[i], entries[i]);
+        results[i] = read_record(fs, walk, jobs[i], entries[i], known);
         progress::advance();
       }
     } catch (const std::bad_alloc&) {
@@ -276,8 +319,18 @@ void add_inventory_fields(JournalEntry& entry, std::string_view file_text) {
 
 namespace {
 
+// Nanoseconds since 1970, as stamps count them.
+std::int64_t now_nanoseconds() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
 std::expected<Scan, std::string> scan_tree(const std::filesystem::path& root, std::ostream& err,
-                                           const files::FileSystem& fs) {
+                                           const files::FileSystem& fs, const ScanCache& cache) {
+  // Taken before any file is read: a file changed after it and read later
+  // counts as changed too recently, which only costs a read next time.
+  const std::int64_t trusted_before = now_nanoseconds() - kRacyNanoseconds;
   progress::begin("扫描");
   auto walk = walk_tree(fs, root);
   if (!walk) return std::unexpected(walk.error());
@@ -285,7 +338,7 @@ std::expected<Scan, std::string> scan_tree(const std::filesystem::path& root, st
   // The entries stand in one list from reading to the end: the scan is where
   // a run holds the most, and a second list of them would double it.
   std::vector<JournalEntry> entries;
-  auto read = read_records(fs, *walk, entries);
+  auto read = read_records(fs, *walk, entries, cache.known);
   // Stopped part way: what was read stands for nothing.
   if (interrupt::noted() != 0) return std::unexpected(std::string());
   if (!read) return std::unexpected(std::move(read.error()));
@@ -341,6 +394,29 @@ std::expected<Scan, std::string> scan_tree(const std::filesystem::path& root, st
     order[at] = entries.size();
   }
   Scan scan;
+  if (cache.remember) {
+    scan.month_keys = walk->month_keys;
+    std::size_t k = 0;
+    for (std::size_t i = 0; i < results.size(); ++i) {
+      const auto& result = results[i];
+      const bool found = k < found_at.size() && found_at[k] == i;
+      const auto& job = walk->files[i];
+      if (result.stamp && result.stamp->modified < trusted_before && known_by_name(job)) {
+        RememberedFile file{*result.stamp, job.month, 0, found, result.goal_from_inventory};
+        if (found) {
+          file.at = static_cast<std::uint32_t>(position[k]);
+        } else {
+          file.at = static_cast<std::uint32_t>(scan.unrecorded_names.size());
+          scan.unrecorded_names.push_back(job.name);
+        }
+        scan.remembered.push_back(file);
+      }
+      if (found) ++k;
+    }
+  }
+  scan.file_count = results.size();
+  scan.read_count =
+      static_cast<std::size_t>(std::ranges::count(results, true, &FileResult::read_file));
   scan.skipped = std::move(skipped_dates);
   scan.records = std::move(entries);
   // Every month listed, each with its records in name order; a month whose
@@ -357,13 +433,18 @@ std::expected<Scan, std::string> scan_tree(const std::filesystem::path& root, st
 }  // namespace
 
 std::expected<Scan, std::string> scan_journal(const std::filesystem::path& root, std::ostream& err,
-                                              const files::FileSystem& fs) {
-  auto scan = scan_tree(root, err, fs);
+                                              const files::FileSystem& fs, const ScanCache& cache) {
+  auto scan = scan_tree(root, err, fs, cache);
   // Only once the walk and the read results are gone: the readers freed each
   // file's bytes in heaps of their own, which the later stages, on other
   // threads, would not reuse.
   memory::give_back();
   return scan;
+}
+
+std::string remembered_path(const Scan& scan, const RememberedFile& file) {
+  return scan.month_keys[file.month] + "/" +
+         (file.record ? scan.records[file.at].file_name : scan.unrecorded_names[file.at]);
 }
 
 bool SkippedDates::covers(std::string_view date) const {

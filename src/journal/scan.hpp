@@ -5,14 +5,18 @@
 // from the records.
 
 #include <cstddef>
+#include <cstdint>
 #include <expected>
 #include <filesystem>
+#include <optional>
 #include <ostream>
 #include <set>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
+#include "files/file_system.hpp"
 #include "journal/entry.hpp"
 #include "journal/files.hpp"
 
@@ -38,6 +42,32 @@ struct SkippedDates {
   bool empty() const { return dates.empty() && months.empty() && years.empty(); }
 };
 
+// What a run took from one record file. While the file's stamp stays the
+// same, a later scan takes it instead of reading the file again.
+struct KnownRecord {
+  files::Stamp stamp;
+  // Nothing for a file without a time heading, which is no record.
+  std::optional<JournalEntry> entry;
+  bool goal_from_inventory = false;
+};
+
+// Record files by their path below the root ("YYYY/MM/NAME").
+using KnownRecords = std::unordered_map<std::string, KnownRecord>;
+
+// A record file the scan read or took, to be known to the next run. Held
+// through the whole run for a hundred thousand files, so small: its path is
+// its month's and its record's file name.
+struct RememberedFile {
+  files::Stamp stamp;
+  // Its month in Scan::month_keys.
+  std::uint32_t month = 0;
+  // Where its record stands in Scan::records, or, for a file without a time
+  // heading, where its name stands in Scan::unrecorded_names.
+  std::uint32_t at = 0;
+  bool record = false;
+  bool goal_from_inventory = false;
+};
+
 struct Scan {
   // Records ordered by date, then time (bytes), stable in discovery order,
   // each body cut to its snippet (keep_snippet_only).
@@ -45,7 +75,35 @@ struct Scan {
   // Where the scan found them, for the day listings.
   ScannedMonths months;
   SkippedDates skipped;
+  // With ScanCache::remember: the files whose stamps a later scan can trust,
+  // in walk order. A file changed too recently to tell a later change in the
+  // same tick of its clock is left out, and is read again next time.
+  std::vector<RememberedFile> remembered;
+  std::vector<std::string> month_keys;
+  std::vector<std::string> unrecorded_names;
+  // How many record files were read rather than taken as known, and how
+  // many there were in all.
+  std::size_t read_count = 0;
+  std::size_t file_count = 0;
 };
+
+// How the scan uses what earlier runs saw.
+struct ScanCache {
+  // Files known from an earlier run; each is taken, moved out of it, while
+  // its stamp is the same.
+  KnownRecords* known = nullptr;
+  // Whether to give the files for the next run (Scan::remembered).
+  bool remember = false;
+};
+
+// The path below the root ("YYYY/MM/NAME") of a file the scan remembered.
+std::string remembered_path(const Scan& scan, const RememberedFile& file);
+
+// A file whose modification time is less than this before the moment it was
+// read may still change within the same tick of the file system's clock, so
+// its stamp is not trusted. Coarser than any clock a disk that keeps times
+// uses (FAT's 2 s included).
+inline constexpr std::int64_t kRacyNanoseconds = 2'000'000'000;
 
 // Walks root/YYYY/MM/*.md (listings sorted by name) and parses every record,
 // reading files on all cores; the records, the warnings and their order are
@@ -59,7 +117,8 @@ struct Scan {
 // all the others. Fails when the root cannot be listed, with "内存不足"
 // when memory runs out, or with an empty text when a signal was noted.
 std::expected<Scan, std::string> scan_journal(const std::filesystem::path& root, std::ostream& err,
-                                              const files::FileSystem& fs);
+                                              const files::FileSystem& fs,
+                                              const ScanCache& cache = {});
 
 // What a run infers from the sorted records.
 struct Inference {

@@ -11,6 +11,8 @@
 #include <csignal>
 #include <cstdlib>
 #include <deque>
+#include <fstream>
+#include <functional>
 #include <set>
 #include <sstream>
 
@@ -57,10 +59,12 @@ std::vector<Step> read_steps(const fs::path& log) {
 bool is_state_or_goal_file(const std::string& path) {
   if (path.ends_with(".tmp")) return is_state_or_goal_file(path.substr(0, path.size() - 4));
   return path.ends_with("graph.json") || path.ends_with("record_topics.json") ||
-         path.ends_with("metrics.json") || path.find("/goals/") != std::string::npos;
+         path.ends_with("metrics.json") || path.find("/goals/") != std::string::npos ||
+         path.ends_with(".cache");
 }
 
-// Every step that touches a state or goal file, and an even spread of the rest.
+// Every step that touches a state or goal file or the record cache, and an
+// even spread of the rest.
 std::vector<long> kill_moments(const std::vector<Step>& steps) {
   std::vector<long> moments;
   const bool all = std::getenv("BACKFILL_CRASH_SWEEP") != nullptr;
@@ -96,21 +100,29 @@ class CrashTest : public ::testing::Test {
     return copies_.back().path();
   }
 
-  testing_support::CommandResult run_clean(const fs::path& dir) {
-    return run_backfill_binary({"--root", "ws"}, dir);
+  // Each copy keeps its record cache beside its workspace.
+  static std::string cache_of(const fs::path& dir) {
+    return testing_support::cache_home(dir / "cache");
+  }
+
+  testing_support::CommandResult run_clean(const fs::path& dir, bool full = false) {
+    std::vector<std::string> args{"--root", "ws"};
+    if (full) args.emplace_back("--full");
+    return run_backfill_binary(args, dir, RunOptions{BACKFILL_BINARY, {cache_of(dir)}, false});
   }
 
   testing_support::CommandResult run_with_faults(const fs::path& dir,
                                                  std::vector<std::string> env) {
+    env.push_back(cache_of(dir));
     return run_backfill_binary({"--root", "ws"}, dir,
                                RunOptions{BACKFILL_FAULT_BINARY, std::move(env), false});
   }
 
   // The files after clean runs, once a run no longer changes any of them.
-  Files settle(const fs::path& dir) {
+  Files settle(const fs::path& dir, bool full = false) {
     Files previous = masked_files(dir / "ws");
     for (int run = 0; run < 4; ++run) {
-      const auto result = run_clean(dir);
+      const auto result = run_clean(dir, full);
       EXPECT_EQ(result.status, 0) << result.err;
       Files now = masked_files(dir / "ws");
       if (run > 0 && now == previous) return now;
@@ -157,12 +169,15 @@ class CrashTest : public ::testing::Test {
               std::string::npos);
   }
 
-  // Kills runs of the prepared state and checks each. Returns the number of
-  // kill moments tried before and during the commit.
-  std::pair<std::size_t, std::size_t> sweep(bool edited) {
-    const Files old = masked_files(state_ / "ws");
-
+  // Kills runs of the prepared state and checks each; `prepare` is done to
+  // every copy first. Returns the number of kill moments tried before and
+  // during the commit.
+  std::pair<std::size_t, std::size_t> sweep(
+      bool edited, const std::function<void(const fs::path&)>& prepare = [](const fs::path&) {}) {
     const auto reference = fresh_copy();
+    prepare(reference);
+    const Files old = masked_files(reference / "ws");
+
     const auto log = reference / "steps.log";
     const auto logged = run_with_faults(reference, {"BACKFILL_FAULT_LOG=" + files::path_text(log)});
     EXPECT_EQ(logged.status, 0) << logged.err;
@@ -180,6 +195,7 @@ class CrashTest : public ::testing::Test {
       SCOPED_TRACE("killed at step " + std::to_string(moment) + " of " +
                    std::to_string(steps.size()));
       const auto dir = fresh_copy();
+      prepare(dir);
       const auto killed = run_with_faults(dir, {"BACKFILL_FAULT_AT=" + std::to_string(moment)});
       EXPECT_EQ(killed.signal, testing_support::kKilledSignal) << killed.err;
 
@@ -224,6 +240,38 @@ TEST_F(CrashTest, KilledRunsOfAFreshWorkspaceTearNothingAndSettle) {
   EXPECT_GT(during, 10u);
   RecordProperty("kills_before_commit", static_cast<int>(before));
   RecordProperty("kills_during_commit", static_cast<int>(during));
+}
+
+// A run that takes records from its cache, killed anywhere (its cache being
+// saved included), is followed by runs that end as runs reading every record.
+TEST_F(CrashTest, KilledRunsWithACacheEndAsFullRuns) {
+  testing_support::write_inventory_workspace(state_ / "ws", kRecords);
+  settle(state_.path());
+  // A settled workspace whose cache knows every record (records changed
+  // within the last 2 s are read again); then one record changes and one
+  // comes.
+  const auto prepare = [&](const fs::path& dir) {
+    for (const auto& entry : fs::recursive_directory_iterator(dir / "ws" / "2026")) {
+      if (!entry.is_regular_file()) continue;
+      fs::last_write_time(entry.path(), fs::file_time_type::clock::now() - std::chrono::hours(1));
+    }
+    ASSERT_EQ(run_clean(dir).status, 0);
+    const auto month = dir / "ws/2026/05";
+    std::ofstream(month / files::utf8_path("2026-05-01-文档4.md"), std::ios::app)
+        << "分类：新目标\n";
+    std::ofstream(month / files::utf8_path("2026-05-09-新.md"))
+        << "## 10:10\n相对路径：资料\\新主题\\x\n";
+  };
+  const auto [before, during] = sweep(false, prepare);
+  EXPECT_GT(before, 10u);
+  EXPECT_GT(during, 5u);
+  const auto full = fresh_copy();
+  prepare(full);
+  fs::remove_all(full / "cache");
+  const auto read_in_full = settle(full, true);
+  const auto cached = fresh_copy();
+  prepare(cached);
+  EXPECT_TRUE(settle(cached) == read_in_full);
 }
 
 TEST_F(CrashTest, KilledRunsKeepTheUsersEditsAndSettle) {

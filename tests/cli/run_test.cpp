@@ -93,10 +93,10 @@ TEST_F(RunTest, MisnamedRecordFilesAreSkippedNotFatal) {
 class OutOfMemoryAt : public files::DiskFileSystem {
  public:
   explicit OutOfMemoryAt(std::string_view where) : where_(where) {}
-  std::expected<std::string, files::Error> read_record(
-      const std::filesystem::path& path) const override {
+  std::expected<std::string, files::Error> read_record(const std::filesystem::path& path,
+                                                       files::Stamp* stamp) const override {
     if (where_ == "read" && path.filename() == "2026-07-04-c.md") throw std::bad_alloc();
-    return DiskFileSystem::read_record(path);
+    return DiskFileSystem::read_record(path, stamp);
   }
   std::expected<void, files::Error> create_file(const std::filesystem::path& base,
                                                 const std::filesystem::path& relative,

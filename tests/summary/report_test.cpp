@@ -24,7 +24,9 @@ std::expected<summary::ReportStage, std::string> reports(
     const std::vector<journal::JournalEntry>& records) {
   const store::Workspace workspace(root, fs);
   stats::SnapshotIndex snapshots(workspace.files());
-  return summary::reports(workspace, journal::Scan{records, {}, {}}, snapshots);
+  journal::Scan scan;
+  scan.records = records;
+  return summary::reports(workspace, scan, snapshots);
 }
 
 }  // namespace

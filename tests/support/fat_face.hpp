@@ -28,6 +28,7 @@ class FatFace final : public files::DiskFileSystem {
                                                 const files::Producer& produce) const override;
   std::expected<void, files::Error> rename(const Path& base, const Path& from, const Path& to,
                                            bool keep_existing) const override;
+  bool keeps_times(const Path&) const override { return false; }
 
  private:
   // `relative` with each component spelled as the entry it finds.

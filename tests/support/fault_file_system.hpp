@@ -91,9 +91,15 @@ class FaultFileSystem final : public files::FileSystem {
   bool is_record_directory(const Path& path) const override {
     return inner_.is_record_directory(path);
   }
-  std::expected<std::string, files::Error> read_record(const Path& path) const override {
-    return inner_.read_record(path);
+  std::expected<std::string, files::Error> read_record(
+      const Path& path, files::Stamp* stamp = nullptr) const override {
+    return inner_.read_record(path, stamp);
   }
+  std::optional<files::Stamp> record_stamp(const Path& path) const override {
+    return inner_.record_stamp(path);
+  }
+  bool keeps_times(const Path& dir) const override { return inner_.keeps_times(dir); }
+  Path canonical(const Path& path) const override { return inner_.canonical(path); }
 
  private:
   // The watch's failure for the step, if it fails it.

@@ -408,7 +408,18 @@ bool MemoryFileSystem::is_record_directory(const Path& path) const {
   return node != nullptr && node->type == Type::Directory;
 }
 
-std::expected<std::string, files::Error> MemoryFileSystem::read_record(const Path& path) const {
+std::optional<files::Stamp> MemoryFileSystem::record_stamp(const Path& path) const {
+  const Node* node = find(resolved(path));
+  if (node == nullptr || (node->type != Type::File && node->type != Type::Directory)) {
+    return std::nullopt;
+  }
+  const std::uint64_t size = node->type == Type::File ? node->bytes->size() : 0;
+  return files::Stamp{
+      1, node->inode, size, node->modified, node->modified, node->type == Type::Directory};
+}
+
+std::expected<std::string, files::Error> MemoryFileSystem::read_record(const Path& path,
+                                                                       files::Stamp* stamp) const {
   if (auto error = failed(Call::ReadRecord, path)) return std::unexpected(*error);
   const Node* node = find(resolved(path));
   if (node == nullptr) return std::unexpected(not_found());
@@ -421,6 +432,7 @@ std::expected<std::string, files::Error> MemoryFileSystem::read_record(const Pat
   if (!text::is_valid_utf8(*node->bytes)) {
     return std::unexpected(files::Error{files::ErrorKind::Other, std::string(files::kNotUtf8)});
   }
+  if (stamp != nullptr) *stamp = *record_stamp(path);
   return *node->bytes;
 }
 

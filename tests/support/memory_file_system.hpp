@@ -96,7 +96,13 @@ class MemoryFileSystem final : public files::FileSystem {
   std::expected<std::vector<files::DirEntry>, files::Error> list_records(
       const Path& dir) const override;
   bool is_record_directory(const Path& path) const override;
-  std::expected<std::string, files::Error> read_record(const Path& path) const override;
+  std::expected<std::string, files::Error> read_record(
+      const Path& path, files::Stamp* stamp = nullptr) const override;
+  std::optional<files::Stamp> record_stamp(const Path& path) const override;
+  bool keeps_times(const Path&) const override { return keeps_times_; }
+  Path canonical(const Path& path) const override { return path.lexically_normal(); }
+  // As a FAT or FUSE drive: times that cannot be trusted.
+  void drop_times() { keeps_times_ = false; }
 
  private:
   enum class Type { File, Directory, Link, Special };
@@ -121,6 +127,7 @@ class MemoryFileSystem final : public files::FileSystem {
   std::vector<std::string> children(const std::string& key) const;
 
   bool folds_case_;
+  bool keeps_times_ = true;
   Fail fail_;
   mutable std::map<std::string, Node> nodes_;
   mutable std::uint64_t next_inode_ = 1;

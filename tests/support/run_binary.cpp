@@ -17,9 +17,9 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "files/path_text.hpp"
 #include "support/temp_dir.hpp"
 #if defined(_WIN32)
-#include "files/path_text.hpp"
 #include "util/utf16.hpp"
 #endif
 
@@ -212,6 +212,14 @@ std::filesystem::path further_examples_dir() {
   std::error_code ec;
   return std::filesystem::is_directory(dir, ec) ? std::filesystem::canonical(dir, ec)
                                                 : std::filesystem::path();
+}
+
+std::string cache_home(const std::filesystem::path& dir) {
+#if defined(_WIN32)
+  return "LOCALAPPDATA=" + files::path_text(dir);
+#else
+  return "XDG_CACHE_HOME=" + files::path_text(dir);
+#endif
 }
 
 }  // namespace testing_support

@@ -31,6 +31,9 @@ struct RunOptions {
   bool unprivileged = false;
 };
 
+// The environment entry that puts the command's caches below `dir`.
+std::string cache_home(const std::filesystem::path& dir);
+
 // True when permission tests must switch user to mean anything.
 bool running_as_root();
 

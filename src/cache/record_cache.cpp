@@ -1,0 +1,412 @@
+#include "cache/record_cache.hpp"
+
+#include <bit>
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <utility>
+
+#include <fmt/format.h>
+
+#include "files/path_text.hpp"
+#include "files/reading.hpp"
+#include "journal/files.hpp"
+#include "util/content_hash.hpp"
+#include "util/text.hpp"
+
+namespace cache {
+namespace {
+
+constexpr std::string_view kMagic = "BFWCACHE";
+// Raised whenever what is kept, or how, changes: an older cache is then
+// simply not used.
+constexpr std::uint32_t kFormat = 1;
+constexpr std::string_view kProgramVersion = BACKFILL_VERSION;
+// Where the checksum stands, and what it covers: everything after it.
+constexpr std::size_t kChecksumAt = kMagic.size() + 4;
+constexpr std::size_t kCoveredFrom = kChecksumAt + 8;
+// A cache larger than this is not a cache this program wrote for any
+// workspace it can hold in memory.
+constexpr std::uint64_t kMaxCacheBytes = std::uint64_t{4} << 30;
+
+// Little-endian, whatever the machine, so a cache means the same everywhere.
+// A cache is tens of megabytes at 100,000 records: its bytes go out in
+// pieces as they are made, never whole.
+class Out {
+ public:
+  using Put = std::function<void(std::string_view)>;
+  explicit Out(Put put) : put_(std::move(put)) {}
+  ~Out() { flush(); }
+  Out(const Out&) = delete;
+  Out& operator=(const Out&) = delete;
+
+  void u8(std::uint8_t v) {
+    bytes_.push_back(static_cast<char>(v));
+    if (bytes_.size() >= kPiece) flush();
+  }
+  void u32(std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) u8(static_cast<std::uint8_t>(v >> (8 * i)));
+  }
+  void u64(std::uint64_t v) {
+    for (int i = 0; i < 8; ++i) u8(static_cast<std::uint8_t>(v >> (8 * i)));
+  }
+  void i64(std::int64_t v) { u64(std::bit_cast<std::uint64_t>(v)); }
+  void text(std::string_view s) {
+    u32(static_cast<std::uint32_t>(s.size()));
+    bytes_.append(s);
+    if (bytes_.size() >= kPiece) flush();
+  }
+  void raw(std::string_view s) { bytes_.append(s); }
+  void flush() {
+    if (!bytes_.empty()) put_(bytes_);
+    bytes_.clear();
+  }
+
+ private:
+  static constexpr std::size_t kPiece = 1 << 16;
+  Put put_;
+  std::string bytes_;
+};
+
+// Every read checks that the bytes are there; the first that is not makes
+// the whole cache unusable.
+class In {
+ public:
+  explicit In(std::string_view bytes) : bytes_(bytes) {}
+  bool ok() const { return ok_; }
+  bool at_end() const { return at_ == bytes_.size(); }
+  std::size_t left() const { return bytes_.size() - at_; }
+  std::uint64_t unsigned_of(int n) {
+    if (!ok_ || left() < static_cast<std::size_t>(n)) {
+      ok_ = false;
+      return 0;
+    }
+    std::uint64_t v = 0;
+    for (int i = 0; i < n; ++i) {
+      v |= static_cast<std::uint64_t>(static_cast<unsigned char>(bytes_[at_ + i])) << (8 * i);
+    }
+    at_ += static_cast<std::size_t>(n);
+    return v;
+  }
+  std::uint8_t u8() { return static_cast<std::uint8_t>(unsigned_of(1)); }
+  std::uint32_t u32() { return static_cast<std::uint32_t>(unsigned_of(4)); }
+  std::uint64_t u64() { return unsigned_of(8); }
+  std::int64_t i64() { return std::bit_cast<std::int64_t>(u64()); }
+  // Bytes as they were put, such as a POSIX path.
+  std::string_view bytes() {
+    const std::uint32_t size = u32();
+    if (!ok_ || left() < size) {
+      ok_ = false;
+      return {};
+    }
+    const auto v = bytes_.substr(at_, size);
+    at_ += size;
+    return v;
+  }
+  std::string_view text() {
+    const auto v = bytes();
+    if (!text::is_valid_utf8(v)) ok_ = false;
+    return v;
+  }
+  void fail() { ok_ = false; }
+
+ private:
+  std::string_view bytes_;
+  std::size_t at_ = 0;
+  bool ok_ = true;
+};
+
+void put_stamp(Out& out, const files::Stamp& stamp) {
+  out.u64(stamp.device);
+  out.u64(stamp.inode);
+  out.u64(stamp.size);
+  out.i64(stamp.modified);
+  out.i64(stamp.changed);
+  out.u8(stamp.directory ? 1 : 0);
+}
+
+files::Stamp get_stamp(In& in) {
+  files::Stamp stamp;
+  stamp.device = in.u64();
+  stamp.inode = in.u64();
+  stamp.size = in.u64();
+  stamp.modified = in.i64();
+  stamp.changed = in.i64();
+  const std::uint8_t directory = in.u8();
+  if (directory > 1) in.fail();
+  stamp.directory = directory == 1;
+  return stamp;
+}
+
+void put_entry(Out& out, const journal::JournalEntry& entry) {
+  out.text(entry.date);
+  out.text(entry.time);
+  out.text(entry.title);
+  out.text(entry.body);
+  out.u32(static_cast<std::uint32_t>(entry.topics.size()));
+  for (const auto& topic : entry.topics) out.text(topic);
+  out.u8(entry.goal ? 1 : 0);
+  if (entry.goal) out.text(*entry.goal);
+  for (const auto rating : entry.ratings()) out.u8(rating);
+}
+
+// The record's fields as the scan leaves them: a date that is the file
+// name's, a time that fits, ratings of 0 to 3.
+std::optional<journal::JournalEntry> get_entry(In& in, std::string_view file_name) {
+  journal::JournalEntry entry;
+  const auto date = in.text();
+  const auto time = in.text();
+  if (!in.ok() || date != file_name.substr(0, 10) || time.size() > 7) return std::nullopt;
+  entry.date = date;
+  entry.time = time;
+  entry.title = in.text();
+  entry.body = in.text();
+  const std::uint32_t topics = in.u32();
+  // Each topic takes at least its length's four bytes.
+  if (topics > in.left() / 4) return std::nullopt;
+  for (std::uint32_t i = 0; i < topics; ++i) entry.topics.emplace_back(in.text());
+  const std::uint8_t has_goal = in.u8();
+  if (has_goal > 1) return std::nullopt;
+  if (has_goal == 1) entry.goal = std::string(in.text());
+  for (std::size_t i = 0; i < journal::kRatingCount; ++i) {
+    entry.rating(i) = in.u8();
+    if (entry.rating(i) > 3) return std::nullopt;
+  }
+  entry.file_name = std::string(file_name);
+  if (!in.ok()) return std::nullopt;
+  return entry;
+}
+
+void put_key(Out& out, const RunKey& key) {
+  out.text(key.options);
+  out.u64(key.transcript.size());
+  for (const auto& [to_err, text] : key.transcript) {
+    out.u8(to_err ? 1 : 0);
+    out.text(text);
+  }
+  out.u64(key.seen.size());
+  for (const auto& seen : key.seen) {
+    out.u8(static_cast<std::uint8_t>(seen.look));
+    out.text(seen.base);
+    out.text(seen.relative);
+    out.u8(static_cast<std::uint8_t>(seen.kind));
+    out.u8(seen.stamp ? 1 : 0);
+    if (seen.stamp) put_stamp(out, *seen.stamp);
+    out.u64(seen.names);
+  }
+}
+
+std::optional<RunKey> get_key(In& in) {
+  RunKey key;
+  key.options = in.bytes();
+  const std::uint64_t lines = in.u64();
+  // Each piece takes at least five bytes, each path at least 28.
+  if (!in.ok() || lines > in.left() / 5) return std::nullopt;
+  for (std::uint64_t i = 0; i < lines; ++i) {
+    const std::uint8_t to_err = in.u8();
+    if (to_err > 1) return std::nullopt;
+    key.transcript.emplace_back(to_err == 1, in.text());
+  }
+  const std::uint64_t count = in.u64();
+  if (!in.ok() || count > in.left() / 28) return std::nullopt;
+  for (std::uint64_t i = 0; i < count; ++i) {
+    Seen seen;
+    const std::uint8_t look = in.u8();
+    seen.base = in.bytes();
+    seen.relative = in.bytes();
+    const std::uint8_t kind = in.u8();
+    const std::uint8_t has_stamp = in.u8();
+    if (look > static_cast<std::uint8_t>(Look::RecordListing) ||
+        kind > static_cast<std::uint8_t>(files::EntryKind::Other) || has_stamp > 1) {
+      return std::nullopt;
+    }
+    seen.look = static_cast<Look>(look);
+    seen.kind = static_cast<files::EntryKind>(kind);
+    if (has_stamp == 1) seen.stamp = get_stamp(in);
+    seen.names = in.u64();
+    key.seen.push_back(std::move(seen));
+  }
+  if (!in.ok()) return std::nullopt;
+  return key;
+}
+
+// "YYYY/MM/NAME", with a name of at least a date and ".md".
+bool is_record_path(std::string_view path) {
+  return path.size() >= 18 && text::all_ascii_digits(path.substr(0, 4)) && path[4] == '/' &&
+         text::all_ascii_digits(path.substr(5, 2)) && path[7] == '/' &&
+         path.substr(8).find('/') == std::string_view::npos &&
+         journal::parse_calendar_date(path.substr(8, 10)).has_value();
+}
+
+// A directory the environment names, when it is absolute: a relative one
+// would move with the working directory.
+#if defined(_WIN32)
+std::optional<std::filesystem::path> from_environment(const wchar_t* name) {
+  const wchar_t* value = _wgetenv(name);
+  if (value == nullptr || *value == L'\0') return std::nullopt;
+  std::filesystem::path path(value);
+#else
+std::optional<std::filesystem::path> from_environment(const char* name) {
+  const char* value = std::getenv(name);
+  if (value == nullptr || *value == '\0') return std::nullopt;
+  std::filesystem::path path = files::utf8_path(value);
+#endif
+  if (!path.is_absolute()) return std::nullopt;
+  return path;
+}
+
+}  // namespace
+
+std::optional<std::filesystem::path> default_directory() {
+#if defined(_WIN32)
+  const auto base = from_environment(L"LOCALAPPDATA");
+  if (!base) return std::nullopt;
+  return *base / "backfill-workspace";
+#else
+  if (const auto xdg = from_environment("XDG_CACHE_HOME")) return *xdg / "backfill-workspace";
+  const auto home = from_environment("HOME");
+  if (!home) return std::nullopt;
+  return *home / ".cache" / "backfill-workspace";
+#endif
+}
+
+std::string file_name(const std::filesystem::path& root, const files::Stamp& root_stamp) {
+  hashing::ContentHash hash;
+  {
+    Out key([&](std::string_view bytes) { hash.add(bytes); });
+    key.text(files::generic_path_text(root));
+    key.u64(root_stamp.device);
+    key.u64(root_stamp.inode);
+  }
+  // The last name of the root tells a person which workspace a file is for.
+  std::string shown;
+  for (const char c : files::path_text(root.filename())) {
+    if (shown.size() < 32 &&
+        (std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '-' || c == '_')) {
+      shown.push_back(c);
+    }
+  }
+  return fmt::format("{}{}{:016x}.cache", shown, shown.empty() ? "" : "-", hash.digest());
+}
+
+void write(const journal::Scan& scan, const RunKey* key,
+           const std::function<void(std::string_view)>& put) {
+  // What the checksum covers, made twice: once for the checksum the header
+  // holds, once to be written after it.
+  const auto body = [&](const Out::Put& to) {
+    Out out(to);
+    out.text(kProgramVersion);
+    out.u64(scan.remembered.size());
+    for (const auto& file : scan.remembered) {
+      out.text(journal::remembered_path(scan, file));
+      put_stamp(out, file.stamp);
+      out.u8(file.record ? (file.goal_from_inventory ? 2 : 1) : 0);
+      if (file.record) put_entry(out, scan.records[file.at]);
+    }
+    out.u8(key != nullptr ? 1 : 0);
+    if (key != nullptr) put_key(out, *key);
+  };
+  hashing::ContentHash checksum;
+  body([&](std::string_view bytes) { checksum.add(bytes); });
+  {
+    Out header(put);
+    header.raw(kMagic);
+    header.u32(kFormat);
+    header.u64(checksum.digest());
+  }
+  body(put);
+}
+
+std::string encode(const journal::Scan& scan, const RunKey* key) {
+  std::string bytes;
+  write(scan, key, [&](std::string_view piece) { bytes.append(piece); });
+  return bytes;
+}
+
+std::optional<Contents> decode(std::string_view bytes) {
+  if (!bytes.starts_with(kMagic) || bytes.size() < kCoveredFrom) return std::nullopt;
+  In in(bytes.substr(kMagic.size()));
+  if (in.u32() != kFormat) return std::nullopt;
+  if (in.u64() != hashing::content_hash(bytes.substr(kCoveredFrom))) return std::nullopt;
+  if (in.text() != kProgramVersion || !in.ok()) return std::nullopt;
+  const std::uint64_t count = in.u64();
+  // Each file takes at least its path's and its stamp's bytes.
+  if (!in.ok() || count > in.left() / 50) return std::nullopt;
+  Contents contents;
+  journal::KnownRecords& known = contents.records;
+  known.reserve(static_cast<std::size_t>(count));
+  for (std::uint64_t i = 0; i < count; ++i) {
+    const std::string path(in.text());
+    journal::KnownRecord record;
+    record.stamp = get_stamp(in);
+    const std::uint8_t kind = in.u8();
+    if (!in.ok() || kind > 2 || !is_record_path(path) || record.stamp.directory) {
+      return std::nullopt;
+    }
+    if (kind > 0) {
+      record.entry = get_entry(in, std::string_view(path).substr(8));
+      if (!record.entry) return std::nullopt;
+      record.goal_from_inventory = kind == 2;
+    }
+    if (!known.emplace(path, std::move(record)).second) return std::nullopt;
+  }
+  const std::uint8_t has_key = in.u8();
+  if (has_key > 1) return std::nullopt;
+  if (has_key == 1) {
+    contents.key = get_key(in);
+    if (!contents.key) return std::nullopt;
+  }
+  if (!in.ok() || !in.at_end()) return std::nullopt;
+  return contents;
+}
+
+bool nothing_changed(const files::FileSystem& fs, const std::filesystem::path& root,
+                     const Contents& contents) {
+  if (!contents.key) return false;
+  std::vector<const std::pair<const std::string, journal::KnownRecord>*> records;
+  records.reserve(contents.records.size());
+  for (const auto& record : contents.records) records.push_back(&record);
+  return all_of(records.size(),
+                [&](std::size_t i) {
+                  return fs.record_stamp(root / files::utf8_path(records[i]->first)) ==
+                         records[i]->second.stamp;
+                }) &&
+         unchanged(fs, contents.key->seen);
+}
+
+std::optional<CacheFile> CacheFile::of(const files::FileSystem& fs,
+                                       const std::filesystem::path& root,
+                                       const std::filesystem::path& dir) {
+  if (!fs.keeps_times(root)) return std::nullopt;
+  const auto canonical = fs.canonical(root);
+  const auto stamp = fs.record_stamp(canonical);
+  if (!stamp || !stamp->directory) return std::nullopt;
+  return CacheFile(fs, dir, file_name(canonical, *stamp));
+}
+
+std::optional<Contents> CacheFile::load() const {
+  auto file = fs_.open_read(dir_, files::utf8_path(name_));
+  if (!file) return std::nullopt;
+  const auto bytes = files::read_all(**file, kMaxCacheBytes);
+  if (!bytes) return std::nullopt;
+  return decode(*bytes);
+}
+
+bool CacheFile::save(const files::Producer& produce) const {
+  const auto target = files::utf8_path(name_);
+  const auto temporary = files::utf8_path(name_ + ".tmp");
+  if (!fs_.create_directories(dir_, {})) return false;
+  // Left by a run that was killed while it saved.
+  if (fs_.kind(dir_, temporary) != files::EntryKind::Missing && !fs_.remove(dir_, temporary)) {
+    return false;
+  }
+  const auto made = fs_.create_file(dir_, temporary, produce);
+  if (!made || !fs_.rename(dir_, temporary, target, false)) {
+    (void)fs_.remove(dir_, temporary);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace cache

@@ -1,0 +1,89 @@
+#pragma once
+
+// The record cache: what a run took from each record file, kept outside the
+// workspace so that the next run reads only the files that changed. It holds
+// nothing of the user's that the workspace does not: whatever is wrong with
+// it (missing, cut short, of another version, damaged) only makes the next
+// run read every file, without a word.
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "cache/watch.hpp"
+#include "files/file_system.hpp"
+#include "journal/scan.hpp"
+
+namespace cache {
+
+// The directory caches go into when the environment names none of its own:
+// $XDG_CACHE_HOME/backfill-workspace, else ~/.cache/backfill-workspace
+// (%LOCALAPPDATA%\backfill-workspace on Windows); nothing when the
+// environment gives no home.
+std::optional<std::filesystem::path> default_directory();
+
+// The cache file of the workspace whose canonical root is `root` with the
+// stamp `root_stamp`: a workspace moved or made anew at the same path gets a
+// cache of its own.
+std::string file_name(const std::filesystem::path& root, const files::Stamp& root_stamp);
+
+// What a run that wrote nothing depended on and printed: the next run with
+// the same options that finds every path as it was prints the same and does
+// nothing else.
+struct RunKey {
+  // The options that shape the run's files and words.
+  std::string options;
+  // What the run printed after its first line, in order: true for standard
+  // error.
+  std::vector<std::pair<bool, std::string>> transcript;
+  std::vector<Seen> seen;
+  bool operator==(const RunKey&) const = default;
+};
+
+struct Contents {
+  journal::KnownRecords records;
+  std::optional<RunKey> key;
+};
+
+// The bytes of the cache of what `scan` remembered, with `key` when the run
+// has one, piece by piece to `put`; encode gives them whole.
+void write(const journal::Scan& scan, const RunKey* key,
+           const std::function<void(std::string_view)>& put);
+std::string encode(const journal::Scan& scan, const RunKey* key = nullptr);
+
+// What `bytes` hold; nothing unless they are a whole cache of this format and
+// this program's version, every field in range.
+std::optional<Contents> decode(std::string_view bytes);
+
+// True when the cache holds a key and nothing it names changed: every record
+// file below `root` it knows, and every path of the key.
+bool nothing_changed(const files::FileSystem& fs, const std::filesystem::path& root,
+                     const Contents& contents);
+
+// A workspace's cache file in the directory `dir` on `fs`.
+class CacheFile {
+ public:
+  CacheFile(const files::FileSystem& fs, std::filesystem::path dir, std::string name)
+      : fs_(fs), dir_(std::move(dir)), name_(std::move(name)) {}
+
+  // The cache of the workspace at `root`, in `dir`; nothing where times
+  // cannot be trusted, or the root has no stamp.
+  static std::optional<CacheFile> of(const files::FileSystem& fs, const std::filesystem::path& root,
+                                     const std::filesystem::path& dir);
+
+  // What the cache knows; nothing when it is missing or unusable.
+  std::optional<Contents> load() const;
+  // Replaces the cache with what `produce` makes, in one rename; false when
+  // it could not.
+  bool save(const files::Producer& produce) const;
+
+ private:
+  const files::FileSystem& fs_;
+  std::filesystem::path dir_;
+  std::string name_;
+};
+
+}  // namespace cache
