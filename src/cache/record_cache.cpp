@@ -76,6 +76,7 @@ class In {
   explicit In(std::string_view bytes) : bytes_(bytes) {}
   bool ok() const { return ok_; }
   bool at_end() const { return at_ == bytes_.size(); }
+  std::size_t at() const { return at_; }
   std::size_t left() const { return bytes_.size() - at_; }
   std::uint64_t unsigned_of(int n) {
     if (!ok_ || left() < static_cast<std::size_t>(n)) {
@@ -324,32 +325,33 @@ std::string encode(const journal::Scan& scan, const RunKey* key) {
   return bytes;
 }
 
-std::optional<Contents> decode(std::string_view bytes) {
+std::optional<Contents> decode(std::string owned) {
+  Contents contents;
+  contents.bytes_ = std::make_shared<const std::string>(std::move(owned));
+  const std::string_view bytes = *contents.bytes_;
   if (!bytes.starts_with(kMagic) || bytes.size() < kCoveredFrom) return std::nullopt;
-  In in(bytes.substr(kMagic.size()));
+  In in(bytes);
+  (void)in.unsigned_of(static_cast<int>(kMagic.size()));
   if (in.u32() != kFormat) return std::nullopt;
   if (in.u64() != hashing::content_hash(bytes.substr(kCoveredFrom))) return std::nullopt;
   if (in.text() != kProgramVersion || !in.ok()) return std::nullopt;
   const std::uint64_t count = in.u64();
   // Each file takes at least its path's and its stamp's bytes.
   if (!in.ok() || count > in.left() / 50) return std::nullopt;
-  Contents contents;
-  journal::KnownRecords& known = contents.records;
-  known.reserve(static_cast<std::size_t>(count));
+  contents.index_.reserve(static_cast<std::size_t>(count));
   for (std::uint64_t i = 0; i < count; ++i) {
-    const std::string path(in.text());
-    journal::KnownRecord record;
-    record.stamp = get_stamp(in);
+    const auto path = in.text();
+    Contents::Slot slot;
+    slot.stamp = get_stamp(in);
+    slot.at = in.at();
     const std::uint8_t kind = in.u8();
-    if (!in.ok() || kind > 2 || !is_record_path(path) || record.stamp.directory) {
+    if (!in.ok() || kind > 2 || !is_record_path(path) || slot.stamp.directory) {
       return std::nullopt;
     }
-    if (kind > 0) {
-      record.entry = get_entry(in, std::string_view(path).substr(8));
-      if (!record.entry) return std::nullopt;
-      record.goal_from_inventory = kind == 2;
-    }
-    if (!known.emplace(path, std::move(record)).second) return std::nullopt;
+    // Read through once here, so that a cache whose records do not all
+    // decode is refused whole, before the scan relies on any of them.
+    if (kind > 0 && !get_entry(in, path.substr(8))) return std::nullopt;
+    if (!contents.index_.emplace(path, slot).second) return std::nullopt;
   }
   const std::uint8_t has_key = in.u8();
   if (has_key > 1) return std::nullopt;
@@ -361,16 +363,43 @@ std::optional<Contents> decode(std::string_view bytes) {
   return contents;
 }
 
+std::optional<files::Stamp> Contents::stamp(std::string_view path) const {
+  const auto found = index_.find(path);
+  if (found == index_.end()) return std::nullopt;
+  return found->second.stamp;
+}
+
+bool Contents::record(std::string_view path, journal::JournalEntry& entry,
+                      bool& goal_from_inventory) const {
+  const auto found = index_.find(path);
+  if (found == index_.end()) return false;
+  In in(std::string_view(*bytes_).substr(found->second.at));
+  const std::uint8_t kind = in.u8();
+  if (kind == 0) return false;
+  // Decoded once already when the cache was loaded.
+  auto decoded = get_entry(in, path.substr(8));
+  if (!decoded) return false;
+  entry = std::move(*decoded);
+  goal_from_inventory = kind == 2;
+  return true;
+}
+
+void Contents::each(
+    const std::function<void(std::string_view path, const files::Stamp& stamp)>& visit) const {
+  for (const auto& [path, slot] : index_) visit(path, slot.stamp);
+}
+
 bool nothing_changed(const files::FileSystem& fs, const std::filesystem::path& root,
                      const Contents& contents) {
   if (!contents.key) return false;
-  std::vector<const std::pair<const std::string, journal::KnownRecord>*> records;
-  records.reserve(contents.records.size());
-  for (const auto& record : contents.records) records.push_back(&record);
+  std::vector<std::pair<std::string_view, files::Stamp>> records;
+  records.reserve(contents.size());
+  contents.each(
+      [&](std::string_view path, const files::Stamp& stamp) { records.emplace_back(path, stamp); });
   return all_of(records.size(),
                 [&](std::size_t i) {
-                  return fs.record_stamp(root / files::utf8_path(records[i]->first)) ==
-                         records[i]->second.stamp;
+                  return fs.record_stamp(root / files::utf8_path(records[i].first)) ==
+                         records[i].second;
                 }) &&
          unchanged(fs, contents.key->seen);
 }
@@ -388,9 +417,9 @@ std::optional<CacheFile> CacheFile::of(const files::FileSystem& fs,
 std::optional<Contents> CacheFile::load() const {
   auto file = fs_.open_read(dir_, files::utf8_path(name_));
   if (!file) return std::nullopt;
-  const auto bytes = files::read_all(**file, kMaxCacheBytes);
+  auto bytes = files::read_all(**file, kMaxCacheBytes);
   if (!bytes) return std::nullopt;
-  return decode(*bytes);
+  return decode(std::move(*bytes));
 }
 
 bool CacheFile::save(const files::Producer& produce) const {

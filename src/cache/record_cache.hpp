@@ -9,9 +9,11 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "cache/watch.hpp"
 #include "files/file_system.hpp"
@@ -43,9 +45,31 @@ struct RunKey {
   bool operator==(const RunKey&) const = default;
 };
 
-struct Contents {
-  journal::KnownRecords records;
+// A cache as loaded. The records stay in the cache's bytes until the scan
+// takes them, each straight into its place: a hundred thousand records
+// decoded ahead would stand in memory beside the scan's own.
+class Contents final : public journal::KnownRecords {
+ public:
+  std::optional<files::Stamp> stamp(std::string_view path) const override;
+  bool record(std::string_view path, journal::JournalEntry& entry,
+              bool& goal_from_inventory) const override;
+
+  // Every record file known, with its stamp, in no order.
+  void each(
+      const std::function<void(std::string_view path, const files::Stamp& stamp)>& visit) const;
+  std::size_t size() const { return index_.size(); }
+
   std::optional<RunKey> key;
+
+ private:
+  friend std::optional<Contents> decode(std::string bytes);
+  struct Slot {
+    files::Stamp stamp;
+    // Where the file's kind and record begin in the bytes.
+    std::size_t at = 0;
+  };
+  std::shared_ptr<const std::string> bytes_;
+  std::unordered_map<std::string_view, Slot> index_;
 };
 
 // The bytes of the cache of what `scan` remembered, with `key` when the run
@@ -56,7 +80,7 @@ std::string encode(const journal::Scan& scan, const RunKey* key = nullptr);
 
 // What `bytes` hold; nothing unless they are a whole cache of this format and
 // this program's version, every field in range.
-std::optional<Contents> decode(std::string_view bytes);
+std::optional<Contents> decode(std::string bytes);
 
 // True when the cache holds a key and nothing it names changed: every record
 // file below `root` it knows, and every path of the key.

@@ -277,7 +277,7 @@ std::int64_t now_nanoseconds() {
 std::expected<void, RunFailure> run(const BackfillOptions& options, std::ostream& out,
                                     std::ostream& err, const files::FileSystem& fs,
                                     store::Workspace& workspace,
-                                    std::optional<journal::KnownRecords>& known, bool remember,
+                                    std::optional<cache::Contents>& known, bool remember,
                                     std::optional<journal::Scan>& finished, bool& wrote_nothing);
 
 }  // namespace
@@ -310,9 +310,9 @@ std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std
     out.flush();
     return {};
   }
-  std::optional<journal::KnownRecords> known;
-  if (cached) known = std::move(cached->records);
-  cached.reset();
+  // What the scan may take from the cache; the key is of no more use.
+  std::optional<cache::Contents>& known = cached;
+  if (known) known->key.reset();
 
   cache::RunKey key{asked, {}, {}};
   Tee out_tee(out, false, key.transcript);
@@ -347,7 +347,7 @@ namespace {
 std::expected<void, RunFailure> run(const BackfillOptions& options, std::ostream& out,
                                     std::ostream& err, const files::FileSystem& fs,
                                     store::Workspace& workspace,
-                                    std::optional<journal::KnownRecords>& known, bool remember,
+                                    std::optional<cache::Contents>& known, bool remember,
                                     std::optional<journal::Scan>& finished, bool& wrote_nothing) {
   auto scanned = scan_records(options, fs, {known ? &*known : nullptr, remember}, out, err);
   // What the cache knew is in the scan now; its pages go back before the

@@ -190,20 +190,21 @@ bool known_by_name(const FileJob& job) {
   return job.name.find("\xEF\xBF\xBD") == std::string::npos;
 }
 
-// The known record of the file of `job`, when its stamp is still the one
-// known. Each file is asked for once, so its record can be moved out.
-KnownRecord* still_known(const files::FileSystem& fs, const Walk& walk, const FileJob& job,
-                         const std::filesystem::path& path, KnownRecords* known) {
-  if (known == nullptr || !known_by_name(job)) return nullptr;
-  const auto found = known->find(walk.month_keys[job.month] + "/" + job.name);
-  if (found == known->end()) return nullptr;
+// The stamp of the file of `job` when it is still the one known: its path
+// below the root then names its record among the known ones.
+std::optional<files::Stamp> still_known(const files::FileSystem& fs, const FileJob& job,
+                                        const std::filesystem::path& path, const std::string& key,
+                                        const KnownRecords* known) {
+  if (known == nullptr || !known_by_name(job)) return std::nullopt;
+  const auto was = known->stamp(key);
+  if (!was) return std::nullopt;
   const auto stamp = fs.record_stamp(path);
-  return stamp && *stamp == found->second.stamp ? &found->second : nullptr;
+  return stamp && *stamp == *was ? stamp : std::nullopt;
 }
 
 // Reads the file of `job` into `entry`, or takes it as known.
 FileResult read_record(const files::FileSystem& fs, const Walk& walk, const FileJob& job,
-                       JournalEntry& entry, KnownRecords* known) {
+                       JournalEntry& entry, const KnownRecords* known) {
   const auto date = std::string_view(job.name).substr(0, 10);
   const bool dated = parse_calendar_date(date).has_value();
   const auto shown = [&] { return shown_file(walk, job); };
@@ -218,12 +219,11 @@ FileResult read_record(const files::FileSystem& fs, const Walk& walk, const File
   }
   const auto path = walk.month_paths[job.month] / files::utf8_path(job.name);
   FileResult result;
-  if (KnownRecord* seen = still_known(fs, walk, job, path, known)) {
-    result.stamp = seen->stamp;
-    if (!seen->entry) return result;
-    entry = std::move(*seen->entry);
+  const std::string key = known != nullptr ? walk.month_keys[job.month] + "/" + job.name : "";
+  if (const auto stamp = still_known(fs, job, path, key, known)) {
+    result.stamp = stamp;
+    if (!known->record(key, entry, result.goal_from_inventory)) return result;
     result.read = true;
-    result.goal_from_inventory = seen->goal_from_inventory;
     result.conflict_copy = looks_like_conflict_copy(walk, job);
     return result;
   }
@@ -257,7 +257,7 @@ FileResult read_record(const files::FileSystem& fs, const Walk& walk, const File
 std::expected<std::vector<FileResult>, std::string> read_records(const files::FileSystem& fs,
                                                                  const Walk& walk,
                                                                  std::vector<JournalEntry>& entries,
-                                                                 KnownRecords* known) {
+                                                                 const KnownRecords* known) {
   const auto& jobs = walk.files;
   std::vector<FileResult> results(jobs.size());
   entries.resize(jobs.size());

@@ -13,7 +13,6 @@
 #include <set>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "files/file_system.hpp"
@@ -42,17 +41,21 @@ struct SkippedDates {
   bool empty() const { return dates.empty() && months.empty() && years.empty(); }
 };
 
-// What a run took from one record file. While the file's stamp stays the
-// same, a later scan takes it instead of reading the file again.
-struct KnownRecord {
-  files::Stamp stamp;
-  // Nothing for a file without a time heading, which is no record.
-  std::optional<JournalEntry> entry;
-  bool goal_from_inventory = false;
+// What earlier runs took from record files, by their path below the root
+// ("YYYY/MM/NAME"). While a file's stamp stays the same, a later scan takes
+// its record from here instead of reading the file again. Asked from several
+// threads at once, each about files of its own.
+class KnownRecords {
+ public:
+  virtual ~KnownRecords() = default;
+  // The stamp the file at `path` had; nothing when it is not known.
+  virtual std::optional<files::Stamp> stamp(std::string_view path) const = 0;
+  // The record the file at `path` held, put into `entry`, and whether its
+  // goal came from its inventory lines; false for a file without a time
+  // heading, which is no record.
+  virtual bool record(std::string_view path, JournalEntry& entry,
+                      bool& goal_from_inventory) const = 0;
 };
-
-// Record files by their path below the root ("YYYY/MM/NAME").
-using KnownRecords = std::unordered_map<std::string, KnownRecord>;
 
 // A record file the scan read or took, to be known to the next run. Held
 // through the whole run for a hundred thousand files, so small: its path is
@@ -89,9 +92,9 @@ struct Scan {
 
 // How the scan uses what earlier runs saw.
 struct ScanCache {
-  // Files known from an earlier run; each is taken, moved out of it, while
-  // its stamp is the same.
-  KnownRecords* known = nullptr;
+  // Files known from an earlier run; each is taken while its stamp is the
+  // same.
+  const KnownRecords* known = nullptr;
   // Whether to give the files for the next run (Scan::remembered).
   bool remember = false;
 };

@@ -23,9 +23,8 @@ class RecordCacheTest : public ::testing::Test {
     memory.write("/ws/2026/07/2026-07-03-notes.md", "no heading\n");
     memory.write("/ws/2026/07/2026-07-04-bad.md", "\xff");
   }
-  // Takes its own copy of `known`, which the scan moves records out of.
-  journal::Scan scan(std::optional<journal::KnownRecords> known = std::nullopt) {
-    auto scanned = journal::scan_journal("/ws", err, memory, {known ? &*known : nullptr, true});
+  journal::Scan scan(const journal::KnownRecords* known = nullptr) {
+    auto scanned = journal::scan_journal("/ws", err, memory, {known, true});
     EXPECT_TRUE(scanned.has_value());
     return std::move(*scanned);
   }
@@ -40,7 +39,7 @@ TEST_F(RecordCacheTest, ARecordIsTakenWhileItsStampHoldsAndReadOnceItMoves) {
   ASSERT_EQ(first.remembered.size(), 3u);
   const auto contents = cache::decode(cache::encode(first));
   ASSERT_TRUE(contents.has_value());
-  const auto& known = contents->records;
+  const auto* known = &*contents;
 
   const auto second = scan(known);
   EXPECT_EQ(second.read_count, 1u);
