@@ -6,8 +6,10 @@
 # ratio of each to the floor (the first run also to the read floor plus a write
 # floor: tar writing the same output files into an empty folder on the same
 # disk, then `sync -f` there), the growth from 10,000 to 100,000 records and
-# the peak resident memory. A last case files 50,000 records into one goal with a
-# section, where goal-file work must stay linear.
+# the peak resident memory. Then the record cache at 100,000 records: a run where
+# nothing changed and a run after one record changed, against the read floor,
+# with their peaks and the cache's size. A last case files 50,000 records into
+# one goal with a section, where goal-file work must stay linear.
 # Every run starts on a fresh copy that is flushed to disk first, so the copy's
 # write-back does not land in the measured run. The workspaces go below
 # $BENCH_DIR (default: the system's temporary directory); the file system
@@ -27,6 +29,9 @@ binary=$(pwd)/build-release/backfill-workspace
 
 work=$(mktemp -d -p "${BENCH_DIR:-${TMPDIR:-/tmp}}")
 trap 'rm -rf "$work"' EXIT
+# Every copy is a workspace of its own to the record cache: theirs go with
+# the copies.
+export XDG_CACHE_HOME=$work/cache
 
 # Median seconds of one command over the runs, each prepared by `prepare`.
 median() {
@@ -104,6 +109,33 @@ print("%s run: before %.3f s, after %.3f s (%+.1f %%)" % (sys.argv[2], r["before
   done
   rm -rf "$template" "$second"
 fi
+
+# The record cache, at 100,000 records, in place on one workspace whose files
+# are dated back (a file changed less than 2 s before a run is read again): a
+# run where nothing changed, and a run after one record changed.
+cached=$work/cached
+python3 scripts/gen-workspace.py "$cached" 100000 3000 40
+"$binary" --root "$cached" >/dev/null
+# Settles the workspace, fills the cache and, with a last run that writes
+# nothing and finds nothing recent, leaves the key of an unchanged run.
+for pass in 1 2 3; do
+  find "$cached" -exec touch -d '-1 hour' {} +
+  "$binary" --root "$cached" >/dev/null
+done
+record=$(find "$cached" -path '*/20*/*.md' | sort | sed -n 1p)
+cached_floor=$(median cached-floor true "tar cf - -C '$cached' . | cat >/dev/null")
+noop=$(median noop true "$binary --root '$cached'")
+noop_mb=$(/usr/bin/time -f %M "$binary" --root "$cached" 2>&1 >/dev/null | tail -n 1 | awk '{printf "%.0f", $1 / 1024}')
+one=$(median one-record "echo >> '$record'" "$binary --root '$cached'")
+echo >>"$record"
+one_mb=$(/usr/bin/time -f %M "$binary" --root "$cached" 2>&1 >/dev/null | tail -n 1 | awk '{printf "%.0f", $1 / 1024}')
+python3 -c 'import sys
+floor, noop, one = map(float, sys.argv[1:4])
+print(f"Record cache, 100,000 records: read floor {floor:.3f} s; nothing changed {noop:.3f} s "
+      f"({noop / floor:.2f}×, {sys.argv[4]} MB); one record changed {one:.3f} s ({one / floor:.2f}×, {sys.argv[5]} MB)")' \
+  "$cached_floor" "$noop" "$one" "$noop_mb" "$one_mb"
+echo "Cache: $(du -k "$XDG_CACHE_HOME/backfill-workspace" | tail -n 1 | cut -f1) KB"
+rm -rf "$cached"
 
 # One goal with a section holding all 50,000 records.
 python3 scripts/gen-workspace.py "$work/one-goal" 50000 100 1 --one-goal
