@@ -2,6 +2,7 @@
 // (records and the last run's key) or are refused. Inputs whose first byte is odd get a correct
 // checksum first, so the fuzzer reaches past it; an accepted cache written back loads the same.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -12,10 +13,23 @@
 
 namespace {
 
-// Where the checksum stands (after the magic and the format) and what it
-// covers: everything after it.
-constexpr std::size_t kChecksumAt = 12;
-constexpr std::size_t kCoveredFrom = 20;
+// The header: the magic and the format, the size of the first part, the
+// checksums of the two parts; the parts follow it.
+constexpr std::size_t kSizeAt = 12;
+constexpr std::size_t kSumsAt = 20;
+constexpr std::size_t kHeaderSize = 36;
+
+std::size_t get_u64(const std::string& bytes, std::size_t at) {
+  std::uint64_t v = 0;
+  for (std::size_t i = 0; i < 8; ++i) {
+    v |= std::uint64_t{static_cast<unsigned char>(bytes[at + i])} << (8 * i);
+  }
+  return static_cast<std::size_t>(v);
+}
+
+void put_u64(std::string& bytes, std::size_t at, std::uint64_t v) {
+  for (std::size_t i = 0; i < 8; ++i) bytes[at + i] = static_cast<char>(v >> (8 * i));
+}
 
 // What a run that took every known record would give the cache again.
 journal::Scan as_scan(const cache::Contents& known) {
@@ -47,14 +61,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string bytes(fuzz::as_text(data, size));
   if (!bytes.empty() && (static_cast<unsigned char>(bytes[0]) & 1) != 0) {
     bytes.erase(0, 1);
-    if (bytes.size() >= kCoveredFrom) {
-      const std::uint64_t sum = hashing::content_hash(std::string_view(bytes).substr(kCoveredFrom));
-      for (std::size_t i = 0; i < 8; ++i)
-        bytes[kChecksumAt + i] = static_cast<char>(sum >> (8 * i));
+    // Checksums made right, so that the fuzzer reaches what they guard.
+    if (bytes.size() >= kHeaderSize) {
+      const std::string_view parts = std::string_view(bytes).substr(kHeaderSize);
+      const auto first = std::min<std::size_t>(get_u64(bytes, kSizeAt), parts.size());
+      put_u64(bytes, kSizeAt, first);
+      put_u64(bytes, kSumsAt, hashing::content_hash(parts.substr(0, first)));
+      put_u64(bytes, kSumsAt + 8, hashing::content_hash(parts.substr(first)));
     }
   }
   const auto contents = cache::decode(bytes);
   if (!contents) return 0;
+  // What a run with nothing to do reads: the same key and files.
+  const auto stamps = cache::decode(bytes.substr(0, kHeaderSize + get_u64(bytes, kSizeAt)), false);
+  fuzz::check(
+      stamps.has_value() && stamps->size() == contents->size() && stamps->key == contents->key,
+      "a cache's first part loads alone");
   const auto scan = as_scan(*contents);
   const auto key = contents->key ? &*contents->key : nullptr;
   const auto reread = cache::decode(cache::encode(scan, key));

@@ -1,5 +1,6 @@
 #include "cache/record_cache.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <cctype>
 #include <cstdlib>
@@ -21,11 +22,13 @@ namespace {
 constexpr std::string_view kMagic = "BFWCACHE";
 // Raised whenever what is kept, or how, changes: an older cache is then
 // simply not used.
-constexpr std::uint32_t kFormat = 1;
+constexpr std::uint32_t kFormat = 2;
 constexpr std::string_view kProgramVersion = BACKFILL_VERSION;
-// Where the checksum stands, and what it covers: everything after it.
-constexpr std::size_t kChecksumAt = kMagic.size() + 4;
-constexpr std::size_t kCoveredFrom = kChecksumAt + 8;
+// The header: the magic, the format, then the size of the first part and a
+// checksum of each part. The first part holds the program's version, the key
+// and every file's path and stamp: all a run with nothing to do reads. The
+// second holds the records, in the first part's order.
+constexpr std::size_t kHeaderSize = kMagic.size() + 4 + 8 + 8 + 8;
 // A cache larger than this is not a cache this program wrote for any
 // workspace it can hold in memory.
 constexpr std::uint64_t kMaxCacheBytes = std::uint64_t{4} << 30;
@@ -111,12 +114,22 @@ class In {
     return v;
   }
   void fail() { ok_ = false; }
+  void skip(std::size_t n) {
+    if (!ok_ || left() < n) {
+      ok_ = false;
+      return;
+    }
+    at_ += n;
+  }
 
  private:
   std::string_view bytes_;
   std::size_t at_ = 0;
   bool ok_ = true;
 };
+
+// Device, inode, size, the two times, and whether it is a directory.
+constexpr std::size_t kStampSize = 5 * 8 + 1;
 
 void put_stamp(Out& out, const files::Stamp& stamp) {
   out.u64(stamp.device);
@@ -194,7 +207,6 @@ void put_key(Out& out, const RunKey& key) {
     out.u8(static_cast<std::uint8_t>(seen.kind));
     out.u8(seen.stamp ? 1 : 0);
     if (seen.stamp) put_stamp(out, *seen.stamp);
-    out.u64(seen.names);
   }
 }
 
@@ -202,7 +214,7 @@ std::optional<RunKey> get_key(In& in) {
   RunKey key;
   key.options = in.bytes();
   const std::uint64_t lines = in.u64();
-  // Each piece takes at least five bytes, each path at least 28.
+  // Each piece takes at least five bytes, each path at least 11.
   if (!in.ok() || lines > in.left() / 5) return std::nullopt;
   for (std::uint64_t i = 0; i < lines; ++i) {
     const std::uint8_t to_err = in.u8();
@@ -210,7 +222,7 @@ std::optional<RunKey> get_key(In& in) {
     key.transcript.emplace_back(to_err == 1, in.text());
   }
   const std::uint64_t count = in.u64();
-  if (!in.ok() || count > in.left() / 28) return std::nullopt;
+  if (!in.ok() || count > in.left() / 11) return std::nullopt;
   for (std::uint64_t i = 0; i < count; ++i) {
     Seen seen;
     const std::uint8_t look = in.u8();
@@ -218,14 +230,13 @@ std::optional<RunKey> get_key(In& in) {
     seen.relative = in.bytes();
     const std::uint8_t kind = in.u8();
     const std::uint8_t has_stamp = in.u8();
-    if (look > static_cast<std::uint8_t>(Look::RecordListing) ||
+    if (look > static_cast<std::uint8_t>(Look::Record) ||
         kind > static_cast<std::uint8_t>(files::EntryKind::Other) || has_stamp > 1) {
       return std::nullopt;
     }
     seen.look = static_cast<Look>(look);
     seen.kind = static_cast<files::EntryKind>(kind);
     if (has_stamp == 1) seen.stamp = get_stamp(in);
-    seen.names = in.u64();
     key.seen.push_back(std::move(seen));
   }
   if (!in.ok()) return std::nullopt;
@@ -293,30 +304,44 @@ std::string file_name(const std::filesystem::path& root, const files::Stamp& roo
 
 void write(const journal::Scan& scan, const RunKey* key,
            const std::function<void(std::string_view)>& put) {
-  // What the checksum covers, made twice: once for the checksum the header
-  // holds, once to be written after it.
-  const auto body = [&](const Out::Put& to) {
+  // Each part is made twice: once for its size and checksum, which the
+  // header holds, once to be written after it.
+  const auto stamps = [&](const Out::Put& to) {
     Out out(to);
     out.text(kProgramVersion);
+    out.u8(key != nullptr ? 1 : 0);
+    if (key != nullptr) put_key(out, *key);
     out.u64(scan.remembered.size());
     for (const auto& file : scan.remembered) {
       out.text(journal::remembered_path(scan, file));
       put_stamp(out, file.stamp);
       out.u8(file.record ? (file.goal_from_inventory ? 2 : 1) : 0);
+    }
+  };
+  const auto records = [&](const Out::Put& to) {
+    Out out(to);
+    for (const auto& file : scan.remembered) {
       if (file.record) put_entry(out, scan.records[file.at]);
     }
-    out.u8(key != nullptr ? 1 : 0);
-    if (key != nullptr) put_key(out, *key);
   };
-  hashing::ContentHash checksum;
-  body([&](std::string_view bytes) { checksum.add(bytes); });
+  std::uint64_t stamps_size = 0;
+  hashing::ContentHash stamps_sum;
+  stamps([&](std::string_view bytes) {
+    stamps_size += bytes.size();
+    stamps_sum.add(bytes);
+  });
+  hashing::ContentHash records_sum;
+  records([&](std::string_view bytes) { records_sum.add(bytes); });
   {
     Out header(put);
     header.raw(kMagic);
     header.u32(kFormat);
-    header.u64(checksum.digest());
+    header.u64(stamps_size);
+    header.u64(stamps_sum.digest());
+    header.u64(records_sum.digest());
   }
-  body(put);
+  stamps(put);
+  records(put);
 }
 
 std::string encode(const journal::Scan& scan, const RunKey* key) {
@@ -325,41 +350,89 @@ std::string encode(const journal::Scan& scan, const RunKey* key) {
   return bytes;
 }
 
-std::optional<Contents> decode(std::string owned) {
+namespace {
+
+struct Header {
+  std::uint64_t stamps_size = 0;
+  std::uint64_t stamps_sum = 0;
+  std::uint64_t records_sum = 0;
+};
+
+std::optional<Header> get_header(std::string_view bytes) {
+  if (bytes.size() < kHeaderSize || !bytes.starts_with(kMagic)) return std::nullopt;
+  In in(bytes.substr(kMagic.size()));
+  if (in.u32() != kFormat) return std::nullopt;
+  Header header;
+  header.stamps_size = in.u64();
+  header.stamps_sum = in.u64();
+  header.records_sum = in.u64();
+  if (header.stamps_size > kMaxCacheBytes) return std::nullopt;
+  return header;
+}
+
+}  // namespace
+
+std::optional<Contents> decode(std::string owned, bool with_records) {
   Contents contents;
   contents.bytes_ = std::make_shared<const std::string>(std::move(owned));
   const std::string_view bytes = *contents.bytes_;
-  if (!bytes.starts_with(kMagic) || bytes.size() < kCoveredFrom) return std::nullopt;
-  In in(bytes);
-  (void)in.unsigned_of(static_cast<int>(kMagic.size()));
-  if (in.u32() != kFormat) return std::nullopt;
-  if (in.u64() != hashing::content_hash(bytes.substr(kCoveredFrom))) return std::nullopt;
+  const auto header = get_header(bytes);
+  if (!header || bytes.size() - kHeaderSize < header->stamps_size) return std::nullopt;
+  const auto stamps = bytes.substr(kHeaderSize, static_cast<std::size_t>(header->stamps_size));
+  const auto records = bytes.substr(kHeaderSize + stamps.size());
+  if (hashing::content_hash(stamps) != header->stamps_sum) return std::nullopt;
+  if (with_records && hashing::content_hash(records) != header->records_sum) return std::nullopt;
+  if (!with_records && !records.empty()) return std::nullopt;
+  In in(stamps);
   if (in.text() != kProgramVersion || !in.ok()) return std::nullopt;
-  const std::uint64_t count = in.u64();
-  // Each file takes at least its path's and its stamp's bytes.
-  if (!in.ok() || count > in.left() / 50) return std::nullopt;
-  contents.index_.reserve(static_cast<std::size_t>(count));
-  for (std::uint64_t i = 0; i < count; ++i) {
-    const auto path = in.text();
-    Contents::Slot slot;
-    slot.stamp = get_stamp(in);
-    slot.at = in.at();
-    const std::uint8_t kind = in.u8();
-    if (!in.ok() || kind > 2 || !is_record_path(path) || slot.stamp.directory) {
-      return std::nullopt;
-    }
-    // Read through once here, so that a cache whose records do not all
-    // decode is refused whole, before the scan relies on any of them.
-    if (kind > 0 && !get_entry(in, path.substr(8))) return std::nullopt;
-    if (!contents.index_.emplace(path, slot).second) return std::nullopt;
-  }
   const std::uint8_t has_key = in.u8();
   if (has_key > 1) return std::nullopt;
   if (has_key == 1) {
     contents.key = get_key(in);
     if (!contents.key) return std::nullopt;
   }
-  if (!in.ok() || !in.at_end()) return std::nullopt;
+  const std::uint64_t count = in.u64();
+  // Each file takes at least its path's and its stamp's bytes.
+  if (!in.ok() || count > in.left() / 60) return std::nullopt;
+  contents.files_ = kHeaderSize + in.at();
+  contents.count_ = static_cast<std::size_t>(count);
+  if (!with_records) {
+    // Only the files' bounds, and where each directory's files begin: a run
+    // with nothing to do checks the rest as it looks at them, directory by
+    // directory on two threads.
+    std::string_view month;
+    for (std::uint64_t i = 0; i < count && in.ok(); ++i) {
+      const std::size_t at = in.at();
+      const auto path = in.bytes();
+      in.skip(kStampSize + 1);
+      if (contents.runs_.empty() || path.substr(0, 7) != month) {
+        month = path.substr(0, 7);
+        contents.runs_.push_back({kHeaderSize + at, 0});
+      }
+      ++contents.runs_.back().count;
+    }
+    if (!in.ok() || !in.at_end()) return std::nullopt;
+    return contents;
+  }
+  In entries(records);
+  contents.index_.reserve(static_cast<std::size_t>(count));
+  for (std::uint64_t i = 0; i < count; ++i) {
+    const auto path = in.text();
+    Contents::Slot slot;
+    slot.stamp = get_stamp(in);
+    const std::uint8_t kind = in.u8();
+    if (!in.ok() || kind > 2 || !is_record_path(path) || slot.stamp.directory) {
+      return std::nullopt;
+    }
+    slot.kind = kind;
+    slot.at = kHeaderSize + stamps.size() + entries.at();
+    // Read through once here, so that a cache whose records do not all
+    // decode is refused whole, before the scan relies on any of them.
+    if (kind > 0 && !get_entry(entries, path.substr(8))) return std::nullopt;
+    if (!contents.index_.emplace(path, slot).second) return std::nullopt;
+  }
+  if (!in.ok() || !in.at_end() || !entries.ok() || !entries.at_end()) return std::nullopt;
+  contents.with_records_ = true;
   return contents;
 }
 
@@ -372,35 +445,54 @@ std::optional<files::Stamp> Contents::stamp(std::string_view path) const {
 bool Contents::record(std::string_view path, journal::JournalEntry& entry,
                       bool& goal_from_inventory) const {
   const auto found = index_.find(path);
-  if (found == index_.end()) return false;
+  if (found == index_.end() || found->second.kind == 0) return false;
   In in(std::string_view(*bytes_).substr(found->second.at));
-  const std::uint8_t kind = in.u8();
-  if (kind == 0) return false;
   // Decoded once already when the cache was loaded.
   auto decoded = get_entry(in, path.substr(8));
   if (!decoded) return false;
   entry = std::move(*decoded);
-  goal_from_inventory = kind == 2;
+  goal_from_inventory = found->second.kind == 2;
   return true;
 }
 
 void Contents::each(
     const std::function<void(std::string_view path, const files::Stamp& stamp)>& visit) const {
-  for (const auto& [path, slot] : index_) visit(path, slot.stamp);
+  In in(std::string_view(*bytes_).substr(files_));
+  for (std::size_t i = 0; i < count_; ++i) {
+    const auto path = in.text();
+    const auto stamp = get_stamp(in);
+    (void)in.u8();
+    visit(path, stamp);
+  }
 }
 
 bool nothing_changed(const files::FileSystem& fs, const std::filesystem::path& root,
                      const Contents& contents) {
   if (!contents.key) return false;
-  std::vector<std::pair<std::string_view, files::Stamp>> records;
-  records.reserve(contents.size());
-  contents.each(
-      [&](std::string_view path, const files::Stamp& stamp) { records.emplace_back(path, stamp); });
-  return all_of(records.size(),
-                [&](std::size_t i) {
-                  return fs.record_stamp(root / files::utf8_path(records[i].first)) ==
-                         records[i].second;
-                }) &&
+  const std::string_view bytes = *contents.bytes_;
+  const auto& runs = contents.runs_;
+  // Each directory is looked into once for all its files.
+  return all_of(
+             runs.size(),
+             [&](std::size_t r) {
+               In in(bytes.substr(runs[r].at));
+               std::vector<std::string_view> names(runs[r].count);
+               std::vector<files::Stamp> stamps(runs[r].count);
+               std::string_view month;
+               for (std::size_t i = 0; i < runs[r].count; ++i) {
+                 const auto path = in.text();
+                 stamps[i] = get_stamp(in);
+                 (void)in.u8();
+                 if (!in.ok() || !is_record_path(path) || (i > 0 && path.substr(0, 7) != month)) {
+                   return false;
+                 }
+                 month = path.substr(0, 7);
+                 names[i] = path.substr(8);
+               }
+               const auto found = fs.record_stamps(root / files::utf8_path(month), names);
+               return std::ranges::equal(
+                   found, stamps, [](const auto& now, const auto& was) { return now == was; });
+             }) &&
          unchanged(fs, contents.key->seen);
 }
 
@@ -414,12 +506,38 @@ std::optional<CacheFile> CacheFile::of(const files::FileSystem& fs,
   return CacheFile(fs, dir, file_name(canonical, *stamp));
 }
 
-std::optional<Contents> CacheFile::load() const {
+std::optional<Contents> CacheFile::load(bool with_records) const {
   auto file = fs_.open_read(dir_, files::utf8_path(name_));
   if (!file) return std::nullopt;
-  auto bytes = files::read_all(**file, kMaxCacheBytes);
-  if (!bytes) return std::nullopt;
-  return decode(std::move(*bytes));
+  if (with_records) {
+    auto bytes = files::read_all(**file, kMaxCacheBytes);
+    if (!bytes) return std::nullopt;
+    return decode(std::move(*bytes), true);
+  }
+  // The header, then the first part only: a run with nothing to do needs no
+  // record.
+  std::string bytes;
+  const auto read_up_to = [&](std::size_t size) {
+    bool whole = true;
+    const std::size_t had = bytes.size();
+    bytes.resize_and_overwrite(size, [&](char* data, std::size_t) {
+      std::size_t used = had;
+      while (used < size) {
+        const auto got = (*file)->read(std::span(data + used, size - used));
+        if (!got || *got == 0) break;
+        used += *got;
+      }
+      whole = used == size;
+      return used;
+    });
+    return whole;
+  };
+  if (!read_up_to(kHeaderSize)) return std::nullopt;
+  const auto header = get_header(bytes);
+  if (!header || !read_up_to(kHeaderSize + static_cast<std::size_t>(header->stamps_size))) {
+    return std::nullopt;
+  }
+  return decode(std::move(bytes), false);
 }
 
 bool CacheFile::save(const files::Producer& produce) const {

@@ -45,30 +45,48 @@ struct RunKey {
   bool operator==(const RunKey&) const = default;
 };
 
-// A cache as loaded. The records stay in the cache's bytes until the scan
-// takes them, each straight into its place: a hundred thousand records
-// decoded ahead would stand in memory beside the scan's own.
+// A cache as loaded, with its records or without (all a run with nothing to
+// do needs). The records stay in the cache's bytes until the scan takes
+// them, each straight into its place: a hundred thousand records decoded
+// ahead would stand in memory beside the scan's own.
 class Contents final : public journal::KnownRecords {
  public:
   std::optional<files::Stamp> stamp(std::string_view path) const override;
   bool record(std::string_view path, journal::JournalEntry& entry,
               bool& goal_from_inventory) const override;
 
-  // Every record file known, with its stamp, in no order.
+  // Every record file known, with its stamp, in the order they were written.
   void each(
       const std::function<void(std::string_view path, const files::Stamp& stamp)>& visit) const;
-  std::size_t size() const { return index_.size(); }
+  std::size_t size() const { return count_; }
+  bool with_records() const { return with_records_; }
 
   std::optional<RunKey> key;
 
  private:
-  friend std::optional<Contents> decode(std::string bytes);
+  friend std::optional<Contents> decode(std::string bytes, bool with_records);
   struct Slot {
     files::Stamp stamp;
-    // Where the file's kind and record begin in the bytes.
+    // 0: no record; 1: a record; 2: a record whose goal came from its
+    // inventory lines.
+    std::uint8_t kind = 0;
+    // Where the record begins in the bytes.
     std::size_t at = 0;
   };
   std::shared_ptr<const std::string> bytes_;
+  // Where the files' paths and stamps begin in the bytes, and how many.
+  std::size_t files_ = 0;
+  std::size_t count_ = 0;
+  bool with_records_ = false;
+  // Without the records: where each directory's files begin, and how many.
+  struct Run {
+    std::size_t at = 0;
+    std::size_t count = 0;
+  };
+  std::vector<Run> runs_;
+  friend bool nothing_changed(const files::FileSystem& fs, const std::filesystem::path& root,
+                              const Contents& contents);
+  // Filled only with the records.
   std::unordered_map<std::string_view, Slot> index_;
 };
 
@@ -79,11 +97,13 @@ void write(const journal::Scan& scan, const RunKey* key,
 std::string encode(const journal::Scan& scan, const RunKey* key = nullptr);
 
 // What `bytes` hold; nothing unless they are a whole cache of this format and
-// this program's version, every field in range.
-std::optional<Contents> decode(std::string bytes);
+// this program's version, every field in range. Without the records, the
+// bytes end where the records would begin.
+std::optional<Contents> decode(std::string bytes, bool with_records = true);
 
-// True when the cache holds a key and nothing it names changed: every record
-// file below `root` it knows, and every path of the key.
+// True when the cache, loaded without its records, holds a key and nothing it
+// names changed: every record file below `root` it knows, and every path of
+// the key.
 bool nothing_changed(const files::FileSystem& fs, const std::filesystem::path& root,
                      const Contents& contents);
 
@@ -98,8 +118,9 @@ class CacheFile {
   static std::optional<CacheFile> of(const files::FileSystem& fs, const std::filesystem::path& root,
                                      const std::filesystem::path& dir);
 
-  // What the cache knows; nothing when it is missing or unusable.
-  std::optional<Contents> load() const;
+  // What the cache knows, with its records or only the key and the stamps;
+  // nothing when it is missing or unusable.
+  std::optional<Contents> load(bool with_records = true) const;
   // Replaces the cache with what `produce` makes, in one rename; false when
   // it could not.
   bool save(const files::Producer& produce) const;

@@ -1,66 +1,59 @@
 #include "cache/watch.hpp"
 
 #include <atomic>
+#include <map>
 #include <thread>
 
 #include "files/path_text.hpp"
-#include "util/content_hash.hpp"
 
 namespace cache {
-namespace {
 
-// A hash of the names of a listing, each ended by a zero byte; 0 stands for
-// a directory that could not be listed.
-std::uint64_t names_hash(const std::expected<std::vector<files::DirEntry>, files::Error>& listed) {
-  if (!listed) return 0;
-  hashing::ContentHash hash;
-  for (const auto& entry : *listed) {
-    hash.add(entry.name);
-    hash.add(std::string_view("\0", 1));
+std::vector<Seen> look_again(const files::FileSystem& fs,
+                             const std::vector<std::tuple<Look, std::string, std::string>>& looks) {
+  std::vector<Seen> seen(looks.size());
+  // Entries of one directory, asked together: a walk down to the directory
+  // for each would cost more than the looks.
+  std::map<std::pair<std::string_view, std::string_view>, std::vector<std::size_t>> by_directory;
+  for (std::size_t i = 0; i < looks.size(); ++i) {
+    const auto& [look, base, relative] = looks[i];
+    seen[i].look = look;
+    seen[i].base = base;
+    seen[i].relative = relative;
+    if (look == Look::Record) {
+      seen[i].stamp = fs.record_stamp(files::utf8_path(base));
+      seen[i].kind = !seen[i].stamp             ? files::EntryKind::Missing
+                     : seen[i].stamp->directory ? files::EntryKind::Directory
+                                                : files::EntryKind::Regular;
+      continue;
+    }
+    const std::string_view path = seen[i].relative;
+    const auto slash = path.rfind('/');
+    const auto dir = slash == std::string_view::npos ? std::string_view() : path.substr(0, slash);
+    by_directory[{seen[i].base, dir}].push_back(i);
   }
-  return hash.digest() | 1;
-}
-
-files::EntryKind kind_of(const std::optional<files::Stamp>& stamp) {
-  if (!stamp) return files::EntryKind::Missing;
-  return stamp->directory ? files::EntryKind::Directory : files::EntryKind::Regular;
-}
-
-}  // namespace
-
-Seen look_again(const files::FileSystem& fs, Look look, const std::string& base,
-                const std::string& relative) {
-  Seen seen;
-  seen.look = look;
-  seen.base = base;
-  seen.relative = relative;
-  const auto base_path = files::utf8_path(base);
-  const auto relative_path = files::utf8_path(relative);
-  switch (look) {
-    case Look::Entry:
-      seen.kind = fs.kind(base_path, relative_path);
-      if (seen.kind == files::EntryKind::Regular || seen.kind == files::EntryKind::Directory) {
-        seen.stamp = fs.record_stamp(base_path / relative_path);
-      }
-      break;
-    case Look::Listing:
-      seen.names = names_hash(fs.list(base_path, relative_path));
-      break;
-    case Look::Record:
-      seen.stamp = fs.record_stamp(base_path);
-      seen.kind = kind_of(seen.stamp);
-      break;
-    case Look::RecordListing:
-      seen.names = names_hash(fs.list_records(base_path));
-      break;
+  std::vector<std::string_view> names;
+  for (const auto& [where, at] : by_directory) {
+    names.clear();
+    for (const std::size_t i : at) {
+      const std::string_view path = seen[i].relative;
+      const auto slash = path.rfind('/');
+      names.push_back(slash == std::string_view::npos ? path : path.substr(slash + 1));
+    }
+    const auto found =
+        fs.entry_stamps(files::utf8_path(where.first), files::utf8_path(where.second), names);
+    for (std::size_t k = 0; k < at.size(); ++k) {
+      seen[at[k]].kind = found[k].first;
+      seen[at[k]].stamp = found[k].second;
+    }
   }
   return seen;
 }
 
 bool unchanged(const files::FileSystem& fs, const std::vector<Seen>& key) {
-  return all_of(key.size(), [&](std::size_t i) {
-    return look_again(fs, key[i].look, key[i].base, key[i].relative) == key[i];
-  });
+  std::vector<std::tuple<Look, std::string, std::string>> looks;
+  looks.reserve(key.size());
+  for (const auto& seen : key) looks.emplace_back(seen.look, seen.base, seen.relative);
+  return look_again(fs, looks) == key;
 }
 
 bool all_of(std::size_t n, const std::function<bool(std::size_t)>& same) {
@@ -85,11 +78,9 @@ bool all_of(std::size_t n, const std::function<bool(std::size_t)>& same) {
 
 std::optional<std::vector<Seen>> Watch::key(std::int64_t since) const {
   const std::lock_guard lock(mutex_);
-  std::vector<Seen> key;
-  key.reserve(looked_.size());
-  for (const auto& [look, base, relative] : looked_) {
-    key.push_back(look_again(inner_, look, base, relative));
-    if (key.back().stamp && key.back().stamp->modified >= since) return std::nullopt;
+  auto key = look_again(inner_, {looked_.begin(), looked_.end()});
+  for (const auto& seen : key) {
+    if (seen.stamp && seen.stamp->modified >= since) return std::nullopt;
   }
   return key;
 }
@@ -119,14 +110,12 @@ std::expected<std::unique_ptr<files::ReadFile>, files::Error> Watch::open_read(
 std::expected<std::vector<files::DirEntry>, files::Error> Watch::list(const Path& base,
                                                                       const Path& relative) const {
   note(Look::Entry, base, relative);
-  note(Look::Listing, base, relative);
   return inner_.list(base, relative);
 }
 
 std::expected<std::vector<files::DirEntry>, files::Error> Watch::list_records(
     const Path& dir) const {
   note(Look::Record, dir, {});
-  note(Look::RecordListing, dir, {});
   return inner_.list_records(dir);
 }
 

@@ -22,17 +22,15 @@
 
 namespace cache {
 
-// How a path was looked at, and so how it is looked at again.
+// How a path was looked at, and so how it is looked at again. A listing is
+// not looked at again name by name: adding, removing or renaming a name moves
+// the directory's own times on, and the directory's stamp is in the key.
 enum class Look : std::uint8_t {
   // Below a base, through no link: what stands there.
   Entry,
-  // Below a base: the names in the directory.
-  Listing,
   // A record directory, links followed: its stamp. Record files are not
   // noted: the record cache holds their stamps.
   Record,
-  // A record directory, links followed: the names in it.
-  RecordListing,
 };
 
 // What a look found.
@@ -42,15 +40,13 @@ struct Seen {
   std::string relative;
   files::EntryKind kind = files::EntryKind::Missing;
   std::optional<files::Stamp> stamp;
-  // For listings: a hash of the names, or 0 when the directory could not be
-  // listed.
-  std::uint64_t names = 0;
   bool operator==(const Seen&) const = default;
 };
 
-// Looks at `seen`'s path again as it was looked at.
-Seen look_again(const files::FileSystem& fs, Look look, const std::string& base,
-                const std::string& relative);
+// Looks at each of `looks` (look, base, relative) again as it was looked at,
+// a directory at a time.
+std::vector<Seen> look_again(const files::FileSystem& fs,
+                             const std::vector<std::tuple<Look, std::string, std::string>>& looks);
 
 // True when `same(i)` holds for every i below `n`. Asked on two threads, and
 // no more once one answer is false: a workspace's records are a stat each,

@@ -298,10 +298,12 @@ std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std
   auto lock = start(options, workspace, out, err);
   if (!lock) return std::unexpected(lock.error());
 
+  progress::begin("读取缓存");
   std::optional<cache::Contents> cached;
-  if (cache_file && !options.full) cached = cache_file->load();
   const std::string asked = key_options(options);
-  if (keyed && cached && cached->key && cached->key->options == asked &&
+  if (keyed && !options.full) cached = cache_file->load(false);
+  progress::begin("核对缓存");
+  if (cached && cached->key && cached->key->options == asked &&
       cache::nothing_changed(fs, options.root, *cached)) {
     // Nothing it depended on changed since a run that wrote nothing: this
     // run would read, compute and write the same, and print the same.
@@ -310,7 +312,9 @@ std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std
     out.flush();
     return {};
   }
-  // What the scan may take from the cache; the key is of no more use.
+  // What the scan may take from the cache.
+  cached.reset();
+  if (cache_file && !options.full) cached = cache_file->load(true);
   std::optional<cache::Contents>& known = cached;
   if (known) known->key.reset();
 
@@ -336,9 +340,11 @@ std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std
   auto seen =
       wrote_nothing && scan.remembered.size() == scan.file_count ? watch.key(since) : std::nullopt;
   if (seen) key.seen = std::move(*seen);
+  progress::begin("保存缓存");
   (void)cache_file->save([&](files::ByteSink& sink) {
     cache::write(scan, seen ? &key : nullptr, [&](std::string_view piece) { sink.put(piece); });
   });
+  progress::begin("完成");
   return {};
 }
 

@@ -1,10 +1,13 @@
 #include "cli/entry.hpp"
 
+#include <cstdlib>
 #include <exception>
 #include <iostream>
 #include <new>
 #include <string>
 #include <vector>
+
+#include <fmt/format.h>
 
 #include "cache/record_cache.hpp"
 #include "cli/backfill.hpp"
@@ -15,6 +18,7 @@
 #include "files/file_system.hpp"
 #include "files/path_text.hpp"
 #include "util/interrupt.hpp"
+#include "util/progress.hpp"
 
 namespace cli {
 
@@ -61,6 +65,11 @@ int run(const std::vector<std::string>& args, const files::FileSystem& fs) {
     result = std::unexpected(RunFailure{RunFailure::Kind::Failed, "内存不足"});
   } catch (const std::exception& e) {
     result = std::unexpected(RunFailure{RunFailure::Kind::Failed, e.what()});
+  }
+  if (std::getenv("BACKFILL_STAGE_TIMES") != nullptr) {
+    for (const auto& [label, at] : progress::timeline()) {
+      err << fmt::format("[time] {:8.3f} s {}\n", at, label);
+    }
   }
   if (result) return 0;
   if (result.error().kind == RunFailure::Kind::Interrupted) {

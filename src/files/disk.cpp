@@ -514,6 +514,46 @@ std::optional<Stamp> DiskFileSystem::record_stamp(const std::filesystem::path& p
   return stamp_of(info);
 }
 
+std::vector<std::optional<Stamp>> DiskFileSystem::record_stamps(
+    const std::filesystem::path& dir, std::span<const std::string_view> names) const {
+  std::vector<std::optional<Stamp>> stamps(names.size());
+  const UniqueFd opened(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!opened) return stamps;
+  std::string name;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    name.assign(names[i]);
+    struct stat info{};
+    if (::fstatat(opened.get(), name.c_str(), &info, 0) == 0 &&
+        (S_ISREG(info.st_mode) || S_ISDIR(info.st_mode))) {
+      stamps[i] = stamp_of(info);
+    }
+  }
+  return stamps;
+}
+
+std::vector<std::pair<EntryKind, std::optional<Stamp>>> DiskFileSystem::entry_stamps(
+    const std::filesystem::path& base, const std::filesystem::path& dir,
+    std::span<const std::string_view> names) const {
+  const auto opened = open_whole(base, dir, Missing::Fail);
+  const EntryKind unreachable =
+      !opened && opened.error() == ELOOP ? EntryKind::Link : EntryKind::Missing;
+  std::vector<std::pair<EntryKind, std::optional<Stamp>>> found(names.size(),
+                                                                {unreachable, std::nullopt});
+  if (!opened) return found;
+  std::string name;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    name.assign(names[i]);
+    struct stat info{};
+    if (::fstatat(opened->get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+      found[i].first = EntryKind::Missing;
+      continue;
+    }
+    found[i].first = kind_of(info.st_mode);
+    if (S_ISREG(info.st_mode) || S_ISDIR(info.st_mode)) found[i].second = stamp_of(info);
+  }
+  return found;
+}
+
 bool DiskFileSystem::keeps_times(const std::filesystem::path& dir) const {
 #if defined(__linux__)
   if (!linux_calls_) return true;

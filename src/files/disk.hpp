@@ -68,6 +68,13 @@ class DiskFileSystem : public FileSystem {
   std::expected<std::string, Error> read_record(const std::filesystem::path& path,
                                                 Stamp* stamp = nullptr) const override;
   std::optional<Stamp> record_stamp(const std::filesystem::path& path) const override;
+#if !defined(_WIN32)
+  std::vector<std::optional<Stamp>> record_stamps(
+      const std::filesystem::path& dir, std::span<const std::string_view> names) const override;
+  std::vector<std::pair<EntryKind, std::optional<Stamp>>> entry_stamps(
+      const std::filesystem::path& base, const std::filesystem::path& dir,
+      std::span<const std::string_view> names) const override;
+#endif
   bool keeps_times(const std::filesystem::path& dir) const override;
   std::filesystem::path canonical(const std::filesystem::path& path) const override;
 

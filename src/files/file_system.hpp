@@ -19,6 +19,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace files {
@@ -211,6 +212,17 @@ class FileSystem {
   // The stamp of the regular file or directory at `path`; nothing for
   // anything else or when it cannot be asked.
   virtual std::optional<Stamp> record_stamp(const std::filesystem::path& path) const = 0;
+  // The stamps of the files `names` in the directory `dir`, each as
+  // record_stamp tells it. A run with nothing to do takes a stamp of every
+  // record: a face that can look into a directory once for all its names
+  // saves a walk of the whole path for each.
+  virtual std::vector<std::optional<Stamp>> record_stamps(
+      const std::filesystem::path& dir, std::span<const std::string_view> names) const;
+  // What stands at each of `names` in the directory `dir` below `base`, as
+  // kind tells it, with its stamp when it is a regular file or a directory.
+  virtual std::vector<std::pair<EntryKind, std::optional<Stamp>>> entry_stamps(
+      const std::filesystem::path& base, const std::filesystem::path& dir,
+      std::span<const std::string_view> names) const;
 
   // Anywhere.
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <mutex>
 
 #include <fmt/format.h>
@@ -15,6 +16,8 @@ struct State {
   std::string unit;
   std::size_t total = 0;
   std::atomic<std::size_t> done{0};
+  std::chrono::steady_clock::time_point started;
+  std::vector<std::pair<std::string, double>> timeline;
 };
 
 State& state() {
@@ -31,6 +34,15 @@ void begin(std::string_view label, std::size_t total, std::string_view unit) {
   s.unit = unit;
   s.total = total;
   s.done = 0;
+  const auto now = std::chrono::steady_clock::now();
+  if (s.timeline.empty()) s.started = now;
+  s.timeline.emplace_back(label, std::chrono::duration<double>(now - s.started).count());
+}
+
+std::vector<std::pair<std::string, double>> timeline() {
+  State& s = state();
+  const std::lock_guard lock(s.mutex);
+  return s.timeline;
 }
 
 void advance(std::size_t steps) { state().done.fetch_add(steps, std::memory_order_relaxed); }

@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace progress {
 
@@ -20,6 +22,10 @@ void advance(std::size_t steps = 1);
 // The current stage as one line, such as "扫描 45,000/100,000 个记录文件", or
 // "" before the first stage.
 std::string line();
+
+// Each stage begun so far, with the seconds from the first stage's start to
+// its own: where a run's time goes, for those who measure it.
+std::vector<std::pair<std::string, double>> timeline();
 
 // `n` with a comma between groups of three digits.
 std::string grouped(std::size_t n);

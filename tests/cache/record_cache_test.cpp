@@ -57,9 +57,9 @@ TEST_F(RecordCacheTest, ARecordIsTakenWhileItsStampHoldsAndReadOnceItMoves) {
 
 TEST_F(RecordCacheTest, AnyDamageMakesTheWholeCacheUnusable) {
   cache::RunKey key{"ws", {{false, "out\n"}, {true, "err\n"}}, {}};
-  key.seen.push_back({cache::Look::Listing, "/ws", ".system", files::EntryKind::Missing, {}, 7});
-  key.seen.push_back(
-      cache::look_again(memory, cache::Look::Entry, "/ws", "2026/07/2026-07-01-a.md"));
+  key.seen = cache::look_again(memory, {{cache::Look::Record, "/ws/2026", ""},
+                                        {cache::Look::Entry, "/ws", ".system/graph.json"},
+                                        {cache::Look::Entry, "/ws", "2026/07/2026-07-01-a.md"}});
   const std::string bytes = cache::encode(scan(), &key);
   ASSERT_TRUE(cache::decode(bytes).has_value());
   EXPECT_EQ(cache::decode(bytes)->key, key);

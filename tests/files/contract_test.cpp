@@ -164,6 +164,25 @@ TEST_P(ContractTest, RefusesLinksBelowTheBaseAndReadsRecordsThroughThem) {
   EXPECT_TRUE(face().is_record_directory(base() / "linked"));
   ASSERT_TRUE(face().list_records(base() / "linked"));
   EXPECT_EQ(face().list_records(base() / "linked")->front().path, base() / "linked/r.md");
+
+  // Stamps asked a directory at a time answer as stamps asked one by one.
+  const std::vector<std::string_view> names{"r.md", "missing", "file-link", "linked", "real"};
+  for (const fs::path dir : {"", "real", "linked"}) {
+    const auto entries = face().entry_stamps(base(), dir, names);
+    const auto records = face().record_stamps(base() / dir, names);
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      const auto relative = dir / files::utf8_path(names[i]);
+      const auto kind = face().kind(base(), relative);
+      SCOPED_TRACE(files::path_text(relative));
+      EXPECT_EQ(entries[i].first, kind);
+      EXPECT_EQ(entries[i].second.has_value(),
+                kind == files::EntryKind::Regular || kind == files::EntryKind::Directory);
+      if (entries[i].second) {
+        EXPECT_EQ(entries[i].second, face().record_stamp(base() / relative));
+      }
+      EXPECT_EQ(records[i], face().record_stamp(base() / relative));
+    }
+  }
 }
 
 TEST_P(ContractTest, NeverReadsWhatIsNotARegularFile) {
