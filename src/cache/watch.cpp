@@ -129,6 +129,12 @@ std::expected<std::string, files::Error> Watch::read_record(const Path& path,
   return inner_.read_record(path, stamp);
 }
 
+std::vector<std::pair<files::EntryKind, std::optional<files::Stamp>>> Watch::entry_stamps(
+    const Path& base, const Path& dir, std::span<const std::string_view> names) const {
+  for (const auto name : names) note(Look::Entry, base, dir / files::utf8_path(name));
+  return inner_.entry_stamps(base, dir, names);
+}
+
 std::optional<files::Stamp> Watch::record_stamp(const Path& path) const {
   return inner_.record_stamp(path);
 }

@@ -117,6 +117,12 @@ class Watch final : public files::FileSystem {
   std::expected<std::string, files::Error> read_record(const Path& path,
                                                        files::Stamp* stamp) const override;
   std::optional<files::Stamp> record_stamp(const Path& path) const override;
+  std::vector<std::optional<files::Stamp>> record_stamps(
+      const Path& dir, std::span<const std::string_view> names) const override {
+    return inner_.record_stamps(dir, names);
+  }
+  std::vector<std::pair<files::EntryKind, std::optional<files::Stamp>>> entry_stamps(
+      const Path& base, const Path& dir, std::span<const std::string_view> names) const override;
   bool keeps_times(const Path& dir) const override { return inner_.keeps_times(dir); }
   Path canonical(const Path& path) const override { return inner_.canonical(path); }
 

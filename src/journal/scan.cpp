@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <mutex>
 #include <new>
 #include <numeric>
@@ -192,19 +193,18 @@ bool known_by_name(const FileJob& job) {
 
 // The stamp of the file of `job` when it is still the one known: its path
 // below the root then names its record among the known ones.
-std::optional<files::Stamp> still_known(const files::FileSystem& fs, const FileJob& job,
-                                        const std::filesystem::path& path, const std::string& key,
+std::optional<files::Stamp> still_known(const FileJob& job, const std::string& key,
+                                        const std::optional<files::Stamp>& now,
                                         const KnownRecords* known) {
-  if (known == nullptr || !known_by_name(job)) return std::nullopt;
+  if (known == nullptr || !now || !known_by_name(job)) return std::nullopt;
   const auto was = known->stamp(key);
-  if (!was) return std::nullopt;
-  const auto stamp = fs.record_stamp(path);
-  return stamp && *stamp == *was ? stamp : std::nullopt;
+  return was && *was == *now ? now : std::nullopt;
 }
 
 // Reads the file of `job` into `entry`, or takes it as known.
 FileResult read_record(const files::FileSystem& fs, const Walk& walk, const FileJob& job,
-                       JournalEntry& entry, const KnownRecords* known) {
+                       JournalEntry& entry, const KnownRecords* known,
+                       const std::optional<files::Stamp>& now) {
   const auto date = std::string_view(job.name).substr(0, 10);
   const bool dated = parse_calendar_date(date).has_value();
   const auto shown = [&] { return shown_file(walk, job); };
@@ -217,10 +217,12 @@ FileResult read_record(const files::FileSystem& fs, const Walk& walk, const File
     // Its "date" would reach the reports as a month such as "meeting".
     return skipped(shown(), "文件名不以有效日期 YYYY-MM-DD 开头", std::nullopt);
   }
-  const auto path = walk.month_paths[job.month] / files::utf8_path(job.name);
   FileResult result;
-  const std::string key = known != nullptr ? walk.month_keys[job.month] + "/" + job.name : "";
-  if (const auto stamp = still_known(fs, job, path, key, known)) {
+  thread_local std::string key;
+  if (known != nullptr) {
+    key.assign(walk.month_keys[job.month]).append("/").append(job.name);
+  }
+  if (const auto stamp = still_known(job, key, now, known)) {
     result.stamp = stamp;
     if (!known->record(key, entry, result.goal_from_inventory)) return result;
     result.read = true;
@@ -228,7 +230,8 @@ FileResult read_record(const files::FileSystem& fs, const Walk& walk, const File
     return result;
   }
   files::Stamp stamp;
-  const auto content = fs.read_record(path, &stamp);
+  const auto content =
+      fs.read_record(walk.month_paths[job.month] / files::utf8_path(job.name), &stamp);
   result.read_file = true;
   if (!content) {
     // A record in another encoding, or a FIFO or device under a record's
@@ -250,6 +253,43 @@ FileResult read_record(const files::FileSystem& fs, const Walk& walk, const File
   return result;
 }
 
+// Runs `work` on up to `threads` threads, this one among them.
+void on_threads(std::size_t threads, const std::function<void()>& work) {
+  std::vector<std::jthread> helpers;
+  try {
+    for (std::size_t t = 1; t < threads; ++t) helpers.emplace_back(work);
+  } catch (const std::system_error&) {
+    // Fewer threads do as well, only slower.
+  }
+  work();
+}
+
+// The stamp of every file of the walk now, each month's asked of its
+// directory at once: with most records known, these looks are most of the
+// scan.
+std::vector<std::optional<files::Stamp>> stamps_now(const files::FileSystem& fs, const Walk& walk,
+                                                    std::size_t threads) {
+  const auto& jobs = walk.files;
+  std::vector<std::optional<files::Stamp>> stamps(jobs.size());
+  // Where each month's files begin: they stand together in walk order.
+  std::vector<std::size_t> starts;
+  for (std::size_t i = 0; i < jobs.size(); ++i) {
+    if (i == 0 || jobs[i].month != jobs[i - 1].month) starts.push_back(i);
+  }
+  starts.push_back(jobs.size());
+  std::atomic<std::size_t> next{0};
+  on_threads(threads, [&] {
+    std::vector<std::string_view> names;
+    for (std::size_t m = next++; m + 1 < starts.size() && interrupt::noted() == 0; m = next++) {
+      names.clear();
+      for (std::size_t i = starts[m]; i < starts[m + 1]; ++i) names.push_back(jobs[i].name);
+      auto found = fs.record_stamps(walk.month_paths[jobs[starts[m]].month], names);
+      std::ranges::move(found, stamps.begin() + static_cast<std::ptrdiff_t>(starts[m]));
+    }
+  });
+  return stamps;
+}
+
 // Reads every file on all cores into `entries`; the results stand in walk
 // order. Reading is most of a run's cost, and record files are independent of
 // each other. No exception leaves a reader: running out of memory ends the
@@ -261,18 +301,30 @@ std::expected<std::vector<FileResult>, std::string> read_records(const files::Fi
   const auto& jobs = walk.files;
   std::vector<FileResult> results(jobs.size());
   entries.resize(jobs.size());
-  std::atomic<std::size_t> next{0};
+  const std::size_t threads =
+      std::min<std::size_t>({std::max(1u, std::thread::hardware_concurrency()), 8, jobs.size()});
   std::mutex failure_mutex;
   std::optional<std::string> failure;
+  std::atomic<std::size_t> next{0};
   const auto fail = [&](std::string text) {
     const std::lock_guard lock(failure_mutex);
     if (!failure) failure = std::move(text);
     next = jobs.size();
   };
+  std::vector<std::optional<files::Stamp>> now;
+  if (known != nullptr) {
+    try {
+      now = stamps_now(fs, walk, threads);
+    } catch (const std::bad_alloc&) {
+      return std::unexpected(std::string("内存不足"));
+    }
+  }
+  const std::optional<files::Stamp> unknown;
   const auto work = [&] {
     try {
       for (std::size_t i = next++; i < jobs.size() && interrupt::noted() == 0; i = next++) {
-        results[i] = read_record(fs, walk, jobs[i], entries[i], known);
+        results[i] =
+            read_record(fs, walk, jobs[i], entries[i], known, now.empty() ? unknown : now[i]);
         progress::advance();
       }
     } catch (const std::bad_alloc&) {
@@ -281,17 +333,7 @@ std::expected<std::vector<FileResult>, std::string> read_records(const files::Fi
       fail(e.what());
     }
   };
-  const std::size_t threads =
-      std::min<std::size_t>({std::max(1u, std::thread::hardware_concurrency()), 8, jobs.size()});
-  {
-    std::vector<std::jthread> helpers;
-    try {
-      for (std::size_t t = 1; t < threads; ++t) helpers.emplace_back(work);
-    } catch (const std::system_error&) {
-      // Fewer threads read as well, only slower.
-    }
-    work();
-  }
+  on_threads(threads, work);
   if (failure) return std::unexpected(std::move(*failure));
   return results;
 }
