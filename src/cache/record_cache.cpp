@@ -166,30 +166,35 @@ void put_entry(Out& out, const journal::JournalEntry& entry) {
 }
 
 // The record's fields as the scan leaves them: a date that is the file
-// name's, a time that fits, ratings of 0 to 3.
-std::optional<journal::JournalEntry> get_entry(In& in, std::string_view file_name) {
-  journal::JournalEntry entry;
+// name's, a time that fits, ratings of 0 to 3. They go into `entry` in place,
+// so that a cache is checked whole on load through one entry, without a
+// hundred thousand of them made and dropped.
+bool get_entry(In& in, std::string_view file_name, journal::JournalEntry& entry) {
   const auto date = in.text();
   const auto time = in.text();
-  if (!in.ok() || date != file_name.substr(0, 10) || time.size() > 7) return std::nullopt;
+  if (!in.ok() || date != file_name.substr(0, 10) || time.size() > 7) return false;
   entry.date = date;
   entry.time = time;
   entry.title = in.text();
   entry.body = in.text();
   const std::uint32_t topics = in.u32();
   // Each topic takes at least its length's four bytes.
-  if (topics > in.left() / 4) return std::nullopt;
-  for (std::uint32_t i = 0; i < topics; ++i) entry.topics.emplace_back(in.text());
+  if (topics > in.left() / 4) return false;
+  entry.topics.resize(topics);
+  for (auto& topic : entry.topics) topic = in.text();
   const std::uint8_t has_goal = in.u8();
-  if (has_goal > 1) return std::nullopt;
-  if (has_goal == 1) entry.goal = std::string(in.text());
+  if (has_goal > 1) return false;
+  if (has_goal == 1) {
+    entry.goal = in.text();
+  } else {
+    entry.goal.reset();
+  }
   for (std::size_t i = 0; i < journal::kRatingCount; ++i) {
     entry.rating(i) = in.u8();
-    if (entry.rating(i) > 3) return std::nullopt;
+    if (entry.rating(i) > 3) return false;
   }
-  entry.file_name = std::string(file_name);
-  if (!in.ok()) return std::nullopt;
-  return entry;
+  entry.file_name = file_name;
+  return in.ok();
 }
 
 void put_key(Out& out, const RunKey& key) {
@@ -415,6 +420,7 @@ std::optional<Contents> decode(std::string owned, bool with_records) {
     return contents;
   }
   In entries(records);
+  journal::JournalEntry scratch;
   contents.index_.reserve(static_cast<std::size_t>(count));
   for (std::uint64_t i = 0; i < count; ++i) {
     const auto path = in.text();
@@ -428,7 +434,7 @@ std::optional<Contents> decode(std::string owned, bool with_records) {
     slot.at = kHeaderSize + stamps.size() + entries.at();
     // Read through once here, so that a cache whose records do not all
     // decode is refused whole, before the scan relies on any of them.
-    if (kind > 0 && !get_entry(entries, path.substr(8))) return std::nullopt;
+    if (kind > 0 && !get_entry(entries, path.substr(8), scratch)) return std::nullopt;
     if (!contents.index_.emplace(path, slot).second) return std::nullopt;
   }
   if (!in.ok() || !in.at_end() || !entries.ok() || !entries.at_end()) return std::nullopt;
@@ -448,9 +454,7 @@ bool Contents::record(std::string_view path, journal::JournalEntry& entry,
   if (found == index_.end() || found->second.kind == 0) return false;
   In in(std::string_view(*bytes_).substr(found->second.at));
   // Decoded once already when the cache was loaded.
-  auto decoded = get_entry(in, path.substr(8));
-  if (!decoded) return false;
-  entry = std::move(*decoded);
+  if (!get_entry(in, path.substr(8), entry)) return false;
   goal_from_inventory = found->second.kind == 2;
   return true;
 }

@@ -119,6 +119,12 @@ std::expected<std::vector<files::DirEntry>, files::Error> Watch::list_records(
   return inner_.list_records(dir);
 }
 
+std::expected<std::vector<std::string>, files::Error> Watch::list_record_names(
+    const Path& dir) const {
+  note(Look::Record, dir, {});
+  return inner_.list_record_names(dir);
+}
+
 bool Watch::is_record_directory(const Path& path) const {
   note(Look::Record, path, {});
   return inner_.is_record_directory(path);

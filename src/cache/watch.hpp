@@ -113,6 +113,8 @@ class Watch final : public files::FileSystem {
   }
   std::expected<std::vector<files::DirEntry>, files::Error> list_records(
       const Path& dir) const override;
+  std::expected<std::vector<std::string>, files::Error> list_record_names(
+      const Path& dir) const override;
   bool is_record_directory(const Path& path) const override;
   std::expected<std::string, files::Error> read_record(const Path& path,
                                                        files::Stamp* stamp) const override;

@@ -469,6 +469,13 @@ std::expected<std::vector<DirEntry>, Error> DiskFileSystem::list_records(
   return std::move(*listed);
 }
 
+std::expected<std::vector<std::string>, Error> DiskFileSystem::list_record_names(
+    const std::filesystem::path& dir) const {
+  auto listed = posix::list_names(dir);
+  if (!listed) return std::unexpected(Error{ErrorKind::Other, std::move(listed.error())});
+  return std::move(*listed);
+}
+
 bool DiskFileSystem::is_record_directory(const std::filesystem::path& path) const {
   std::error_code ec;
   return std::filesystem::is_directory(path, ec);

@@ -69,6 +69,8 @@ class DiskFileSystem : public FileSystem {
                                                 Stamp* stamp = nullptr) const override;
   std::optional<Stamp> record_stamp(const std::filesystem::path& path) const override;
 #if !defined(_WIN32)
+  std::expected<std::vector<std::string>, Error> list_record_names(
+      const std::filesystem::path& dir) const override;
   std::vector<std::optional<Stamp>> record_stamps(
       const std::filesystem::path& dir, std::span<const std::string_view> names) const override;
   std::vector<std::pair<EntryKind, std::optional<Stamp>>> entry_stamps(

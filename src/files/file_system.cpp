@@ -10,6 +10,16 @@ std::string too_large_text(std::uint64_t size, std::uint64_t max_bytes) {
   return fmt::format("文件过大（{} 字节，上限 {} MiB）", size, max_bytes >> 20);
 }
 
+std::expected<std::vector<std::string>, Error> FileSystem::list_record_names(
+    const std::filesystem::path& dir) const {
+  auto listed = list_records(dir);
+  if (!listed) return std::unexpected(std::move(listed.error()));
+  std::vector<std::string> names;
+  names.reserve(listed->size());
+  for (auto& entry : *listed) names.push_back(std::move(entry.name));
+  return names;
+}
+
 std::vector<std::optional<Stamp>> FileSystem::record_stamps(
     const std::filesystem::path& dir, std::span<const std::string_view> names) const {
   std::vector<std::optional<Stamp>> stamps;

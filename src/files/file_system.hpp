@@ -201,6 +201,10 @@ class FileSystem {
   // The entries of `dir`, sorted by name bytes.
   virtual std::expected<std::vector<DirEntry>, Error> list_records(
       const std::filesystem::path& dir) const = 0;
+  // The names list_records gives, in its order: a month's hundreds of files
+  // need no path each.
+  virtual std::expected<std::vector<std::string>, Error> list_record_names(
+      const std::filesystem::path& dir) const;
   // Whether `path` is a directory.
   virtual bool is_record_directory(const std::filesystem::path& path) const = 0;
   // The content of the file at `path` when it is UTF-8 text; a FIFO, device or

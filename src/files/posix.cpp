@@ -1,11 +1,13 @@
 #include "files/posix.hpp"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <memory>
 #include <optional>
 #include <system_error>
 
@@ -119,6 +121,23 @@ std::expected<std::vector<DirEntry>, std::string> list_dir(const std::filesystem
     return a.path.native() < b.path.native();
   });
   return entries;
+}
+
+std::expected<std::vector<std::string>, std::string> list_names(const std::filesystem::path& dir) {
+  const std::unique_ptr<DIR, int (*)(DIR*)> opened(::opendir(dir.c_str()), ::closedir);
+  if (!opened) return std::unexpected(std::system_category().message(errno));
+  std::vector<std::string> names;
+  for (;;) {
+    errno = 0;
+    const dirent* entry = ::readdir(opened.get());
+    if (entry == nullptr) break;
+    const std::string_view name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    names.push_back(text::to_valid_utf8(name));
+  }
+  if (errno != 0) return std::unexpected(std::system_category().message(errno));
+  std::ranges::sort(names);
+  return names;
 }
 
 }  // namespace files::posix

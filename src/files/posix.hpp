@@ -70,5 +70,7 @@ std::expected<std::string, std::string> read_bytes(
 // walks them in the same order; the system's error text when it cannot be
 // listed.
 std::expected<std::vector<DirEntry>, std::string> list_dir(const std::filesystem::path& dir);
+// The names list_dir gives, in its order, without a path each.
+std::expected<std::vector<std::string>, std::string> list_names(const std::filesystem::path& dir);
 
 }  // namespace files::posix

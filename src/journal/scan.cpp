@@ -10,6 +10,7 @@
 #include <optional>
 #include <system_error>
 #include <thread>
+#include <type_traits>
 
 #include <fmt/format.h>
 #include <fmt/ranges.h>
@@ -62,12 +63,20 @@ std::vector<std::string_view> split_path_segments(std::string_view rest) {
 // skipped, with a warning when it is a directory: its records would otherwise
 // vanish from every derived file without a trace. Its dates (`key`, "YYYY" or
 // "YYYY-MM") then go into `skipped`.
-std::optional<std::vector<files::DirEntry>> list_level(const files::FileSystem& fs,
-                                                       const files::DirEntry& dir,
-                                                       std::string_view shown, std::string key,
-                                                       std::set<std::string, std::less<>>& skipped,
-                                                       std::vector<std::string>& warnings) {
-  auto listed = fs.list_records(dir.path);
+// A month's files are listed by name alone: a path each would cost more than
+// the look at the directory.
+template <typename Listed>
+std::optional<Listed> list_level(const files::FileSystem& fs, const files::DirEntry& dir,
+                                 std::string_view shown, std::string key,
+                                 std::set<std::string, std::less<>>& skipped,
+                                 std::vector<std::string>& warnings) {
+  auto listed = [&] {
+    if constexpr (std::is_same_v<Listed, std::vector<std::string>>) {
+      return fs.list_record_names(dir.path);
+    } else {
+      return fs.list_records(dir.path);
+    }
+  }();
   if (listed) return std::move(*listed);
   if (fs.is_record_directory(dir.path)) {
     warnings.push_back(
@@ -111,15 +120,15 @@ std::expected<Walk, std::string> walk_tree(const files::FileSystem& fs,
   for (const auto& year : *years) {
     if (year.name.size() != 4 || !text::all_ascii_digits(year.name)) continue;
     const auto year_path = files::utf8_path(year.name);
-    const auto months = list_level(fs, year, files::shown_path(root, year_path), year.name,
-                                   walk.skipped.years, pending);
+    const auto months = list_level<std::vector<files::DirEntry>>(
+        fs, year, files::shown_path(root, year_path), year.name, walk.skipped.years, pending);
     if (!months) continue;
     for (const auto& month : *months) {
       if (month.name.size() != 2 || !text::all_ascii_digits(month.name)) continue;
       const auto relative = year_path / files::utf8_path(month.name);
       auto shown = files::shown_path(root, relative);
-      const auto files =
-          list_level(fs, month, shown, year.name + "-" + month.name, walk.skipped.months, pending);
+      auto files = list_level<std::vector<std::string>>(
+          fs, month, shown, year.name + "-" + month.name, walk.skipped.months, pending);
       if (!files) continue;
       walk.months.push_back(root / relative);
       walk.months_shown.push_back(std::move(shown));
@@ -127,8 +136,8 @@ std::expected<Walk, std::string> walk_tree(const files::FileSystem& fs,
       walk.month_paths.push_back(month.path);
       const auto at = static_cast<std::uint32_t>(walk.months.size() - 1);
       for (auto& file : *files) {
-        if (!is_record_file_name(file.name)) continue;
-        walk.files.push_back({std::move(file.name), at, std::move(pending)});
+        if (!is_record_file_name(file)) continue;
+        walk.files.push_back({std::move(file), at, std::move(pending)});
         pending.clear();
       }
     }

@@ -103,6 +103,19 @@ TEST_P(ContractTest, ListsByNameBytesAndNeverOpensAnExistingNameToWrite) {
     create(name, name);
   }
   EXPECT_EQ(names("d"), (std::vector<std::string>{capital, "a", "b", "e", "中"}));
+  // A name that is not UTF-8 is listed with U+FFFD, beside one that is that
+  // text already, by both listings alike.
+#if !defined(_WIN32)
+  if (GetParam() == Face::Disk) {
+    create("d/x\xFF.md", "");
+    create("d/x\xEF\xBF\xBD.md", "");
+  }
+#endif
+  std::vector<std::string> records;
+  const auto listed = face().list_records(base() / "d");
+  for (const auto& entry : listed.value()) records.push_back(entry.name);
+  EXPECT_EQ(face().list_record_names(base() / "d").value(), records);
+  EXPECT_FALSE(face().list_record_names(base() / "none").has_value());
   const auto again =
       face().create_file(base(), "d/a", [](files::ByteSink& sink) { sink.put("x"); });
   ASSERT_FALSE(again);
