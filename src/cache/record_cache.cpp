@@ -435,23 +435,37 @@ std::optional<Contents> decode(std::string owned, bool with_records) {
     // Read through once here, so that a cache whose records do not all
     // decode is refused whole, before the scan relies on any of them.
     if (kind > 0 && !get_entry(entries, path.substr(8), scratch)) return std::nullopt;
-    if (!contents.index_.emplace(path, slot).second) return std::nullopt;
+    contents.index_.emplace_back(path, slot);
   }
   if (!in.ok() || !in.at_end() || !entries.ok() || !entries.at_end()) return std::nullopt;
+  // Written in the scan's order, sorted by path; sorted here all the same
+  // should another order ever come in, and refused with a path twice.
+  auto& index = contents.index_;
+  if (!std::ranges::is_sorted(index, {}, &Contents::Entry::first)) {
+    std::ranges::sort(index, {}, &Contents::Entry::first);
+  }
+  if (std::ranges::adjacent_find(index, {}, &Contents::Entry::first) != index.end()) {
+    return std::nullopt;
+  }
   contents.with_records_ = true;
   return contents;
 }
 
+const Contents::Entry* Contents::find(std::string_view path) const {
+  const auto found = std::ranges::lower_bound(index_, path, {}, &Entry::first);
+  return found != index_.end() && found->first == path ? &*found : nullptr;
+}
+
 std::optional<files::Stamp> Contents::stamp(std::string_view path) const {
-  const auto found = index_.find(path);
-  if (found == index_.end()) return std::nullopt;
+  const auto found = find(path);
+  if (found == nullptr) return std::nullopt;
   return found->second.stamp;
 }
 
 bool Contents::record(std::string_view path, journal::JournalEntry& entry,
                       bool& goal_from_inventory) const {
-  const auto found = index_.find(path);
-  if (found == index_.end() || found->second.kind == 0) return false;
+  const auto found = find(path);
+  if (found == nullptr || found->second.kind == 0) return false;
   In in(std::string_view(*bytes_).substr(found->second.at));
   // Decoded once already when the cache was loaded.
   if (!get_entry(in, path.substr(8), entry)) return false;
