@@ -166,3 +166,17 @@ fi
 python3 scripts/gen-workspace.py "$work/one-goal" 50000 100 1 --one-goal
 echo "50,000 records in one goal, first run: $(median one-goal \
   "rm -rf '$work/ws' && cp -r '$work/one-goal' '$work/ws' && sync" "$binary --root '$work/ws'") s"
+
+# A longer run of the test that holds cached runs to full ones: with
+# BENCH_DIFF_STEPS=N, N random steps (seed BENCH_DIFF_SEED, else a random one,
+# printed by the test when it fails) in the test build; CI runs 40 steps of
+# seed 20261210.
+if [ -n "${BENCH_DIFF_STEPS:-}" ]; then
+  cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake --build build --target backfill_tests backfill-workspace >/dev/null
+  seed=${BENCH_DIFF_SEED:-$RANDOM}
+  echo
+  echo "Differential test, $BENCH_DIFF_STEPS steps, seed $seed:"
+  BACKFILL_DIFF_STEPS=$BENCH_DIFF_STEPS BACKFILL_DIFF_SEED=$seed \
+    build/tests/backfill_tests --gtest_filter='CacheDifferentialTest.*' | tail -n 3
+fi
