@@ -58,7 +58,14 @@ std::string summary_text(ReportKind kind, std::string_view period, std::string_v
   // The sentences are built from goal and topic names; a control character in
   // one must not start a line of its own.
   const auto add = text::append_escaped_controls;
+  // A month's report is mostly its statistics, hundreds of kilobytes: grown
+  // by doubling, its buffer would end up nearly twice its size, and a run
+  // holds every report until it is staged.
+  std::size_t estimate = stats_json.size() + period.size() + stamp.size() + report.work.size() +
+                         report.next_step.size() + report.efficiency_note.size() + 512;
+  for (const auto& [heading, body] : report.sections) estimate += heading.size() + body.size() + 16;
   std::string out;
+  out.reserve(estimate);
   out += "# ";
   out += info.label;
   add(out, period);
