@@ -112,22 +112,23 @@ files::OutputFile summary_file(ReportKind kind, std::string_view period,
   return file;
 }
 
-std::expected<ReportStage, std::string> reports(const store::Workspace& workspace,
-                                                const journal::Scan& journal,
-                                                stats::SnapshotIndex& snapshots) {
+std::expected<ReportCounts, std::string> reports(const store::Workspace& workspace,
+                                                 const journal::Scan& journal,
+                                                 stats::SnapshotIndex& snapshots,
+                                                 const ReportTaker& take) {
   // The journal does not change during a run: the days come from the scan.
   const auto& records = journal.records;
   journal::DayListingCache listing(workspace.root(), records, journal.months,
                                    workspace.file_system());
-  ReportStage stage;
-  auto& counts = stage.counts;
+  ReportCounts counts;
   const auto months = journal::month_list(records);
   const auto report_days = day_list(records);
   progress::begin("生成报告", months.size() + kWeekStarts.size() + report_days.size(), "份");
+  const auto stopped = [] { return std::unexpected(std::string()); };
 
   for (const auto& month : months) {
     // A stopped run waits for this stage, which runs beside the topic files.
-    if (interrupt::noted() != 0) return std::unexpected(std::string());
+    if (interrupt::noted() != 0) return stopped();
     auto stats = stats::build_monthly_stats(listing, snapshots, month);
     if (!stats) return std::unexpected(stats.error());
     auto report = monthly_report(*stats);
@@ -136,8 +137,8 @@ std::expected<ReportStage, std::string> reports(const store::Workspace& workspac
       report.work =
           fmt::format("本月记录 {} 条 / {} 天", stats->total_entries, stats->days_recorded);
     }
-    stage.files.push_back(
-        summary_file(ReportKind::Monthly, month, stats::monthly_stats_json(*stats), report));
+    if (!take(summary_file(ReportKind::Monthly, month, stats::monthly_stats_json(*stats), report)))
+      return stopped();
     ++counts.monthly;
     progress::advance();
     // Months do not share days; only the weeks and days below reuse July's.
@@ -149,24 +150,26 @@ std::expected<ReportStage, std::string> reports(const store::Workspace& workspac
     if (!stats) return std::unexpected(stats.error());
     const auto report = weekly_report(*stats);
     store_sentences(report, stats->sentences);
-    stage.files.push_back(
-        summary_file(ReportKind::Weekly, stats->period, stats::weekly_stats_json(*stats), report));
+    if (!take(summary_file(ReportKind::Weekly, stats->period, stats::weekly_stats_json(*stats),
+                           report)))
+      return stopped();
     ++counts.weekly;
     progress::advance();
   }
 
   for (const auto& day : report_days) {
-    if (interrupt::noted() != 0) return std::unexpected(std::string());
+    if (interrupt::noted() != 0) return stopped();
     // A recorded date that is no day key (a file named 2026-07.md) cannot be
     // listed; it simply has no daily report.
     progress::advance();
     const auto stats = stats::build_daily_stats(listing, day);
     if (!stats) continue;
-    stage.files.push_back(summary_file(ReportKind::Daily, day, stats::daily_stats_json(*stats),
-                                       daily_report(*stats)));
+    if (!take(summary_file(ReportKind::Daily, day, stats::daily_stats_json(*stats),
+                           daily_report(*stats))))
+      return stopped();
     ++counts.daily;
   }
-  return stage;
+  return counts;
 }
 
 }  // namespace summary
