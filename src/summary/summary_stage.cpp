@@ -12,11 +12,12 @@ namespace summary {
 SummaryStage::SummaryStage(const store::Workspace& workspace, const journal::Scan& journal,
                            const std::vector<std::string>& goals)
     : snapshots_(snapshots_made_.get_future()),
-      reports_(kBytesAhead, [](const files::OutputFile& file) {
-        // Reports are made as text.
-        const auto* text = std::get_if<std::string>(&file.content);
-        return text != nullptr ? text->capacity() : 0;
-      }),
+      reports_(kBytesAhead,
+               [](const files::OutputFile& file) {
+                 // Reports are made as text.
+                 const auto* text = std::get_if<std::string>(&file.content);
+                 return text != nullptr ? text->capacity() : 0;
+               }),
       maker_([this, &workspace, &journal, &goals] { make(workspace, journal, goals); }) {}
 
 SummaryStage::~SummaryStage() {
