@@ -6,7 +6,8 @@
 # ratio of each to the floor (the first run also to the read floor plus a write
 # floor: tar writing the same output files into an empty folder on the same
 # disk, then `sync -f` there), the growth from 10,000 to 100,000 records and
-# the peak resident memory. Then the record cache at 10,000 and 100,000
+# the peak resident memory; then the first and second runs at 100,000 records
+# with bodies of about 4 KB. Then the record cache at 10,000 and 100,000
 # records: runs where nothing, one record and ten records changed, against the
 # read floor, with peaks and the cache's size, and the stage times of a
 # one-record run. A last case files 50,000 records into
@@ -85,6 +86,19 @@ for records in 10000 100000; do
 done
 python3 -c "import sys; print(f'Growth 10,000 → 100,000 records (first run): {float(sys.argv[2]) / float(sys.argv[1]):.1f}×')" \
   "${first_run[10000]}" "${first_run[100000]}"
+
+# 100,000 records with bodies of about 4 KB (390 MB of records): only their
+# snippets outlive the scan, so the peak must stay near the one above.
+long=$work/long
+python3 scripts/gen-workspace.py "$long-template" 100000 3000 40 --body-bytes 4096
+cp -r "$long-template" "$long-second" && "$binary" --root "$long-second" >/dev/null
+long_first=$(median long-first "rm -rf '$work/ws' && cp -r '$long-template' '$work/ws' && sync" \
+  "$binary --root '$work/ws'")
+long_second=$(median long-second "rm -rf '$work/ws' && cp -r '$long-second' '$work/ws' && sync" \
+  "$binary --root '$work/ws'")
+echo "100,000 records with 4 KB bodies: first run $long_first s ($(peak_mb "$long-template") MB)," \
+  "second run $long_second s ($(peak_mb "$long-second") MB)"
+rm -rf "$long-template" "$long-second"
 
 # Before and after, in one hyperfine run per case.
 if [ -n "${BENCH_BEFORE:-}" ]; then

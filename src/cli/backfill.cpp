@@ -29,7 +29,7 @@
 #include "store/layout.hpp"
 #include "store/metrics.hpp"
 #include "summary/periods.hpp"
-#include "summary/summary_files.hpp"
+#include "summary/summary_stage.hpp"
 #include "topics/topic_files.hpp"
 #include "util/interrupt.hpp"
 #include "util/memory.hpp"
@@ -166,39 +166,6 @@ GraphStage graph_stage(store::Workspace& workspace, goals::GoalStageOutput& goal
   if (made.rebuilt.carried_records > 0) {
     fmt::print(err, "[warn] 保留了 {} 个未能读取的记录在图谱中的节点\n",
                made.rebuilt.carried_records);
-  }
-  return made;
-}
-
-// Snapshots and reports: they do not depend on the topic files, so they are
-// made on a second core while this one makes and stages those. Each keeps
-// its failure, to be told at its own stage.
-struct Summaries {
-  std::expected<stats::SnapshotStage, std::string> snapshots = std::unexpected(std::string());
-  std::expected<summary::ReportStage, std::string> reports = std::unexpected(std::string());
-};
-
-Summaries make_summaries(const store::Workspace& workspace, const journal::Scan& scanned,
-                         const journal::Inference& inferred) {
-  Summaries made;
-  // No exception may leave the thread: running out of memory is a failure
-  // like any other, reported at the stage where it happened.
-  const auto fail = [&](std::string text) {
-    if (made.snapshots) {
-      made.reports = std::unexpected(std::move(text));
-    } else {
-      made.snapshots = std::unexpected(std::move(text));
-    }
-  };
-  try {
-    made.snapshots = stats::month_end_snapshots(workspace, scanned.records, inferred.goals);
-    if (made.snapshots) {
-      made.reports = summary::reports(workspace, scanned, made.snapshots->index);
-    }
-  } catch (const std::bad_alloc&) {
-    fail("内存不足");
-  } catch (const std::exception& e) {
-    fail(e.what());
   }
   return made;
 }
@@ -394,8 +361,7 @@ std::expected<void, RunFailure> run(const BackfillOptions& options, std::ostream
   fmt::print(out, "  ✓ graph.json 已重建: {} 节点 ({} record / {} goal / {} topic), {} 边\n",
              counts.nodes, counts.records, counts.goals, counts.topics, counts.edges);
 
-  auto summaries = std::async(std::launch::async, make_summaries, std::cref(workspace),
-                              std::cref(scan), std::cref(inferred));
+  summary::SummaryStage summaries(workspace, scan, inferred.goals);
   progress::begin("派生主题文件");
   topics::TopicFiles topic_files(graph, files::FileNames::of(workspace.files(), store::kTopicsDir),
                                  err);
@@ -411,14 +377,19 @@ std::expected<void, RunFailure> run(const BackfillOptions& options, std::ostream
     return done;
   fmt::print(out, "  ✓ goals/_index.md 已派生\n");
 
-  auto [snapshots, reports] = summaries.get();
+  auto snapshots = summaries.snapshots();
   if (!snapshots) return stage_failed(snapshots);
-  if (auto done = stage(std::move(snapshots->files)); !done) return done;
+  if (auto done = stage(std::move(*snapshots)); !done) return done;
   fmt::print(out, "  ✓ stats/snapshots/ 月末快照已写入\n");
+  for (auto report = summaries.next_report(); report; report = summaries.next_report()) {
+    files::OutputFiles one;
+    one.push_back(std::move(*report));
+    if (auto done = stage(std::move(one)); !done) return done;
+  }
+  const auto reports = summaries.counts();
   if (!reports) return stage_failed(reports);
-  if (auto done = stage(std::move(reports->files)); !done) return done;
-  fmt::print(out, "  ✓ summary/ 已生成: 月报 {} + 周报 {} + 日报 {}\n", reports->counts.monthly,
-             reports->counts.weekly, reports->counts.daily);
+  fmt::print(out, "  ✓ summary/ 已生成: 月报 {} + 周报 {} + 日报 {}\n", reports->monthly,
+             reports->weekly, reports->daily);
 
   auto metrics = store::load_metrics(workspace);
   metrics.records = n;

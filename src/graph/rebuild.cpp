@@ -297,6 +297,10 @@ Rebuilt rebuild_and_complete(Graph previous, const std::vector<journal::JournalE
     complete_into(editor, topic_ids, rids, records);
     return Rebuilt{editor.take(), carried};
   }();
+  // The completion appends past the room sized for the rebuild, and the
+  // lists last the whole run: they keep only what they hold.
+  rebuilt.graph.nodes.shrink_to_fit();
+  rebuilt.graph.edges.shrink_to_fit();
   // The previous graph, the indexes and the id tables are gone now; their
   // pages go back before the files of the new graph are made.
   memory::give_back();

@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "files/held_text.hpp"
 #include "json/read.hpp"
 #include "json/write.hpp"
 #include "store/layout.hpp"
@@ -107,9 +108,18 @@ std::optional<files::OutputFile> record_topics_file(
     }
   }
   if (!changed) return std::nullopt;
+  // The map of a large journal is twice the size of its text: each entry goes
+  // as soon as it is written, so the two never stand whole side by side.
+  files::HeldText text;
+  ::json::JsonWriter w(::json::JsonStyle::Pretty, text);
+  w.begin_object();
+  for (auto it = map.begin(); it != map.end(); it = map.erase(it)) {
+    w.member_strings(it->first, it->second);
+  }
+  w.end_object().flush();
   return files::OutputFile{files::FileClass::State,
                            std::string(store::kRecordTopicsFile),
-                           record_topics_to_json(map),
+                           files::HeldText::producer(std::move(text)),
                            "写入 record_topics.json 失败: IO 错误: ",
                            {}};
 }

@@ -58,7 +58,14 @@ std::string summary_text(ReportKind kind, std::string_view period, std::string_v
   // The sentences are built from goal and topic names; a control character in
   // one must not start a line of its own.
   const auto add = text::append_escaped_controls;
+  // A month's report is mostly its statistics, hundreds of kilobytes: grown
+  // by doubling, its buffer would end up nearly twice its size, and a run
+  // holds every report until it is staged.
+  std::size_t estimate = stats_json.size() + period.size() + stamp.size() + report.work.size() +
+                         report.next_step.size() + report.efficiency_note.size() + 512;
+  for (const auto& [heading, body] : report.sections) estimate += heading.size() + body.size() + 16;
   std::string out;
+  out.reserve(estimate);
   out += "# ";
   out += info.label;
   add(out, period);
@@ -105,22 +112,23 @@ files::OutputFile summary_file(ReportKind kind, std::string_view period,
   return file;
 }
 
-std::expected<ReportStage, std::string> reports(const store::Workspace& workspace,
-                                                const journal::Scan& journal,
-                                                stats::SnapshotIndex& snapshots) {
+std::expected<ReportCounts, std::string> reports(const store::Workspace& workspace,
+                                                 const journal::Scan& journal,
+                                                 stats::SnapshotIndex& snapshots,
+                                                 const ReportTaker& take) {
   // The journal does not change during a run: the days come from the scan.
   const auto& records = journal.records;
   journal::DayListingCache listing(workspace.root(), records, journal.months,
                                    workspace.file_system());
-  ReportStage stage;
-  auto& counts = stage.counts;
+  ReportCounts counts;
   const auto months = journal::month_list(records);
   const auto report_days = day_list(records);
   progress::begin("生成报告", months.size() + kWeekStarts.size() + report_days.size(), "份");
+  const auto stopped = [] { return std::unexpected(std::string()); };
 
   for (const auto& month : months) {
     // A stopped run waits for this stage, which runs beside the topic files.
-    if (interrupt::noted() != 0) return std::unexpected(std::string());
+    if (interrupt::noted() != 0) return stopped();
     auto stats = stats::build_monthly_stats(listing, snapshots, month);
     if (!stats) return std::unexpected(stats.error());
     auto report = monthly_report(*stats);
@@ -129,8 +137,8 @@ std::expected<ReportStage, std::string> reports(const store::Workspace& workspac
       report.work =
           fmt::format("本月记录 {} 条 / {} 天", stats->total_entries, stats->days_recorded);
     }
-    stage.files.push_back(
-        summary_file(ReportKind::Monthly, month, stats::monthly_stats_json(*stats), report));
+    if (!take(summary_file(ReportKind::Monthly, month, stats::monthly_stats_json(*stats), report)))
+      return stopped();
     ++counts.monthly;
     progress::advance();
     // Months do not share days; only the weeks and days below reuse July's.
@@ -142,24 +150,26 @@ std::expected<ReportStage, std::string> reports(const store::Workspace& workspac
     if (!stats) return std::unexpected(stats.error());
     const auto report = weekly_report(*stats);
     store_sentences(report, stats->sentences);
-    stage.files.push_back(
-        summary_file(ReportKind::Weekly, stats->period, stats::weekly_stats_json(*stats), report));
+    if (!take(summary_file(ReportKind::Weekly, stats->period, stats::weekly_stats_json(*stats),
+                           report)))
+      return stopped();
     ++counts.weekly;
     progress::advance();
   }
 
   for (const auto& day : report_days) {
-    if (interrupt::noted() != 0) return std::unexpected(std::string());
+    if (interrupt::noted() != 0) return stopped();
     // A recorded date that is no day key (a file named 2026-07.md) cannot be
     // listed; it simply has no daily report.
     progress::advance();
     const auto stats = stats::build_daily_stats(listing, day);
     if (!stats) continue;
-    stage.files.push_back(summary_file(ReportKind::Daily, day, stats::daily_stats_json(*stats),
-                                       daily_report(*stats)));
+    if (!take(summary_file(ReportKind::Daily, day, stats::daily_stats_json(*stats),
+                           daily_report(*stats))))
+      return stopped();
     ++counts.daily;
   }
-  return stage;
+  return counts;
 }
 
 }  // namespace summary

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <expected>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -43,18 +44,18 @@ struct ReportCounts {
   std::size_t monthly = 0, weekly = 0, daily = 0;
 };
 
-// The files of the report stage and their counts per kind.
-struct ReportStage {
-  ReportCounts counts;
-  files::OutputFiles files;
-};
+// Takes each report file as it is made; false when it wants no more.
+using ReportTaker = std::function<bool(files::OutputFile)>;
 
 // One monthly report per month of the records, one weekly report per fixed
 // week and one daily report per recorded day of July 2026, in that order,
-// reading entries only through the day listings; stops at the first failure
-// and returns its text. A listed day that is no day key gets no report.
-std::expected<ReportStage, std::string> reports(const store::Workspace& workspace,
-                                                const journal::Scan& journal,
-                                                stats::SnapshotIndex& snapshots);
+// each handed to `take` as soon as it is made, reading entries only through
+// the day listings; stops at the first failure and returns its text (empty
+// when a signal was noted or `take` wanted no more). A listed day that is no
+// day key gets no report.
+std::expected<ReportCounts, std::string> reports(const store::Workspace& workspace,
+                                                 const journal::Scan& journal,
+                                                 stats::SnapshotIndex& snapshots,
+                                                 const ReportTaker& take);
 
 }  // namespace summary

@@ -17,16 +17,28 @@ stats::WeeklyStats week_with(std::vector<std::pair<std::string, std::size_t>> to
   return week;
 }
 
+struct Reports {
+  summary::ReportCounts counts;
+  files::OutputFiles files;
+};
+
 // The report stage with day listings read from `fs` and the snapshots in the
-// directory.
-std::expected<summary::ReportStage, std::string> reports(
-    const files::FileSystem& fs, const std::filesystem::path& root,
-    const std::vector<journal::JournalEntry>& records) {
+// directory, its files taken as they come.
+std::expected<Reports, std::string> reports(const files::FileSystem& fs,
+                                            const std::filesystem::path& root,
+                                            const std::vector<journal::JournalEntry>& records) {
   const store::Workspace workspace(root, fs);
   stats::SnapshotIndex snapshots(workspace.files());
   journal::Scan scan;
   scan.records = records;
-  return summary::reports(workspace, scan, snapshots);
+  Reports made;
+  auto counts = summary::reports(workspace, scan, snapshots, [&](files::OutputFile file) {
+    made.files.push_back(std::move(file));
+    return true;
+  });
+  if (!counts) return std::unexpected(counts.error());
+  made.counts = *counts;
+  return made;
 }
 
 }  // namespace
@@ -114,4 +126,23 @@ TEST(ReportStageTest, SkipsDaysThatAreNoDayKey) {
   ASSERT_EQ(stage->files.size(), 7u);
   EXPECT_EQ(stage->files.front().path, "summary/monthly/2026-07.md");
   EXPECT_EQ(stage->files.back().path, "summary/daily/2026-07-03.md");
+}
+
+TEST(ReportStageTest, StopsOnceTheTakerWantsNoMore) {
+  testing_support::MemoryFileSystem memory;
+  memory.write("/ws/2026/07/2026-07-03-a.md", "## 09:00\n");
+  std::vector<journal::JournalEntry> records(1);
+  records[0].date = "2026-07-03";
+  const store::Workspace workspace("/ws", memory);
+  stats::SnapshotIndex snapshots(workspace.files());
+  journal::Scan scan;
+  scan.records = records;
+  std::size_t taken = 0;
+  const auto made = summary::reports(workspace, scan, snapshots, [&](files::OutputFile) {
+    ++taken;
+    return taken < 2;
+  });
+  ASSERT_FALSE(made);
+  EXPECT_EQ(made.error(), "");
+  EXPECT_EQ(taken, 2u);
 }
