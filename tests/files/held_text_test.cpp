@@ -25,11 +25,7 @@ TEST(HeldTextTest, StreamsWhatItWasGivenAcrossPieceBoundaries) {
   constexpr std::size_t piece = files::HeldText::kPieceBytes;
   // Each case: the sizes of the puts.
   const std::vector<std::vector<std::size_t>> cases = {
-      {},
-      {0, 5, 0},
-      {piece},
-      {piece - 1, 2, piece + 3},
-      {3 * piece + 7},
+      {}, {0, 5, 0}, {piece}, {piece - 1, 2, piece + 3}, {3 * piece + 7},
   };
   for (const auto& sizes : cases) {
     files::HeldText held;
