@@ -447,7 +447,6 @@ std::optional<Contents> decode(std::string owned, bool with_records) {
   if (std::ranges::adjacent_find(index, {}, &Contents::Entry::first) != index.end()) {
     return std::nullopt;
   }
-  contents.with_records_ = true;
   return contents;
 }
 

@@ -60,7 +60,6 @@ class Contents final : public journal::KnownRecords {
   void each(
       const std::function<void(std::string_view path, const files::Stamp& stamp)>& visit) const;
   std::size_t size() const { return count_; }
-  bool with_records() const { return with_records_; }
 
   std::optional<RunKey> key;
 
@@ -78,7 +77,6 @@ class Contents final : public journal::KnownRecords {
   // Where the files' paths and stamps begin in the bytes, and how many.
   std::size_t files_ = 0;
   std::size_t count_ = 0;
-  bool with_records_ = false;
   // Without the records: where each directory's files begin, and how many.
   struct Run {
     std::size_t at = 0;
