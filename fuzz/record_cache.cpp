@@ -1,12 +1,17 @@
-// A record cache through cache::decode: any bytes load as a consistent cache
-// (records and the last run's key) or are refused. Inputs whose first byte is odd get a correct
-// checksum first, so the fuzzer reaches past it; an accepted cache written back loads the same.
+// A record cache through cache::decode, and a graph kept beside it: any bytes
+// load as a consistent cache (the last run's key, and records that each
+// decode or are read from their files) or are refused. Inputs whose first
+// byte is odd get a correct checksum first, so the fuzzer reaches past it;
+// an accepted cache written back loads the same. Inputs that begin with the
+// kept graph's magic are one, and so are those that begin with "G", with
+// the checksum made right.
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
+#include "cache/graph_cache.hpp"
 #include "cache/record_cache.hpp"
 #include "fuzz_input.hpp"
 #include "util/content_hash.hpp"
@@ -39,7 +44,11 @@ journal::Scan as_scan(const cache::Contents& known) {
                                  false, false};
     scan.month_keys.emplace_back(path.substr(0, 7));
     journal::JournalEntry entry;
-    file.record = known.record(path, entry, file.goal_from_inventory);
+    const auto held = known.record(path, entry, file.goal_from_inventory);
+    // A record that does not decode is read from its file: a run keeps
+    // whatever that gives.
+    if (held == journal::KnownRecords::Held::Unusable) return;
+    file.record = held == journal::KnownRecords::Held::Record;
     if (file.record) {
       fuzz::check(path.ends_with("/" + entry.file_name), "a record is its file's");
       fuzz::check(entry.file_name.starts_with(entry.date.view()),
@@ -55,10 +64,32 @@ journal::Scan as_scan(const cache::Contents& known) {
   return scan;
 }
 
+// The bytes as a graph kept beside the cache, with its checksum made right
+// when `fix`: one that decodes is written back and loads the same.
+void as_kept_graph(std::string bytes, bool fix) {
+  constexpr std::size_t kGraphHeader = 28;
+  if (fix && bytes.size() >= kGraphHeader) {
+    const std::string_view body = std::string_view(bytes).substr(kGraphHeader);
+    put_u64(bytes, kSizeAt, body.size());
+    put_u64(bytes, kSumsAt, hashing::content_hash(body));
+  }
+  const auto held = cache::HeldGraph::of(bytes);
+  const auto graph = held ? held->decode() : std::nullopt;
+  if (!graph) return;
+  const auto again = cache::HeldGraph::of(cache::encode_graph(*graph, held->file_hash()));
+  fuzz::check(
+      again.has_value() && again->file_hash() == held->file_hash() && again->decode() == graph,
+      "a kept graph written back loads the same");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string bytes(fuzz::as_text(data, size));
+  if (bytes.starts_with("BFWGRAPH") || (!bytes.empty() && bytes[0] == 'G')) {
+    as_kept_graph(bytes[0] == 'G' ? bytes.substr(1) : bytes, bytes[0] == 'G');
+    return 0;
+  }
   if (!bytes.empty() && (static_cast<unsigned char>(bytes[0]) & 1) != 0) {
     bytes.erase(0, 1);
     // Checksums made right, so that the fuzzer reaches what they guard.
@@ -80,15 +111,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto scan = as_scan(*contents);
   const auto key = contents->key ? &*contents->key : nullptr;
   const auto reread = cache::decode(cache::encode(scan, key));
-  fuzz::check(
-      reread.has_value() && reread->size() == contents->size() && reread->key == contents->key,
-      "a written cache loads");
+  fuzz::check(reread.has_value() && reread->size() == scan.remembered.size() &&
+                  reread->key == contents->key,
+              "a written cache loads");
   std::size_t record = 0;
   for (const auto& file : scan.remembered) {
     const auto path = journal::remembered_path(scan, file);
     journal::JournalEntry entry;
     bool goal = false;
-    const bool has = reread->record(path, entry, goal);
+    const bool has = reread->record(path, entry, goal) == journal::KnownRecords::Held::Record;
     fuzz::check(reread->stamp(path) == file.stamp && has == file.record &&
                     (!has || (entry == scan.records[record++] && goal == file.goal_from_inventory)),
                 "a written cache loads the same");

@@ -1,5 +1,7 @@
 #include "cache/record_cache.hpp"
 
+#include "cache/bytes.hpp"
+
 #include <algorithm>
 #include <bit>
 #include <cctype>
@@ -32,101 +34,6 @@ constexpr std::size_t kHeaderSize = kMagic.size() + 4 + 8 + 8 + 8;
 // A cache larger than this is not a cache this program wrote for any
 // workspace it can hold in memory.
 constexpr std::uint64_t kMaxCacheBytes = std::uint64_t{4} << 30;
-
-// Little-endian, whatever the machine, so a cache means the same everywhere.
-// A cache is tens of megabytes at 100,000 records: its bytes go out in
-// pieces as they are made, never whole.
-class Out {
- public:
-  using Put = std::function<void(std::string_view)>;
-  explicit Out(Put put) : put_(std::move(put)) {}
-  ~Out() { flush(); }
-  Out(const Out&) = delete;
-  Out& operator=(const Out&) = delete;
-
-  void u8(std::uint8_t v) {
-    bytes_.push_back(static_cast<char>(v));
-    if (bytes_.size() >= kPiece) flush();
-  }
-  void u32(std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) u8(static_cast<std::uint8_t>(v >> (8 * i)));
-  }
-  void u64(std::uint64_t v) {
-    for (int i = 0; i < 8; ++i) u8(static_cast<std::uint8_t>(v >> (8 * i)));
-  }
-  void i64(std::int64_t v) { u64(std::bit_cast<std::uint64_t>(v)); }
-  void text(std::string_view s) {
-    u32(static_cast<std::uint32_t>(s.size()));
-    bytes_.append(s);
-    if (bytes_.size() >= kPiece) flush();
-  }
-  void raw(std::string_view s) { bytes_.append(s); }
-  void flush() {
-    if (!bytes_.empty()) put_(bytes_);
-    bytes_.clear();
-  }
-
- private:
-  static constexpr std::size_t kPiece = 1 << 16;
-  Put put_;
-  std::string bytes_;
-};
-
-// Every read checks that the bytes are there; the first that is not makes
-// the whole cache unusable.
-class In {
- public:
-  explicit In(std::string_view bytes) : bytes_(bytes) {}
-  bool ok() const { return ok_; }
-  bool at_end() const { return at_ == bytes_.size(); }
-  std::size_t at() const { return at_; }
-  std::size_t left() const { return bytes_.size() - at_; }
-  std::uint64_t unsigned_of(int n) {
-    if (!ok_ || left() < static_cast<std::size_t>(n)) {
-      ok_ = false;
-      return 0;
-    }
-    std::uint64_t v = 0;
-    for (int i = 0; i < n; ++i) {
-      v |= static_cast<std::uint64_t>(static_cast<unsigned char>(bytes_[at_ + i])) << (8 * i);
-    }
-    at_ += static_cast<std::size_t>(n);
-    return v;
-  }
-  std::uint8_t u8() { return static_cast<std::uint8_t>(unsigned_of(1)); }
-  std::uint32_t u32() { return static_cast<std::uint32_t>(unsigned_of(4)); }
-  std::uint64_t u64() { return unsigned_of(8); }
-  std::int64_t i64() { return std::bit_cast<std::int64_t>(u64()); }
-  // Bytes as they were put, such as a POSIX path.
-  std::string_view bytes() {
-    const std::uint32_t size = u32();
-    if (!ok_ || left() < size) {
-      ok_ = false;
-      return {};
-    }
-    const auto v = bytes_.substr(at_, size);
-    at_ += size;
-    return v;
-  }
-  std::string_view text() {
-    const auto v = bytes();
-    if (!text::is_valid_utf8(v)) ok_ = false;
-    return v;
-  }
-  void fail() { ok_ = false; }
-  void skip(std::size_t n) {
-    if (!ok_ || left() < n) {
-      ok_ = false;
-      return;
-    }
-    at_ += n;
-  }
-
- private:
-  std::string_view bytes_;
-  std::size_t at_ = 0;
-  bool ok_ = true;
-};
 
 // Device, inode, size, the two times, and whether it is a directory.
 constexpr std::size_t kStampSize = 5 * 8 + 1;
@@ -166,9 +73,7 @@ void put_entry(Out& out, const journal::JournalEntry& entry) {
 }
 
 // The record's fields as the scan leaves them: a date that is the file
-// name's, a time that fits, ratings of 0 to 3. They go into `entry` in place,
-// so that a cache is checked whole on load through one entry, without a
-// hundred thousand of them made and dropped.
+// name's, a time that fits, ratings of 0 to 3. They go into `entry` in place.
 bool get_entry(In& in, std::string_view file_name, journal::JournalEntry& entry) {
   const auto date = in.text();
   const auto time = in.text();
@@ -194,6 +99,18 @@ bool get_entry(In& in, std::string_view file_name, journal::JournalEntry& entry)
     if (entry.rating(i) > 3) return false;
   }
   entry.file_name = file_name;
+  return in.ok();
+}
+
+// Steps over a record as put_entry put it, checking only that its fields'
+// bytes are there.
+bool skip_entry(In& in) {
+  for (int field = 0; field < 4; ++field) (void)in.bytes();
+  const std::uint32_t topics = in.u32();
+  if (topics > in.left() / 4) return false;
+  for (std::uint32_t i = 0; i < topics; ++i) (void)in.bytes();
+  if (in.u8() == 1) (void)in.bytes();
+  in.skip(journal::kRatingCount);
   return in.ok();
 }
 
@@ -420,7 +337,6 @@ std::optional<Contents> decode(std::string owned, bool with_records) {
     return contents;
   }
   In entries(records);
-  journal::JournalEntry scratch;
   contents.index_.reserve(static_cast<std::size_t>(count));
   for (std::uint64_t i = 0; i < count; ++i) {
     const auto path = in.text();
@@ -432,9 +348,9 @@ std::optional<Contents> decode(std::string owned, bool with_records) {
     }
     slot.kind = kind;
     slot.at = kHeaderSize + stamps.size() + entries.at();
-    // Read through once here, so that a cache whose records do not all
-    // decode is refused whole, before the scan relies on any of them.
-    if (kind > 0 && !get_entry(entries, path.substr(8), scratch)) return std::nullopt;
+    // Only stepped over: each record is decoded, and checked, when the scan
+    // takes it, and one that does not decode is read from its file.
+    if (kind > 0 && !skip_entry(entries)) return std::nullopt;
     contents.index_.emplace_back(path, slot);
   }
   if (!in.ok() || !in.at_end() || !entries.ok() || !entries.at_end()) return std::nullopt;
@@ -461,15 +377,15 @@ std::optional<files::Stamp> Contents::stamp(std::string_view path) const {
   return found->second.stamp;
 }
 
-bool Contents::record(std::string_view path, journal::JournalEntry& entry,
-                      bool& goal_from_inventory) const {
+journal::KnownRecords::Held Contents::record(std::string_view path, journal::JournalEntry& entry,
+                                             bool& goal_from_inventory) const {
   const auto found = find(path);
-  if (found == nullptr || found->second.kind == 0) return false;
+  if (found == nullptr) return Held::Unusable;
+  if (found->second.kind == 0) return Held::NoRecord;
   In in(std::string_view(*bytes_).substr(found->second.at));
-  // Decoded once already when the cache was loaded.
-  if (!get_entry(in, path.substr(8), entry)) return false;
+  if (!get_entry(in, path.substr(8), entry)) return Held::Unusable;
   goal_from_inventory = found->second.kind == 2;
-  return true;
+  return Held::Record;
 }
 
 void Contents::each(
@@ -557,9 +473,28 @@ std::optional<Contents> CacheFile::load(bool with_records) const {
   return decode(std::move(bytes), false);
 }
 
-bool CacheFile::save(const files::Producer& produce) const {
-  const auto target = files::utf8_path(name_);
-  const auto temporary = files::utf8_path(name_ + ".tmp");
+std::optional<std::string> CacheFile::load_graph(std::size_t up_to) const {
+  auto file = fs_.open_read(dir_, files::utf8_path(graph_name()));
+  if (!file) return std::nullopt;
+  if (up_to == SIZE_MAX) {
+    auto bytes = files::read_all(**file, kMaxCacheBytes);
+    if (!bytes) return std::nullopt;
+    return std::move(*bytes);
+  }
+  std::string head(up_to, '\0');
+  std::size_t used = 0;
+  while (used < up_to) {
+    const auto got = (*file)->read(std::span(head.data() + used, up_to - used));
+    if (!got || *got == 0) break;
+    used += *got;
+  }
+  head.resize(used);
+  return head;
+}
+
+bool CacheFile::save_as(const std::string& name, const files::Producer& produce) const {
+  const auto target = files::utf8_path(name);
+  const auto temporary = files::utf8_path(name + ".tmp");
   if (!fs_.create_directories(dir_, {})) return false;
   // Left by a run that was killed while it saved.
   if (fs_.kind(dir_, temporary) != files::EntryKind::Missing && !fs_.remove(dir_, temporary)) {

@@ -53,7 +53,7 @@ struct RunKey {
 class Contents final : public journal::KnownRecords {
  public:
   std::optional<files::Stamp> stamp(std::string_view path) const override;
-  bool record(std::string_view path, journal::JournalEntry& entry,
+  Held record(std::string_view path, journal::JournalEntry& entry,
               bool& goal_from_inventory) const override;
 
   // Every record file known, with its stamp, in the order they were written.
@@ -126,9 +126,17 @@ class CacheFile {
   std::optional<Contents> load(bool with_records = true) const;
   // Replaces the cache with what `produce` makes, in one rename; false when
   // it could not.
-  bool save(const files::Producer& produce) const;
+  bool save(const files::Producer& produce) const { return save_as(name_, produce); }
+
+  // The graph kept beside the cache (cache/graph_cache.hpp), whole; nothing
+  // when there is none that can be read.
+  std::optional<std::string> load_graph(std::size_t up_to = SIZE_MAX) const;
+  bool save_graph(const files::Producer& produce) const { return save_as(graph_name(), produce); }
 
  private:
+  std::string graph_name() const { return name_ + ".graph"; }
+  bool save_as(const std::string& name, const files::Producer& produce) const;
+
   const files::FileSystem& fs_;
   std::filesystem::path dir_;
   std::string name_;

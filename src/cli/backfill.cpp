@@ -11,6 +11,7 @@
 #include <fmt/format.h>
 #include <fmt/ostream.h>
 
+#include "cache/graph_cache.hpp"
 #include "cache/record_cache.hpp"
 #include "cache/watch.hpp"
 #include "check/self_check.hpp"
@@ -154,12 +155,12 @@ struct GraphStage {
 
 GraphStage graph_stage(store::Workspace& workspace, goals::GoalStageOutput& goal_stage,
                        const journal::Scan& scanned, const journal::Inference& inferred,
-                       std::ostream& err) {
+                       const graph::KnownGraph* known, std::ostream& err) {
   std::vector<graph::GoalSeed> seeds;
   seeds.reserve(inferred.goals.size());
   for (const auto& goal : inferred.goals) seeds.push_back({goal, 0});
   graph::Graph previous =
-      goal_stage.graph ? std::move(*goal_stage.graph) : graph::load_graph(workspace);
+      goal_stage.graph ? std::move(*goal_stage.graph) : graph::load_graph(workspace, known);
   GraphStage made{{}, graph::load_record_topics(workspace)};
   made.rebuilt = graph::rebuild_and_complete(std::move(previous), scanned.records, seeds,
                                              made.record_topics, scanned.skipped);
@@ -241,11 +242,38 @@ std::int64_t now_nanoseconds() {
       .count();
 }
 
+// What a finished run leaves for the cache.
+struct Finished {
+  std::optional<journal::Scan> scan;
+  bool wrote_nothing = false;
+  // The graph as graph.json holds it after the commit, and the hash of the
+  // file's bytes.
+  std::optional<graph::Graph> graph;
+  std::optional<std::uint64_t> graph_hash;
+};
+
 std::expected<void, RunFailure> run(const BackfillOptions& options, std::ostream& out,
                                     std::ostream& err, const files::FileSystem& fs,
                                     store::Workspace& workspace,
-                                    std::optional<cache::Contents>& known, bool remember,
-                                    std::optional<journal::Scan>& finished, bool& wrote_nothing);
+                                    std::optional<cache::Contents>& known,
+                                    const graph::KnownGraph* known_graph, bool remember,
+                                    Finished& finished);
+
+// The graph kept beside the cache, for the graph.json whose bytes hash to
+// the hash it names: only that hash is read now, the graph itself when the
+// run loads graph.json and finds those bytes.
+std::optional<graph::KnownGraph> known_graph(const cache::CacheFile& file) {
+  const auto head = file.load_graph(cache::HeldGraph::kHeadBytes);
+  const auto hash = head ? cache::HeldGraph::file_hash_of(*head) : std::nullopt;
+  if (!hash) return std::nullopt;
+  return graph::KnownGraph{*hash, [&file, hash]() -> std::optional<graph::Graph> {
+                             auto bytes = file.load_graph();
+                             auto held =
+                                 bytes ? cache::HeldGraph::of(std::move(*bytes)) : std::nullopt;
+                             if (!held || held->file_hash() != *hash) return std::nullopt;
+                             return held->decode();
+                           }};
+}
 
 }  // namespace
 
@@ -284,33 +312,41 @@ std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std
   if (cache_file && !options.full) cached = cache_file->load(true);
   std::optional<cache::Contents>& known = cached;
   if (known) known->key.reset();
+  const auto graph_known = cache_file && !options.full ? known_graph(*cache_file) : std::nullopt;
 
   cache::RunKey key{asked, {}, {}};
   Tee out_tee(out, false, key.transcript);
   Tee err_tee(err, true, key.transcript);
   std::ostream tee_out(&out_tee);
   std::ostream tee_err(&err_tee);
-  std::optional<journal::Scan> finished;
-  bool wrote_nothing = false;
+  Finished finished;
   auto ran = run(options, keyed ? tee_out : out, keyed ? tee_err : err, run_fs, workspace, known,
-                 keyed, finished, wrote_nothing);
+                 graph_known ? &*graph_known : nullptr, keyed, finished);
   if (!ran || !keyed) return ran;
   // Still under the lock. A run killed before this leaves the old cache,
   // which still tells only what its own files held.
   tee_out.flush();
   tee_err.flush();
-  const journal::Scan& scan = *finished;
+  const journal::Scan& scan = *finished.scan;
   // Only when every record file is known to the cache as it is, and the run
   // wrote nothing: what it wrote changed too recently to be trusted, and the
   // next run, finding its files as they should be, writes nothing and keeps
   // the key.
-  auto seen =
-      wrote_nothing && scan.remembered.size() == scan.file_count ? watch.key(since) : std::nullopt;
+  auto seen = finished.wrote_nothing && scan.remembered.size() == scan.file_count ? watch.key(since)
+                                                                                  : std::nullopt;
   if (seen) key.seen = std::move(*seen);
   progress::begin("保存缓存");
   (void)cache_file->save([&](files::ByteSink& sink) {
     cache::write(scan, seen ? &key : nullptr, [&](std::string_view piece) { sink.put(piece); });
   });
+  // The graph kept already stands for these bytes: the graph is the same.
+  if (finished.graph && finished.graph_hash &&
+      (!graph_known || graph_known->file_hash != *finished.graph_hash)) {
+    (void)cache_file->save_graph([&](files::ByteSink& sink) {
+      cache::write_graph(*finished.graph, *finished.graph_hash,
+                         [&](std::string_view piece) { sink.put(piece); });
+    });
+  }
   progress::begin("完成");
   return {};
 }
@@ -320,8 +356,9 @@ namespace {
 std::expected<void, RunFailure> run(const BackfillOptions& options, std::ostream& out,
                                     std::ostream& err, const files::FileSystem& fs,
                                     store::Workspace& workspace,
-                                    std::optional<cache::Contents>& known, bool remember,
-                                    std::optional<journal::Scan>& finished, bool& wrote_nothing) {
+                                    std::optional<cache::Contents>& known,
+                                    const graph::KnownGraph* known_graph, bool remember,
+                                    Finished& finished) {
   auto scanned = scan_records(options, fs, {known ? &*known : nullptr, remember}, out, err);
   // What the cache knew is in the scan now; its pages go back before the
   // stages that need the most.
@@ -343,7 +380,7 @@ std::expected<void, RunFailure> run(const BackfillOptions& options, std::ostream
   const Stager stage(writer);
 
   progress::begin("生成目标文件");
-  auto goal_stage = goals::goal_files(workspace, inferred.goals, records, err);
+  auto goal_stage = goals::goal_files(workspace, inferred.goals, records, err, known_graph);
   if (!goal_stage) return stage_failed(goal_stage);
   if (auto done = stage(std::move(goal_stage->files)); !done) return done;
   // A goal file the file system refused is not written, so the index does not list it.
@@ -351,10 +388,12 @@ std::expected<void, RunFailure> run(const BackfillOptions& options, std::ostream
   fmt::print(out, "  ✓ goals/ 已生成 ({} 个目标 + _index.md)\n", inferred.goals.size());
 
   progress::begin("重建图谱");
-  auto [rebuilt, record_topics_map] = graph_stage(workspace, *goal_stage, scan, inferred, err);
+  auto [rebuilt, record_topics_map] =
+      graph_stage(workspace, *goal_stage, scan, inferred, known_graph, err);
   graph::Graph& graph = rebuilt.graph;
-  if (auto done = stage({graph::graph_file(graph, graph::stamp_for_save(graph))}); !done)
-    return done;
+  const graph::Stamps before = graph::stamp_for_save(graph);
+  graph::TextHashes graph_hashes;
+  if (auto done = stage({graph::graph_file(graph, before, &graph_hashes)}); !done) return done;
   // The map goes as soon as its file is made; megabytes of it need not wait.
   auto record_topics = graph::record_topics_file(std::move(record_topics_map), records);
   const auto counts = graph::count_graph(graph);
@@ -407,9 +446,21 @@ std::expected<void, RunFailure> run(const BackfillOptions& options, std::ostream
   if (auto committed = commit(writer); !committed) return committed;
   fmt::print(out, "  · 写入 {} 个文件，{} 个未变\n", writer.written(), writer.unchanged());
   fmt::print(out, "\n✅ 补全完成。\n");
-  // The scan goes on to the cache; everything else of the run goes now.
-  wrote_nothing = writer.written() == 0;
-  finished = std::move(scanned->scan);
+  // The scan and the graph go on to the cache; everything else of the run
+  // goes now.
+  finished.wrote_nothing = writer.written() == 0;
+  finished.scan = std::move(scanned->scan);
+  if (remember) {
+    if (writer.staged(store::kGraphFile)) {
+      finished.graph_hash = graph_hashes.stamped;
+    } else {
+      // Left as it was: the file holds the stamps it had.
+      finished.graph_hash = graph_hashes.before;
+      graph.version = before.version;
+      graph.layout.timestamp = before.timestamp;
+    }
+    finished.graph = std::move(graph);
+  }
   return {};
 }
 

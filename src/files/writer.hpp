@@ -62,6 +62,11 @@ class Writer {
   std::size_t written() const { return staged_.size() - superseded_; }
   std::size_t unchanged() const { return unchanged_; }
 
+  // Whether the file `relative` below the root is staged to be written, not
+  // left as it was for holding its content already.
+  bool staged(const std::filesystem::path& relative) const {
+    return staged_at_.contains({&root_, relative.lexically_normal()});
+  }
   // Whether the file `relative` below the root was skipped because the file
   // system refused its name.
   bool refused(const std::filesystem::path& relative) const {

@@ -46,8 +46,9 @@ struct StageFile {
 class GoalStage {
  public:
   GoalStage(store::Workspace& workspace, const std::vector<std::string>& goal_list,
-            std::ostream& err)
+            std::ostream& err, const graph::KnownGraph* known)
       : workspace_(workspace),
+        known_(known),
         tree_(workspace.files()),
         goals_(goal_list),
         err_(err),
@@ -163,7 +164,7 @@ class GoalStage {
   // goal is in are dropped (an edge to a goal node added later must not
   // survive by waiting for it), and so are those dangling at the end.
   graph::Graph graph_with_goal_nodes() {
-    graph::GraphEditor editor(graph::load_graph(workspace_));
+    graph::GraphEditor editor(graph::load_graph(workspace_, known_));
     for (std::size_t k = 0; k < goals_.size(); ++k) {
       editor.upsert_goal_node(goals_[k], 0);
       if (k == 0) editor.prune_dangling_edges();
@@ -173,6 +174,7 @@ class GoalStage {
   }
 
   store::Workspace& workspace_;
+  const graph::KnownGraph* known_;
   const files::Tree& tree_;
   const std::vector<std::string>& goals_;
   std::ostream& err_;
@@ -187,8 +189,9 @@ class GoalStage {
 
 std::expected<GoalStageOutput, std::string> goal_files(
     store::Workspace& workspace, const std::vector<std::string>& goal_list,
-    const std::vector<journal::JournalEntry>& records, std::ostream& err) {
-  return GoalStage(workspace, goal_list, err).run(records);
+    const std::vector<journal::JournalEntry>& records, std::ostream& err,
+    const graph::KnownGraph* known) {
+  return GoalStage(workspace, goal_list, err, known).run(records);
 }
 
 }  // namespace goals

@@ -13,6 +13,7 @@
 
 #include "files/output_file.hpp"
 #include "goals/goal_file.hpp"
+#include "graph/graph_file.hpp"
 #include "graph/model.hpp"
 #include "journal/entry.hpp"
 #include "store/workspace.hpp"
@@ -38,9 +39,11 @@ struct GoalStageOutput {
 // reset (A's) keeps its text, and lines it already holds are not added again.
 // Names that would leave the goals directory get a warning on `err` and no
 // file. Fails with "读取目标文件失败: " and the system's text when a goal file
-// that must be read cannot be.
+// that must be read cannot be. graph.json is loaded as graph::load_graph
+// loads it with `known`.
 std::expected<GoalStageOutput, std::string> goal_files(
     store::Workspace& workspace, const std::vector<std::string>& goal_list,
-    const std::vector<journal::JournalEntry>& records, std::ostream& err);
+    const std::vector<journal::JournalEntry>& records, std::ostream& err,
+    const graph::KnownGraph* known = nullptr);
 
 }  // namespace goals

@@ -459,9 +459,11 @@ std::optional<Graph> read_graph(files::Utf8Reader& file) {
   return reader.take();
 }
 
-Graph load_graph(store::Workspace& workspace) {
+Graph load_graph(store::Workspace& workspace, const KnownGraph* known) {
   // Read in pieces: the file of a large workspace runs to tens of megabytes.
-  return workspace.load_state_from_file<Graph>(store::kGraphFile, read_graph);
+  if (known == nullptr) return workspace.load_state_from_file<Graph>(store::kGraphFile, read_graph);
+  return workspace.load_state_from_file<Graph>(store::kGraphFile, read_graph, known->file_hash,
+                                               known->take);
 }
 
 }  // namespace graph

@@ -9,6 +9,7 @@
 
 #include "json/write.hpp"
 #include "store/layout.hpp"
+#include "util/content_hash.hpp"
 
 namespace graph {
 namespace {
@@ -94,23 +95,38 @@ Stamps stamp_for_save(Graph& graph) {
   return before;
 }
 
-files::OutputFile graph_file(const Graph& graph, std::optional<Stamps> before) {
+files::OutputFile graph_file(const Graph& graph, std::optional<Stamps> before, TextHashes* hashes) {
   // The writer streams plain values and cannot fail, so the serialisation
   // failure text has no path to it here. The text goes to the file as it is
   // made: whole, it would double the memory a large graph takes.
-  const auto producer = [&graph](Stamps stamps) -> files::Producer {
-    return [&graph, stamps = std::move(stamps)](files::ByteSink& sink) {
-      json::JsonWriter w(json::JsonStyle::Pretty, sink);
+  const auto producer = [&graph](Stamps stamps, std::optional<std::uint64_t>* hash) {
+    return files::Producer([&graph, stamps = std::move(stamps), hash](files::ByteSink& to) {
+      struct Hashing final : files::ByteSink {
+        explicit Hashing(files::ByteSink& out) : out_(out) {}
+        void put(std::string_view bytes) override {
+          sum_.add(bytes);
+          out_.put(bytes);
+        }
+        bool full() const override { return out_.full(); }
+        files::ByteSink& out_;
+        hashing::ContentHash sum_;
+      } sink(to);
+      json::JsonWriter w(json::JsonStyle::Pretty, hash != nullptr ? sink : to);
       write_graph(w, graph, stamps.version, stamps.timestamp);
       w.flush();
-    };
+      if (hash != nullptr && !to.full()) *hash = sink.sum_.digest();
+    });
   };
   files::OutputFile file{files::FileClass::State,
                          std::string(store::kGraphFile),
-                         producer({graph.version, graph.layout.timestamp}),
+                         producer({graph.version, graph.layout.timestamp},
+                                  hashes != nullptr ? &hashes->stamped : nullptr),
                          "写入 graph.json 失败: IO 错误: ",
                          {}};
-  if (before) file.as_stamped_before = producer(std::move(*before));
+  if (before) {
+    file.as_stamped_before =
+        producer(std::move(*before), hashes != nullptr ? &hashes->before : nullptr);
+  }
   return file;
 }
 

@@ -233,10 +233,13 @@ FileResult read_record(const files::FileSystem& fs, const Walk& walk, const File
   }
   if (const auto stamp = still_known(job, key, now, known)) {
     result.stamp = stamp;
-    if (!known->record(key, entry, result.goal_from_inventory)) return result;
-    result.read = true;
-    result.conflict_copy = looks_like_conflict_copy(walk, job);
-    return result;
+    const auto held = known->record(key, entry, result.goal_from_inventory);
+    if (held == KnownRecords::Held::NoRecord) return result;
+    if (held == KnownRecords::Held::Record) {
+      result.read = true;
+      result.conflict_copy = looks_like_conflict_copy(walk, job);
+      return result;
+    }
   }
   files::Stamp stamp;
   const auto content =

@@ -50,10 +50,16 @@ class KnownRecords {
   virtual ~KnownRecords() = default;
   // The stamp the file at `path` had; nothing when it is not known.
   virtual std::optional<files::Stamp> stamp(std::string_view path) const = 0;
+  enum class Held : std::uint8_t {
+    // A file without a time heading, which is no record.
+    NoRecord,
+    Record,
+    // What was kept cannot be used: the file is read instead.
+    Unusable,
+  };
   // The record the file at `path` held, put into `entry`, and whether its
-  // goal came from its inventory lines; false for a file without a time
-  // heading, which is no record.
-  virtual bool record(std::string_view path, JournalEntry& entry,
+  // goal came from its inventory lines.
+  virtual Held record(std::string_view path, JournalEntry& entry,
                       bool& goal_from_inventory) const = 0;
 };
 

@@ -83,6 +83,28 @@ class Workspace {
     return settle<T>(relative, found, std::move(parsed));
   }
 
+  // The same, but when the file's bytes hash to `known_hash`, the value
+  // `known` gives (nothing when it has none) stands for the parse: the bytes
+  // are read to be hashed, never parsed.
+  template <typename T, typename Parse, typename Known>
+  T load_state_from_file(const std::filesystem::path& relative, Parse&& parse,
+                         std::uint64_t known_hash, Known&& known) {
+    {
+      auto [found, file] = open_state(relative);
+      if (found != Found::Valid) return settle<T>(relative, found, std::nullopt);
+      hashing::ContentHash hash;
+      if (files::hash_rest(*file, hash) && hash.digest() == known_hash) {
+        if (std::optional<T> held = std::forward<Known>(known)()) {
+          inputs_.at(relative).hash = known_hash;
+          return settle<T>(relative, found, std::move(held));
+        }
+      }
+    }
+    // Edited since, or what stood for it is unusable: the file itself, from
+    // the start.
+    return load_state_from_file<T>(relative, std::forward<Parse>(parse));
+  }
+
   // Reads the UTF-8 file `relative` as an input whose content the run keeps
   // (a goal file it adds lines to), remembering which file it was and what
   // it held.

@@ -53,6 +53,16 @@ TEST_F(RecordCacheTest, ARecordIsTakenWhileItsStampHoldsAndReadOnceItMoves) {
   ASSERT_EQ(third.records.size(), 3u);
   EXPECT_EQ(third.records[1].time, "11:00");
   EXPECT_EQ(third.records[2].time, "12:00");
+
+  // A kept record that does not decode as the scan leaves records (here a
+  // date that is not its file name's) is read from its file, not dropped.
+  auto odd = third;
+  odd.records[0].date = "2026-07-09";
+  const auto damaged = cache::decode(cache::encode(odd));
+  ASSERT_TRUE(damaged.has_value());
+  const auto fourth = scan(&*damaged);
+  EXPECT_EQ(fourth.read_count, 2u);
+  EXPECT_EQ(fourth.records, third.records);
 }
 
 TEST_F(RecordCacheTest, AnyDamageMakesTheWholeCacheUnusable) {
