@@ -3,6 +3,7 @@
 #include "cache/bytes.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cctype>
 #include <cstdlib>
@@ -24,7 +25,7 @@ namespace {
 constexpr std::string_view kMagic = "BFWCACHE";
 // Raised whenever what is kept, or how, changes: an older cache is then
 // simply not used.
-constexpr std::uint32_t kFormat = 2;
+constexpr std::uint32_t kFormat = 3;
 constexpr std::string_view kProgramVersion = BACKFILL_VERSION;
 // The header: the magic, the format, then the size of the first part and a
 // checksum of each part. The first part holds the program's version, the key
@@ -34,6 +35,10 @@ constexpr std::size_t kHeaderSize = kMagic.size() + 4 + 8 + 8 + 8;
 // A cache larger than this is not a cache this program wrote for any
 // workspace it can hold in memory.
 constexpr std::uint64_t kMaxCacheBytes = std::uint64_t{4} << 30;
+
+// Set in a file's kind for a file changed too recently for its stamp to be
+// trusted.
+constexpr std::uint8_t kRacy = 4;
 
 // Device, inode, size, the two times, and whether it is a directory.
 constexpr std::size_t kStampSize = 5 * 8 + 1;
@@ -237,7 +242,8 @@ void write(const journal::Scan& scan, const RunKey* key,
     for (const auto& file : scan.remembered) {
       out.text(journal::remembered_path(scan, file));
       put_stamp(out, file.stamp);
-      out.u8(file.record ? (file.goal_from_inventory ? 2 : 1) : 0);
+      out.u8(static_cast<std::uint8_t>((file.record ? (file.goal_from_inventory ? 2 : 1) : 0) |
+                                       (file.racy ? kRacy : 0)));
     }
   };
   const auto records = [&](const Out::Put& to) {
@@ -342,11 +348,13 @@ std::optional<Contents> decode(std::string owned, bool with_records) {
     const auto path = in.text();
     Contents::Slot slot;
     slot.stamp = get_stamp(in);
-    const std::uint8_t kind = in.u8();
+    const std::uint8_t byte = in.u8();
+    const std::uint8_t kind = byte & ~kRacy;
     if (!in.ok() || kind > 2 || !is_record_path(path) || slot.stamp.directory) {
       return std::nullopt;
     }
     slot.kind = kind;
+    slot.racy = (byte & kRacy) != 0;
     slot.at = kHeaderSize + stamps.size() + entries.at();
     // Only stepped over: each record is decoded, and checked, when the scan
     // takes it, and one that does not decode is read from its file.
@@ -373,7 +381,8 @@ const Contents::Entry* Contents::find(std::string_view path) const {
 
 std::optional<files::Stamp> Contents::stamp(std::string_view path) const {
   const auto found = find(path);
-  if (found == nullptr) return std::nullopt;
+  // A stamp that cannot be trusted is none.
+  if (found == nullptr || found->second.racy) return std::nullopt;
   return found->second.stamp;
 }
 
@@ -388,45 +397,87 @@ journal::KnownRecords::Held Contents::record(std::string_view path, journal::Jou
   return Held::Record;
 }
 
-void Contents::each(
-    const std::function<void(std::string_view path, const files::Stamp& stamp)>& visit) const {
+void Contents::each(const std::function<void(std::string_view path, const files::Stamp& stamp,
+                                             bool racy)>& visit) const {
   In in(std::string_view(*bytes_).substr(files_));
   for (std::size_t i = 0; i < count_; ++i) {
     const auto path = in.text();
     const auto stamp = get_stamp(in);
-    (void)in.u8();
-    visit(path, stamp);
+    visit(path, stamp, (in.u8() & kRacy) != 0);
   }
 }
 
-bool nothing_changed(const files::FileSystem& fs, const std::filesystem::path& root,
-                     const Contents& contents) {
-  if (!contents.key) return false;
+Verdict nothing_changed(const files::FileSystem& fs, const std::filesystem::path& root,
+                        const Contents& contents) {
+  if (!contents.key) return {};
   const std::string_view bytes = *contents.bytes_;
   const auto& runs = contents.runs_;
+  // The files to read, by directory: the directories are looked into on two
+  // threads.
+  std::vector<std::vector<std::string_view>> to_read(runs.size());
+  std::vector<std::string_view> months(runs.size());
+  std::atomic<std::size_t> reads = 0;
   // Each directory is looked into once for all its files.
-  return all_of(
-             runs.size(),
-             [&](std::size_t r) {
-               In in(bytes.substr(runs[r].at));
-               std::vector<std::string_view> names(runs[r].count);
-               std::vector<files::Stamp> stamps(runs[r].count);
-               std::string_view month;
-               for (std::size_t i = 0; i < runs[r].count; ++i) {
-                 const auto path = in.text();
-                 stamps[i] = get_stamp(in);
-                 (void)in.u8();
-                 if (!in.ok() || !is_record_path(path) || (i > 0 && path.substr(0, 7) != month)) {
-                   return false;
-                 }
-                 month = path.substr(0, 7);
-                 names[i] = path.substr(8);
-               }
-               const auto found = fs.record_stamps(root / files::utf8_path(month), names);
-               return std::ranges::equal(
-                   found, stamps, [](const auto& now, const auto& was) { return now == was; });
-             }) &&
-         unchanged(fs, contents.key->seen);
+  const bool same = all_of(runs.size(), [&](std::size_t r) {
+    In in(bytes.substr(runs[r].at));
+    std::vector<std::string_view> names(runs[r].count);
+    std::vector<files::Stamp> stamps(runs[r].count);
+    std::vector<bool> racy(runs[r].count);
+    std::string_view month;
+    for (std::size_t i = 0; i < runs[r].count; ++i) {
+      const auto path = in.text();
+      stamps[i] = get_stamp(in);
+      racy[i] = (in.u8() & kRacy) != 0;
+      if (!in.ok() || !is_record_path(path) || (i > 0 && path.substr(0, 7) != month)) {
+        return false;
+      }
+      month = path.substr(0, 7);
+      names[i] = path.substr(8);
+    }
+    months[r] = month;
+    const auto found = fs.record_stamps(root / files::utf8_path(month), names);
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      if (found[i] == stamps[i] && !racy[i]) continue;
+      // A file that is gone or no longer a file gives no record to compare.
+      if (!found[i] || found[i]->directory || ++reads > kMostToRead) return false;
+      to_read[r].push_back(names[i]);
+    }
+    return true;
+  });
+  if (!same || !unchanged(fs, contents.key->seen)) return {};
+  Verdict verdict{true, {}};
+  for (std::size_t r = 0; r < runs.size(); ++r) {
+    for (const auto name : to_read[r]) {
+      verdict.to_read.push_back(fmt::format("{}/{}", months[r], name));
+    }
+  }
+  return verdict;
+}
+
+bool reads_the_same(const files::FileSystem& fs, const std::filesystem::path& root,
+                    const Contents& contents, const std::vector<std::string>& paths) {
+  for (const auto& path : paths) {
+    const auto content = fs.read_record(root / files::utf8_path(path), nullptr);
+    if (!content) return false;
+    const auto name = std::string_view(path).substr(8);
+    const auto taken = journal::take_record(*content, name.substr(0, 10), name);
+    journal::JournalEntry held;
+    bool goal_from_inventory = false;
+    switch (contents.record(path, held, goal_from_inventory)) {
+      case journal::KnownRecords::Held::NoRecord:
+        if (taken.entry) return false;
+        break;
+      case journal::KnownRecords::Held::Record:
+        if (!taken.entry || *taken.entry != held ||
+            taken.goal_from_inventory != goal_from_inventory) {
+          return false;
+        }
+        break;
+      case journal::KnownRecords::Held::Unusable:
+        return false;
+    }
+  }
+  return true;
 }
 
 std::optional<CacheFile> CacheFile::of(const files::FileSystem& fs,

@@ -56,9 +56,10 @@ class Contents final : public journal::KnownRecords {
   Held record(std::string_view path, journal::JournalEntry& entry,
               bool& goal_from_inventory) const override;
 
-  // Every record file known, with its stamp, in the order they were written.
-  void each(
-      const std::function<void(std::string_view path, const files::Stamp& stamp)>& visit) const;
+  // Every record file known, with its stamp and whether the stamp was to be
+  // trusted, in the order they were written.
+  void each(const std::function<void(std::string_view path, const files::Stamp& stamp, bool racy)>&
+                visit) const;
   std::size_t size() const { return count_; }
 
   std::optional<RunKey> key;
@@ -70,6 +71,7 @@ class Contents final : public journal::KnownRecords {
     // 0: no record; 1: a record; 2: a record whose goal came from its
     // inventory lines.
     std::uint8_t kind = 0;
+    bool racy = false;
     // Where the record begins in the bytes.
     std::size_t at = 0;
   };
@@ -83,8 +85,9 @@ class Contents final : public journal::KnownRecords {
     std::size_t count = 0;
   };
   std::vector<Run> runs_;
-  friend bool nothing_changed(const files::FileSystem& fs, const std::filesystem::path& root,
-                              const Contents& contents);
+  friend struct Verdict nothing_changed(const files::FileSystem& fs,
+                                        const std::filesystem::path& root,
+                                        const Contents& contents);
   // Filled only with the records.
   using Entry = std::pair<std::string_view, Slot>;
   // By path, searched by halves: a hundred thousand entries of a hash map
@@ -104,11 +107,26 @@ std::string encode(const journal::Scan& scan, const RunKey* key = nullptr);
 // bytes end where the records would begin.
 std::optional<Contents> decode(std::string bytes, bool with_records = true);
 
-// True when the cache, loaded without its records, holds a key and nothing it
-// names changed: every record file below `root` it knows, and every path of
-// the key.
-bool nothing_changed(const files::FileSystem& fs, const std::filesystem::path& root,
-                     const Contents& contents);
+// What a cache with a key, loaded without its records, tells of the
+// workspace below `root` now.
+struct Verdict {
+  // Every path of the key is as it was, and so is every record file the
+  // cache knows but those of `to_read`.
+  bool same = false;
+  // Record files (paths below the root) whose stamps moved or were not to be
+  // trusted: nothing changed only if each still gives the record the cache
+  // holds for it. At most kMostToRead.
+  std::vector<std::string> to_read;
+};
+inline constexpr std::size_t kMostToRead = 64;
+Verdict nothing_changed(const files::FileSystem& fs, const std::filesystem::path& root,
+                        const Contents& contents);
+
+// True when every file of `paths`, read now below `root`, gives what
+// `contents` (loaded with its records) holds for it: no record, or the same
+// record.
+bool reads_the_same(const files::FileSystem& fs, const std::filesystem::path& root,
+                    const Contents& contents, const std::vector<std::string>& paths);
 
 // A workspace's cache file in the directory `dir` on `fs`.
 class CacheFile {

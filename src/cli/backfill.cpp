@@ -298,18 +298,31 @@ std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std
   const std::string asked = key_options(options);
   if (keyed && !options.full) cached = cache_file->load(false);
   progress::begin("核对缓存");
-  if (cached && cached->key && cached->key->options == asked &&
-      cache::nothing_changed(fs, options.root, *cached)) {
-    // Nothing it depended on changed since a run that wrote nothing: this
-    // run would read, compute and write the same, and print the same.
-    if (interrupt::noted() != 0) return std::unexpected(failed_or_interrupted({}));
-    for (const auto& [to_err, text] : cached->key->transcript) (to_err ? err : out) << text;
-    out.flush();
-    return {};
+  std::optional<cache::RunKey> unchanged_key;
+  cache::Verdict verdict;
+  if (cached && cached->key && cached->key->options == asked) {
+    verdict = cache::nothing_changed(fs, options.root, *cached);
+    if (verdict.same) unchanged_key = std::move(cached->key);
   }
   // What the scan may take from the cache.
   cached.reset();
-  if (cache_file && !options.full) cached = cache_file->load(true);
+  if (cache_file && !options.full && (!unchanged_key || !verdict.to_read.empty())) {
+    cached = cache_file->load(true);
+  }
+  // Record files whose stamps moved may still hold what the cache holds:
+  // saved again as they were, touched, or with more text past the snippet.
+  if (unchanged_key && !verdict.to_read.empty() &&
+      !(cached && cache::reads_the_same(fs, options.root, *cached, verdict.to_read))) {
+    unchanged_key.reset();
+  }
+  if (unchanged_key) {
+    // Nothing it depended on changed since a run that wrote nothing: this
+    // run would read, compute and write the same, and print the same.
+    if (interrupt::noted() != 0) return std::unexpected(failed_or_interrupted({}));
+    for (const auto& [to_err, text] : unchanged_key->transcript) (to_err ? err : out) << text;
+    out.flush();
+    return {};
+  }
   std::optional<cache::Contents>& known = cached;
   if (known) known->key.reset();
   const auto graph_known = cache_file && !options.full ? known_graph(*cache_file) : std::nullopt;

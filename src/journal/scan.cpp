@@ -210,6 +210,21 @@ std::optional<files::Stamp> still_known(const FileJob& job, const std::string& k
   return was && *was == *now ? now : std::nullopt;
 }
 
+}  // namespace
+
+TakenRecord take_record(std::string_view text, std::string_view date, std::string_view file_name) {
+  TakenRecord taken;
+  taken.entry = parse_entry(text, date, file_name);
+  if (!taken.entry) return taken;
+  keep_snippet_only(*taken.entry);
+  const bool parsed_goal = taken.entry->goal.has_value();
+  add_inventory_fields(*taken.entry, text);
+  taken.goal_from_inventory = !parsed_goal && taken.entry->goal.has_value();
+  return taken;
+}
+
+namespace {
+
 // Reads the file of `job` into `entry`, or takes it as known.
 FileResult read_record(const files::FileSystem& fs, const Walk& walk, const FileJob& job,
                        JournalEntry& entry, const KnownRecords* known,
@@ -253,14 +268,11 @@ FileResult read_record(const files::FileSystem& fs, const Walk& walk, const File
     return failed;
   }
   result.stamp = stamp;
-  auto parsed = parse_entry(*content, date, job.name);
-  if (!parsed) return result;
-  entry = std::move(*parsed);
-  keep_snippet_only(entry);
+  auto taken = take_record(*content, date, job.name);
+  if (!taken.entry) return result;
+  entry = std::move(*taken.entry);
   result.read = true;
-  const bool parsed_goal = entry.goal.has_value();
-  add_inventory_fields(entry, *content);
-  result.goal_from_inventory = !parsed_goal && entry.goal.has_value();
+  result.goal_from_inventory = taken.goal_from_inventory;
   result.conflict_copy = looks_like_conflict_copy(walk, job);
   return result;
 }
@@ -455,8 +467,13 @@ std::expected<Scan, std::string> scan_tree(const std::filesystem::path& root, st
       const auto& result = results[i];
       const bool found = k < found_at.size() && found_at[k] == i;
       const auto& job = walk->files[i];
-      if (result.stamp && result.stamp->modified < trusted_before && known_by_name(job)) {
-        RememberedFile file{*result.stamp, job.month, 0, found, result.goal_from_inventory};
+      if (result.stamp && known_by_name(job)) {
+        RememberedFile file{*result.stamp,
+                            job.month,
+                            0,
+                            found,
+                            result.goal_from_inventory,
+                            result.stamp->modified >= trusted_before};
         if (found) {
           file.at = static_cast<std::uint32_t>(position[k]);
         } else {

@@ -25,6 +25,16 @@ namespace journal {
 // one) and the second path segment of every "相对路径：" line to `entry`.
 void add_inventory_fields(JournalEntry& entry, std::string_view file_text);
 
+// What the scan takes from the text of the record file `file_name` dated
+// `date`: its record, body cut to its snippet and inventory fields added
+// (nothing for a file without a time heading), and whether its goal came from
+// the inventory lines.
+struct TakenRecord {
+  std::optional<JournalEntry> entry;
+  bool goal_from_inventory = false;
+};
+TakenRecord take_record(std::string_view text, std::string_view date, std::string_view file_name);
+
 // The dates whose records the scan could not use: what the workspace already
 // knows of those records must not be lost over a file that cannot be read
 // for one run.
@@ -75,6 +85,10 @@ struct RememberedFile {
   std::uint32_t at = 0;
   bool record = false;
   bool goal_from_inventory = false;
+  // Changed too recently for its stamp to tell a later change in the same
+  // tick of its clock: read again next time whatever its stamp, and held only
+  // to be compared with what that reading gives.
+  bool racy = false;
 };
 
 struct Scan {
@@ -84,9 +98,8 @@ struct Scan {
   // Where the scan found them, for the day listings.
   ScannedMonths months;
   SkippedDates skipped;
-  // With ScanCache::remember: the files whose stamps a later scan can trust,
-  // in walk order. A file changed too recently to tell a later change in the
-  // same tick of its clock is left out, and is read again next time.
+  // With ScanCache::remember: every file read or taken whole, in walk order,
+  // each with its stamp.
   std::vector<RememberedFile> remembered;
   std::vector<std::string> month_keys;
   std::vector<std::string> unrecorded_names;

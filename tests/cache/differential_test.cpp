@@ -68,7 +68,7 @@ class Changes {
     const auto pick = [&](const auto& list) { return list[random_() % std::size(list)]; };
     const fs::path record = pick(records);
     std::vector<std::string> args;
-    switch (random_() % 11) {
+    switch (random_() % 12) {
       case 0: {  // a new record
         const auto name = fmt::format("2026/0{}/2026-0{}-{:02}-新{}.md", 5 + step % 4, 5 + step % 4,
                                       1 + step % 28, step);
@@ -149,6 +149,12 @@ class Changes {
       case 8:
         args = {"--emit-golden", "golden"};
         break;
+      case 10: {  // saved again: as it was, with more text, or with a new goal line
+        const char* const more[] = {"", "\n", "更多正文，写在摘要之后。\n", "分类：另一目标\n"};
+        const std::string text = pick(more);
+        each([&](const fs::path& root) { write(root / record, slurp(root / record) + text); });
+        break;
+      }
       case 9:  // unreadable for one run, then back as it was
         each([&](const fs::path& root) {
           const auto path = root / record;

@@ -44,6 +44,11 @@ TEST_F(RecordCacheTest, ARecordIsTakenWhileItsStampHoldsAndReadOnceItMoves) {
   const auto second = scan(known);
   EXPECT_EQ(second.read_count, 1u);
   EXPECT_EQ(second.records, first.records);
+  // A stamp taken too close to a change is not trusted.
+  auto racy = first;
+  racy.remembered[1].racy = true;
+  const auto distrusted = cache::decode(cache::encode(racy));
+  EXPECT_EQ(scan(&*distrusted).read_count, 2u);
 
   memory.write("/ws/2026/07/2026-07-02-b.md", "## 11:00\n正文\n");
   memory.write("/ws/2026/07/2026-07-03-notes.md", "## 12:00\n");
@@ -63,6 +68,49 @@ TEST_F(RecordCacheTest, ARecordIsTakenWhileItsStampHoldsAndReadOnceItMoves) {
   const auto fourth = scan(&*damaged);
   EXPECT_EQ(fourth.read_count, 2u);
   EXPECT_EQ(fourth.records, third.records);
+}
+
+// A run whose key holds but for record files whose stamps moved, or could
+// not be trusted, does nothing only when each of them, read again, gives the
+// record the cache holds.
+TEST_F(RecordCacheTest, MovedStampsAreReadAndOnlyTheSameRecordsKeepTheKey) {
+  const fs::path a = "/ws/2026/07/2026-07-01-a.md";
+  std::string text = "## 09:00\n动2 专3\n";
+  for (int i = 0; i < 60; ++i) text += "长";
+  text += "\n分类：工作\n相对路径：x\\项目A\\y\n";
+  struct Case {
+    const char* what;
+    std::optional<std::string> now;
+    bool racy;
+    bool read;
+    bool same;
+  };
+  const Case cases[] = {
+      {"untouched", std::nullopt, false, false, true},
+      {"untouched, its stamp not trusted", std::nullopt, true, true, true},
+      {"saved again as it was", text, false, true, true},
+      {"more text past the snippet", text + "还有\n", false, true, true},
+      {"a second goal line", text + "分类：别的\n", false, true, true},
+      {"a new topic path", text + "相对路径：x\\项目B\\y\n", false, true, false},
+      {"a new time", "## 10:00" + text.substr(8), false, true, false},
+      {"no time heading", "正文\n", false, true, false},
+  };
+  const auto file = cache::CacheFile::of(memory, "/ws", "/cache");
+  ASSERT_TRUE(file.has_value());
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    memory.write(a, text);
+    auto scanned = scan();
+    scanned.remembered[0].racy = c.racy;
+    const cache::RunKey key{"ws", {}, {}};
+    ASSERT_TRUE(file->save(producer(cache::encode(scanned, &key))));
+    if (c.now) memory.write(a, *c.now);
+    const auto verdict = cache::nothing_changed(memory, "/ws", *file->load(false));
+    ASSERT_TRUE(verdict.same);
+    EXPECT_EQ(verdict.to_read, c.read ? std::vector<std::string>{"2026/07/2026-07-01-a.md"}
+                                      : std::vector<std::string>{});
+    EXPECT_EQ(cache::reads_the_same(memory, "/ws", *file->load(true), verdict.to_read), c.same);
+  }
 }
 
 TEST_F(RecordCacheTest, AnyDamageMakesTheWholeCacheUnusable) {
