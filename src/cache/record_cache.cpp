@@ -518,7 +518,14 @@ std::optional<Contents> CacheFile::load(bool with_records) const {
   };
   if (!read_up_to(kHeaderSize)) return std::nullopt;
   const auto header = get_header(bytes);
-  if (!header || !read_up_to(kHeaderSize + static_cast<std::size_t>(header->stamps_size))) {
+  if (!header) return std::nullopt;
+  // Without a key the first part is of no use: the caller loads it again
+  // with the records.
+  const std::size_t head = 4 + kProgramVersion.size() + 1;
+  if (header->stamps_size < head || !read_up_to(kHeaderSize + head)) return std::nullopt;
+  In in(std::string_view(bytes).substr(kHeaderSize));
+  if (in.text() != kProgramVersion || in.u8() != 1) return std::nullopt;
+  if (!read_up_to(kHeaderSize + static_cast<std::size_t>(header->stamps_size))) {
     return std::nullopt;
   }
   return decode(std::move(bytes), false);

@@ -18,6 +18,7 @@
 
 #include "cache/watch.hpp"
 #include "files/file_system.hpp"
+#include "files/path_text.hpp"
 #include "journal/scan.hpp"
 
 namespace cache {
@@ -139,8 +140,13 @@ class CacheFile {
   static std::optional<CacheFile> of(const files::FileSystem& fs, const std::filesystem::path& root,
                                      const std::filesystem::path& dir);
 
+  // Whether a regular file stands at the cache's name.
+  bool present() const {
+    return fs_.kind(dir_, files::utf8_path(name_)) == files::EntryKind::Regular;
+  }
   // What the cache knows, with its records or only the key and the stamps;
-  // nothing when it is missing or unusable.
+  // nothing when it is missing or unusable, and, without the records, when
+  // it holds no key.
   std::optional<Contents> load(bool with_records = true) const;
   // Replaces the cache with what `produce` makes, in one rename; false when
   // it could not.

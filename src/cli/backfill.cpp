@@ -4,6 +4,8 @@
 #include <exception>
 #include <functional>
 #include <future>
+#include <memory>
+#include <mutex>
 #include <new>
 #include <optional>
 #include <streambuf>
@@ -242,6 +244,33 @@ std::int64_t now_nanoseconds() {
       .count();
 }
 
+// The records a cache knows, loaded on a second thread while the scan lists
+// the year and month directories, which needs none of them: the scan's first
+// question about a file waits for the load.
+class KnownLater final : public journal::KnownRecords {
+ public:
+  explicit KnownLater(std::future<std::optional<cache::Contents>> loading)
+      : loading_(std::move(loading)) {}
+  std::optional<files::Stamp> stamp(std::string_view path) const override {
+    const auto* known = contents();
+    return known != nullptr ? known->stamp(path) : std::nullopt;
+  }
+  Held record(std::string_view path, journal::JournalEntry& entry,
+              bool& goal_from_inventory) const override {
+    const auto* known = contents();
+    return known != nullptr ? known->record(path, entry, goal_from_inventory) : Held::Unusable;
+  }
+
+ private:
+  const cache::Contents* contents() const {
+    std::call_once(once_, [&] { loaded_ = loading_.get(); });
+    return loaded_ ? &*loaded_ : nullptr;
+  }
+  mutable std::future<std::optional<cache::Contents>> loading_;
+  mutable std::once_flag once_;
+  mutable std::optional<cache::Contents> loaded_;
+};
+
 // What a finished run leaves for the cache.
 struct Finished {
   std::optional<journal::Scan> scan;
@@ -255,7 +284,7 @@ struct Finished {
 std::expected<void, RunFailure> run(const BackfillOptions& options, std::ostream& out,
                                     std::ostream& err, const files::FileSystem& fs,
                                     store::Workspace& workspace,
-                                    std::optional<cache::Contents>& known,
+                                    std::unique_ptr<journal::KnownRecords>& known,
                                     const graph::KnownGraph* known_graph, bool remember,
                                     Finished& finished);
 
@@ -306,7 +335,7 @@ std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std
   }
   // What the scan may take from the cache.
   cached.reset();
-  if (cache_file && !options.full && (!unchanged_key || !verdict.to_read.empty())) {
+  if (cache_file && !options.full && unchanged_key && !verdict.to_read.empty()) {
     cached = cache_file->load(true);
   }
   // Record files whose stamps moved may still hold what the cache holds:
@@ -323,8 +352,22 @@ std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std
     out.flush();
     return {};
   }
-  std::optional<cache::Contents>& known = cached;
-  if (known) known->key.reset();
+  std::unique_ptr<journal::KnownRecords> known;
+  if (cached) {
+    cached->key.reset();
+    known = std::make_unique<cache::Contents>(std::move(*cached));
+  } else if (cache_file && !options.full && cache_file->present()) {
+    known = std::make_unique<KnownLater>(
+        std::async(std::launch::async, [&file = *cache_file]() -> std::optional<cache::Contents> {
+          // A cache that cannot be loaded is none, whatever the reason.
+          try {
+            return file.load(true);
+          } catch (...) {
+            return std::nullopt;
+          }
+        }));
+  }
+  cached.reset();
   const auto graph_known = cache_file && !options.full ? known_graph(*cache_file) : std::nullopt;
 
   cache::RunKey key{asked, {}, {}};
@@ -369,10 +412,10 @@ namespace {
 std::expected<void, RunFailure> run(const BackfillOptions& options, std::ostream& out,
                                     std::ostream& err, const files::FileSystem& fs,
                                     store::Workspace& workspace,
-                                    std::optional<cache::Contents>& known,
+                                    std::unique_ptr<journal::KnownRecords>& known,
                                     const graph::KnownGraph* known_graph, bool remember,
                                     Finished& finished) {
-  auto scanned = scan_records(options, fs, {known ? &*known : nullptr, remember}, out, err);
+  auto scanned = scan_records(options, fs, {known.get(), remember}, out, err);
   // What the cache knew is in the scan now; its pages go back before the
   // stages that need the most.
   if (known) {
