@@ -392,17 +392,27 @@ std::expected<void, RunFailure> run_backfill(const BackfillOptions& options, std
                                                                                   : std::nullopt;
   if (seen) key.seen = std::move(*seen);
   progress::begin("保存缓存");
+  // The two files are written side by side, on two cores. The graph kept
+  // already stands for these bytes when it has their hash: the graph is the
+  // same.
+  std::future<void> graph_saved;
+  if (finished.graph && finished.graph_hash &&
+      (!graph_known || graph_known->file_hash != *finished.graph_hash)) {
+    graph_saved = std::async(std::launch::async, [&] {
+      try {
+        (void)cache_file->save_graph([&](files::ByteSink& sink) {
+          cache::write_graph(*finished.graph, *finished.graph_hash,
+                             [&](std::string_view piece) { sink.put(piece); });
+        });
+      } catch (...) {
+        // A graph that cannot be kept is parsed next time.
+      }
+    });
+  }
   (void)cache_file->save([&](files::ByteSink& sink) {
     cache::write(scan, seen ? &key : nullptr, [&](std::string_view piece) { sink.put(piece); });
   });
-  // The graph kept already stands for these bytes: the graph is the same.
-  if (finished.graph && finished.graph_hash &&
-      (!graph_known || graph_known->file_hash != *finished.graph_hash)) {
-    (void)cache_file->save_graph([&](files::ByteSink& sink) {
-      cache::write_graph(*finished.graph, *finished.graph_hash,
-                         [&](std::string_view piece) { sink.put(piece); });
-    });
-  }
+  if (graph_saved.valid()) graph_saved.wait();
   progress::begin("完成");
   return {};
 }
