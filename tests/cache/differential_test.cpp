@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <random>
 
@@ -264,6 +265,54 @@ TEST(CacheDifferentialTest, RunsWithTheCacheEndAsRunsThatReadEveryRecord) {
   EXPECT_GT(untouched, 0);
 #endif
   RecordProperty("unchanged_runs", untouched);
+}
+
+}  // namespace
+
+namespace {
+
+// A record file whose stamp moved but which gives the same record (saved
+// again as it was, touched) leaves a run with nothing to do: it prints what
+// the last run printed and writes nothing, not even the cache. A record that
+// reads differently means a normal run.
+TEST(CacheDifferentialTest, ARecordSavedAgainAsItWasLeavesNothingToDo) {
+  testing_support::TempDir dir;
+  const fs::path at = dir / "a";
+  testing_support::write_inventory_workspace(at / "ws", 30);
+  const auto run = [&] {
+    return testing_support::run_backfill_binary(
+        {"--root", "ws"}, at, {BACKFILL_BINARY, {testing_support::cache_home(at / "cache")}, false});
+  };
+  // Settled and dated back, then once more to leave the key of a run with
+  // nothing to do.
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_EQ(run().status, 0);
+    date_back(at / "ws");
+  }
+  const auto settled = run();
+  const fs::path record = at / "ws" / record_files(at / "ws").front();
+  const std::string text = slurp(record);
+  struct Case {
+    const char* what;
+    std::function<void()> change;
+    bool nothing_to_do;
+  };
+  const Case cases[] = {
+      {"saved again as it was", [&] { write(record, text); }, true},
+      {"touched", [&] { fs::last_write_time(record, fs::file_time_type::clock::now() - 1h); },
+       true},
+      {"another time", [&] { write(record, text.substr(0, text.find("## ") + 3) + "23:59\n"); },
+       false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    c.change();
+    const auto before = cache_written(at / "cache");
+    const auto now = run();
+    EXPECT_EQ(cache_written(at / "cache") == before, c.nothing_to_do);
+    EXPECT_EQ(now.out == settled.out, c.nothing_to_do);
+    EXPECT_EQ(now.err, settled.err);
+  }
 }
 
 }  // namespace
