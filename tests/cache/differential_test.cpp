@@ -281,7 +281,8 @@ TEST(CacheDifferentialTest, ARecordSavedAgainAsItWasLeavesNothingToDo) {
   testing_support::write_inventory_workspace(at / "ws", 30);
   const auto run = [&] {
     return testing_support::run_backfill_binary(
-        {"--root", "ws"}, at, {BACKFILL_BINARY, {testing_support::cache_home(at / "cache")}, false});
+        {"--root", "ws"}, at,
+        {BACKFILL_BINARY, {testing_support::cache_home(at / "cache")}, false});
   };
   // Settled and dated back, then once more to leave the key of a run with
   // nothing to do.
