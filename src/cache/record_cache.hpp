@@ -119,7 +119,7 @@ struct Verdict {
   // holds for it. At most kMostToRead.
   std::vector<std::string> to_read;
 };
-inline constexpr std::size_t kMostToRead = 64;
+inline constexpr std::size_t kMostToRead = journal::kMostRacyKept;
 Verdict nothing_changed(const files::FileSystem& fs, const std::filesystem::path& root,
                         const Contents& contents);
 

@@ -462,12 +462,21 @@ std::expected<Scan, std::string> scan_tree(const std::filesystem::path& root, st
   Scan scan;
   if (cache.remember) {
     scan.month_keys = walk->month_keys;
+    const auto racy = [&](const FileResult& result) {
+      return result.stamp && result.stamp->modified >= trusted_before;
+    };
+    // Files changed that recently are read again next time whatever their
+    // stamps; kept, they only serve a run with nothing to do, which compares
+    // no more than kMostRacyKept of them. A workspace just written or copied
+    // would otherwise fill the cache with records no run takes.
+    const bool keep_racy =
+        static_cast<std::size_t>(std::ranges::count_if(results, racy)) <= kMostRacyKept;
     std::size_t k = 0;
     for (std::size_t i = 0; i < results.size(); ++i) {
       const auto& result = results[i];
       const bool found = k < found_at.size() && found_at[k] == i;
       const auto& job = walk->files[i];
-      if (result.stamp && known_by_name(job)) {
+      if (result.stamp && known_by_name(job) && (keep_racy || !racy(result))) {
         RememberedFile file{*result.stamp,
                             job.month,
                             0,

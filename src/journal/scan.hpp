@@ -99,7 +99,8 @@ struct Scan {
   ScannedMonths months;
   SkippedDates skipped;
   // With ScanCache::remember: every file read or taken whole, in walk order,
-  // each with its stamp.
+  // each with its stamp; those changed too recently to be trusted only when
+  // there are no more than kMostRacyKept of them.
   std::vector<RememberedFile> remembered;
   std::vector<std::string> month_keys;
   std::vector<std::string> unrecorded_names;
@@ -126,6 +127,10 @@ std::string remembered_path(const Scan& scan, const RememberedFile& file);
 // its stamp is not trusted. Coarser than any clock a disk that keeps times
 // uses (FAT's 2 s included).
 inline constexpr std::int64_t kRacyNanoseconds = 2'000'000'000;
+
+// The most files changed too recently to be trusted that a scan gives to be
+// remembered (flagged, to be read again): with more, it gives none of them.
+inline constexpr std::size_t kMostRacyKept = 64;
 
 // Walks root/YYYY/MM/*.md (listings sorted by name) and parses every record,
 // reading files on all cores; the records, the warnings and their order are

@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <sstream>
+
+#include <fmt/format.h>
 
 #include "support/memory_file_system.hpp"
 
@@ -111,6 +115,27 @@ TEST_F(RecordCacheTest, MovedStampsAreReadAndOnlyTheSameRecordsKeepTheKey) {
                                       : std::vector<std::string>{});
     EXPECT_EQ(cache::reads_the_same(memory, "/ws", *file->load(true), verdict.to_read), c.same);
   }
+}
+
+// A file changed too recently to trust its stamp is kept, flagged, for a run
+// with nothing to do to compare; a workspace just copied is not kept at all.
+TEST_F(RecordCacheTest, FilesChangedTooRecentlyAreKeptFlaggedOnlyWhenFew) {
+  const auto racy = [](const journal::Scan& scan) {
+    return std::ranges::count_if(scan.remembered, &journal::RememberedFile::racy);
+  };
+  memory.set_clock(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                       std::chrono::system_clock::now().time_since_epoch())
+                       .count());
+  memory.write("/ws/2026/07/2026-07-05-c.md", "## 11:00\n");
+  const auto few = scan();
+  EXPECT_EQ(few.remembered.size(), 4u);
+  EXPECT_EQ(racy(few), 1);
+  for (std::size_t i = 0; i < journal::kMostRacyKept; ++i) {
+    memory.write(fmt::format("/ws/2026/07/2026-07-06-{}.md", i), "## 12:00\n");
+  }
+  const auto many = scan();
+  EXPECT_EQ(many.remembered.size(), 3u);
+  EXPECT_EQ(racy(many), 0);
 }
 
 TEST_F(RecordCacheTest, AnyDamageMakesTheWholeCacheUnusable) {

@@ -103,6 +103,9 @@ class MemoryFileSystem final : public files::FileSystem {
   Path canonical(const Path& path) const override { return path.lexically_normal(); }
   // As a FAT or FUSE drive: times that cannot be trusted.
   void drop_times() { keeps_times_ = false; }
+  // Files written from now on are modified at `nanoseconds` since 1970 and
+  // after (each write moves the clock on by one).
+  void set_clock(std::int64_t nanoseconds) { clock_ = nanoseconds; }
 
  private:
   enum class Type { File, Directory, Link, Special };
