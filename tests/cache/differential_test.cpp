@@ -276,6 +276,10 @@ namespace {
 // the last run printed and writes nothing, not even the cache. A record that
 // reads differently means a normal run.
 TEST(CacheDifferentialTest, ARecordSavedAgainAsItWasLeavesNothingToDo) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "libstdc++ for Windows cannot date a directory back: no run there finds nothing "
+                  "changed right after another";
+#endif
   testing_support::TempDir dir;
   const fs::path at = dir / "a";
   testing_support::write_inventory_workspace(at / "ws", 30);
