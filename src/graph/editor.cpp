@@ -29,7 +29,12 @@ void GraphEditor::ensure_indexes() {
   ends_index_.clear();
   more_ends_.clear();
   standard_like_texts_ = false;
-  ends_index_.reserve(graph_.edges.capacity());
+  // The lists are reserved for a whole rebuild, most of it pairs already
+  // there: room for half of what may still come, not all of it. Indexed
+  // again, the table keeps the room it has.
+  const auto& edges = graph_.edges;
+  ends_index_.reserve(edges.size() +
+                      (ends_index_.allocated() ? 0 : (edges.capacity() - edges.size()) / 2));
   for (std::size_t i = 0; i < graph_.edges.size(); ++i) index_edge(i);
 }
 
@@ -55,10 +60,64 @@ std::size_t standard_index(EdgeIdForm form) { return form == EdgeIdForm::RecordL
 
 }  // namespace
 
+GraphEditor::EndsInfo* GraphEditor::EndsTable::find(std::uint64_t key) {
+  if (keys_.empty()) return nullptr;
+  for (std::size_t at = home(key);; at = at + 1 == keys_.size() ? 0 : at + 1) {
+    if (keys_[at] == key) return &infos_[at];
+    if (keys_[at] == kFree) return nullptr;
+  }
+}
+
+GraphEditor::EndsInfo& GraphEditor::EndsTable::operator[](std::uint64_t key) {
+  if (EndsInfo* found = find(key)) return *found;
+  // At most four in five slots taken, so that probes stay short.
+  if ((size_ + 1) * 5 > keys_.size() * 4) rehash(keys_.size() * 3 / 2 + 64);
+  std::size_t at = home(key);
+  while (keys_[at] != kFree) at = at + 1 == keys_.size() ? 0 : at + 1;
+  keys_[at] = key;
+  ++size_;
+  // The slot may hold what it held before a clear.
+  infos_[at] = EndsInfo{};
+  return infos_[at];
+}
+
+void GraphEditor::EndsTable::reserve(std::size_t count) {
+  const std::size_t slots = count + count / 4 + 64;
+  if (slots > keys_.size()) rehash(slots);
+}
+
+void GraphEditor::EndsTable::clear() {
+  // The slots stay: the table is filled again soon after, to much the same
+  // size, and a second table beside the first's freed pages would raise the
+  // run's peak.
+  std::ranges::fill(keys_, kFree);
+  size_ = 0;
+}
+
+std::size_t GraphEditor::EndsTable::home(std::uint64_t key) const {
+  // The key's bits mixed, then scaled onto the slots.
+  const std::uint64_t mixed = key * 0x9E3779B97F4A7C15ULL;
+  return static_cast<std::size_t>(((mixed >> 32) * keys_.size()) >> 32);
+}
+
+void GraphEditor::EndsTable::rehash(std::size_t slots) {
+  std::vector<std::uint64_t> keys(slots, kFree);
+  std::vector<EndsInfo> infos(slots);
+  keys.swap(keys_);
+  infos.swap(infos_);
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    if (keys[i] == kFree) continue;
+    std::size_t at = home(keys[i]);
+    while (keys_[at] != kFree) at = at + 1 == keys_.size() ? 0 : at + 1;
+    keys_[at] = keys[i];
+    infos_[at] = infos[i];
+  }
+}
+
 GraphEditor::Slot GraphEditor::first_of_standard(EdgeIdForm form, Atom from, Atom to) {
   Slot slot = 0;
-  if (const auto it = ends_index_.find(ends_key(from, to)); it != ends_index_.end()) {
-    slot = it->second.first_standard[standard_index(form)];
+  if (const EndsInfo* info = ends_index_.find(ends_key(from, to))) {
+    slot = info->first_standard[standard_index(form)];
   }
   if (standard_like_texts_) {
     std::string text(standard_id_prefix(form));
@@ -81,8 +140,8 @@ GraphEditor::Slot GraphEditor::first_of_text(Atom text) {
       const auto from = Atom::find(rest.substr(0, cut));
       const auto to = Atom::find(rest.substr(cut + 1));
       if (!from || !to) continue;
-      if (const auto it = ends_index_.find(ends_key(*from, *to)); it != ends_index_.end()) {
-        slot = earliest(slot, it->second.first_standard[standard_index(form)]);
+      if (const EndsInfo* info = ends_index_.find(ends_key(*from, *to))) {
+        slot = earliest(slot, info->first_standard[standard_index(form)]);
       }
     }
   }
@@ -140,9 +199,9 @@ void GraphEditor::upsert_edge(Edge edge) {
     }
     return;
   }
-  if (const auto it = ends_index_.find(ends_key(edge.from, edge.to));
-      it != ends_index_.end() && it->second.first != 0) {
-    const std::size_t position = it->second.first - 1;
+  if (const EndsInfo* info = ends_index_.find(ends_key(edge.from, edge.to));
+      info != nullptr && info->first != 0) {
+    const std::size_t position = info->first - 1;
     unindex_edge(position);
     Edge& kept = graph_.edges[position];
     kept.weight = edge.weight;
@@ -164,8 +223,7 @@ bool GraphEditor::has_edge_id(const Edge& edge) { return first_of_id(edge) != 0;
 
 const GraphEditor::EndsInfo* GraphEditor::ends_info(Atom from, Atom to) {
   ensure_indexes();
-  const auto it = ends_index_.find(ends_key(from, to));
-  return it == ends_index_.end() ? nullptr : &it->second;
+  return ends_index_.find(ends_key(from, to));
 }
 
 bool GraphEditor::has_confirmed_edge(Atom from, Atom to) {
@@ -226,9 +284,9 @@ void GraphEditor::index_edge(std::size_t position) {
 void GraphEditor::unindex_edge(std::size_t position) {
   const Edge& edge = graph_.edges[position];
   const std::uint64_t key = ends_key(edge.from, edge.to);
-  const auto it = ends_index_.find(key);
-  if (it == ends_index_.end()) return;
-  EndsInfo& info = it->second;
+  EndsInfo* const found = ends_index_.find(key);
+  if (found == nullptr) return;
+  EndsInfo& info = *found;
   const auto slot = static_cast<Slot>(position + 1);
   const auto more = more_ends_.find(key);
   if (slot == info.first) {

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <numeric>
@@ -11,6 +12,7 @@
 #include <system_error>
 #include <thread>
 #include <type_traits>
+#include <unordered_set>
 
 #include <fmt/format.h>
 #include <fmt/ranges.h>
@@ -172,16 +174,22 @@ bool looks_like_conflict_copy(const Walk& walk, const FileJob& job) {
 }
 
 // What reading and parsing one record file gave, beside its entry.
+// What became of one record file. A hundred thousand of them stand side by
+// side at the scan's peak: what few files have is held apart.
 struct FileResult {
+  struct Skip {
+    std::string warning;
+    // The date of the file, when its name has one.
+    std::optional<std::string> date;
+  };
+  // The stamp of a file read or taken as known.
+  std::optional<files::Stamp> stamp;
+  // Skipped with a warning.
+  std::unique_ptr<Skip> skip;
   bool read = false;
   bool goal_from_inventory = false;
   // Read, and named like a sync client's conflict copy.
   bool conflict_copy = false;
-  std::string warning;
-  // The date of a record file skipped with a warning, when its name has one.
-  std::optional<std::string> skipped_date;
-  // The stamp of a file read or taken as known.
-  std::optional<files::Stamp> stamp;
   // Whether the file was read rather than taken as known.
   bool read_file = false;
 };
@@ -189,8 +197,9 @@ struct FileResult {
 FileResult skipped(std::string_view shown, std::string_view why,
                    std::optional<std::string_view> date) {
   FileResult result;
-  result.warning = fmt::format("[warn] 跳过无法读取的记录文件: {}: {}\n", shown, why);
-  if (date) result.skipped_date = std::string(*date);
+  result.skip = std::make_unique<FileResult::Skip>(
+      fmt::format("[warn] 跳过无法读取的记录文件: {}: {}\n", shown, why),
+      date ? std::optional<std::string>(*date) : std::nullopt);
   return result;
 }
 
@@ -288,13 +297,12 @@ void on_threads(std::size_t threads, const std::function<void()>& work) {
   work();
 }
 
-// The stamp of every file of the walk now, each month's asked of its
-// directory at once: with most records known, these looks are most of the
-// scan.
-std::vector<std::optional<files::Stamp>> stamps_now(const files::FileSystem& fs, const Walk& walk,
-                                                    std::size_t threads) {
+// The stamp of every file of the walk now, into its result, each month's
+// asked of its directory at once: with most records known, these looks are
+// most of the scan.
+void stamps_now(const files::FileSystem& fs, const Walk& walk, std::size_t threads,
+                std::vector<FileResult>& results) {
   const auto& jobs = walk.files;
-  std::vector<std::optional<files::Stamp>> stamps(jobs.size());
   // Where each month's files begin: they stand together in walk order.
   std::vector<std::size_t> starts;
   for (std::size_t i = 0; i < jobs.size(); ++i) {
@@ -308,10 +316,9 @@ std::vector<std::optional<files::Stamp>> stamps_now(const files::FileSystem& fs,
       names.clear();
       for (std::size_t i = starts[m]; i < starts[m + 1]; ++i) names.push_back(jobs[i].name);
       auto found = fs.record_stamps(walk.month_paths[jobs[starts[m]].month], names);
-      std::ranges::move(found, stamps.begin() + static_cast<std::ptrdiff_t>(starts[m]));
+      for (std::size_t k = 0; k < found.size(); ++k) results[starts[m] + k].stamp = found[k];
     }
   });
-  return stamps;
 }
 
 // Reads every file on all cores into `entries`; the results stand in walk
@@ -335,20 +342,19 @@ std::expected<std::vector<FileResult>, std::string> read_records(const files::Fi
     if (!failure) failure = std::move(text);
     next = jobs.size();
   };
-  std::vector<std::optional<files::Stamp>> now;
   if (known != nullptr) {
     try {
-      now = stamps_now(fs, walk, threads);
+      stamps_now(fs, walk, threads, results);
     } catch (const std::bad_alloc&) {
       return std::unexpected(std::string("内存不足"));
     }
   }
-  const std::optional<files::Stamp> unknown;
   const auto work = [&] {
     try {
       for (std::size_t i = next++; i < jobs.size() && interrupt::noted() == 0; i = next++) {
-        results[i] =
-            read_record(fs, walk, jobs[i], entries[i], known, now.empty() ? unknown : now[i]);
+        // The stamp taken ahead, if any, gives way to the file's result.
+        const auto now = std::move(results[i].stamp);
+        results[i] = read_record(fs, walk, jobs[i], entries[i], known, now);
         progress::advance();
       }
     } catch (const std::bad_alloc&) {
@@ -420,8 +426,10 @@ std::expected<Scan, std::string> scan_tree(const std::filesystem::path& root, st
   for (std::size_t i = 0; i < results.size(); ++i) {
     const auto& job = walk->files[i];
     for (const auto& warning : job.warnings_before) err << warning;
-    err << results[i].warning;
-    if (results[i].skipped_date) skipped_dates.dates.insert(std::move(*results[i].skipped_date));
+    if (const auto& skip = results[i].skip) {
+      err << skip->warning;
+      if (skip->date) skipped_dates.dates.insert(std::move(*skip->date));
+    }
     if (!results[i].read) continue;
     if (found_at.size() != i) entries[found_at.size()] = std::move(entries[i]);
     found_at.push_back(i);
@@ -535,19 +543,25 @@ bool SkippedDates::covers(std::string_view date) const {
 
 Inference infer(const std::vector<JournalEntry>& records) {
   Inference result;
-  std::vector<std::string_view> goals;
-  std::vector<std::string_view> topics;
+  // Records repeat a few thousand texts hundreds of thousands of times: each
+  // distinct one is kept once, and only those are sorted.
+  std::unordered_set<std::string_view> goals;
+  std::unordered_set<std::string_view> topics;
   for (const auto& record : records) {
     if (record.goal) {
       ++result.with_goal;
-      goals.push_back(*record.goal);
+      goals.insert(*record.goal);
     }
     if (!record.topics.empty()) ++result.with_topic;
-    topics.insert(topics.end(), record.topics.begin(), record.topics.end());
+    topics.insert(record.topics.begin(), record.topics.end());
   }
-  // Only the distinct texts are copied.
-  for (const auto goal : text::sorted_unique(std::move(goals))) result.goals.emplace_back(goal);
-  for (const auto topic : text::sorted_unique(std::move(topics))) result.topics.emplace_back(topic);
+  const auto sorted = [](const std::unordered_set<std::string_view>& texts) {
+    std::vector<std::string> out(texts.begin(), texts.end());
+    std::ranges::sort(out);
+    return out;
+  };
+  result.goals = sorted(goals);
+  result.topics = sorted(topics);
   return result;
 }
 

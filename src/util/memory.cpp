@@ -7,6 +7,13 @@
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
+#if defined(__linux__)
+#include <unistd.h>
+
+#include <fstream>
+#include <string>
+#include <string_view>
+#endif
 
 #include "util/fallbacks.hpp"
 
@@ -17,6 +24,31 @@ void give_back() {
   // Other C libraries offer no trim; with the fallbacks forced a run does
   // without it as it does there.
   if (!fallbacks::forced()) malloc_trim(0);
+#endif
+}
+
+void restart_with_huge_pages([[maybe_unused]] char** argv) {
+#if defined(__linux__) && defined(__GLIBC__) && !defined(__SANITIZE_ADDRESS__)
+  if (fallbacks::forced()) return;
+  constexpr std::string_view kTunable = "glibc.malloc.hugetlb";
+  const char* set = std::getenv("GLIBC_TUNABLES");
+  const std::string tunables = set != nullptr ? set : "";
+  // Set by the user, or by this very restart: either way it stands.
+  if (tunables.find(kTunable) != std::string::npos) return;
+  // "always" gives huge pages without asking, "never" not at all.
+  std::string mode;
+  std::getline(std::ifstream("/sys/kernel/mm/transparent_hugepage/enabled"), mode);
+  if (mode.find("[madvise]") == std::string::npos) return;
+  const std::string asked =
+      (tunables.empty() ? std::string() : tunables + ':') + std::string(kTunable) + "=1";
+  if (::setenv("GLIBC_TUNABLES", asked.c_str(), 1) != 0) return;
+  ::execv("/proc/self/exe", argv);
+  // Not started again: the run goes on as it was.
+  if (set != nullptr) {
+    ::setenv("GLIBC_TUNABLES", tunables.c_str(), 1);
+  } else {
+    ::unsetenv("GLIBC_TUNABLES");
+  }
 #endif
 }
 

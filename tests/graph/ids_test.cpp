@@ -138,6 +138,30 @@ TEST(GraphEditorTest, IdsStayFoundAcrossAPruneAndAtomsMadeAfterTheIndex) {
   EXPECT_EQ(out.edges[1], (Edge{"dup", "a", "b", 3.0f}));
 }
 
+TEST(GraphEditorTest, EndCountsStayExactAsTheIndexGrowsAndIsMadeAgain) {
+  Graph g;
+  g.nodes.push_back(Topic{"a", "a"});
+  g.nodes.push_back(Topic{"b", "b"});
+  g.edges.push_back(Edge{"gone", "a", "missing"});
+  g.edges.push_back(Edge{"ab", "a", "b", 1.0f, EdgeSource::User, true});
+  GraphEditor editor(std::move(g));
+  ASSERT_TRUE(editor.has_confirmed_user_edge("a", "b"));
+  // Far more pairs than the index was sized for.
+  const auto x = [](int i) { return "x" + std::to_string(i); };
+  for (int i = 0; i < 5000; ++i) {
+    editor.append_edge(
+        Edge{"n" + std::to_string(i), "a", x(i), 1.0f, EdgeSource::User, i % 3 == 0});
+  }
+  for (int i = 0; i < 5000; ++i)
+    ASSERT_EQ(editor.has_confirmed_user_edge("a", x(i)), i % 3 == 0) << i;
+  // Indexed again after the prune, each pair counts only the edges it has now.
+  editor.prune_dangling_edges();
+  editor.upsert_edge(Edge{"ab", "a", "b", 1.0f, EdgeSource::Llm, false});
+  EXPECT_FALSE(editor.has_confirmed_edge("a", "b"));
+  EXPECT_FALSE(editor.has_confirmed_user_edge("a", x(0)));
+  EXPECT_EQ(editor.take().edges.size(), 1u);
+}
+
 TEST(AtomTest, OneIndexPerTextAndViewsThatOutliveTheTableGrowing) {
   const Atom first("atom-test-text");
   const std::string_view view = first.view();
