@@ -115,8 +115,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                   reread->key == contents->key,
               "a written cache loads");
   std::size_t record = 0;
+  std::string path;
   for (const auto& file : scan.remembered) {
-    const auto path = journal::remembered_path(scan, file);
+    journal::remembered_path(scan, file, path);
     journal::JournalEntry entry;
     bool goal = false;
     const bool has = reread->record(path, entry, goal) == journal::KnownRecords::Held::Record;

@@ -239,8 +239,10 @@ void write(const journal::Scan& scan, const RunKey* key,
     out.u8(key != nullptr ? 1 : 0);
     if (key != nullptr) put_key(out, *key);
     out.u64(scan.remembered.size());
+    std::string path;
     for (const auto& file : scan.remembered) {
-      out.text(journal::remembered_path(scan, file));
+      journal::remembered_path(scan, file, path);
+      out.text(path);
       put_stamp(out, file.stamp);
       out.u8(static_cast<std::uint8_t>((file.record ? (file.goal_from_inventory ? 2 : 1) : 0) |
                                        (file.racy ? kRacy : 0)));

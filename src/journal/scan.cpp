@@ -349,13 +349,21 @@ std::expected<std::vector<FileResult>, std::string> read_records(const files::Fi
       return std::unexpected(std::string("内存不足"));
     }
   }
+  // Files are taken, and counted for the progress line, a few at a time: a
+  // shared count bumped for every file by every core would cost more than
+  // the work on a file the cache knows.
+  constexpr std::size_t kFilesATurn = 16;
   const auto work = [&] {
     try {
-      for (std::size_t i = next++; i < jobs.size() && interrupt::noted() == 0; i = next++) {
-        // The stamp taken ahead, if any, gives way to the file's result.
-        const auto now = std::move(results[i].stamp);
-        results[i] = read_record(fs, walk, jobs[i], entries[i], known, now);
-        progress::advance();
+      for (std::size_t first = next.fetch_add(kFilesATurn);
+           first < jobs.size() && interrupt::noted() == 0; first = next.fetch_add(kFilesATurn)) {
+        const std::size_t end = std::min(first + kFilesATurn, jobs.size());
+        for (std::size_t i = first; i < end; ++i) {
+          // The stamp taken ahead, if any, gives way to the file's result.
+          const auto now = std::move(results[i].stamp);
+          results[i] = read_record(fs, walk, jobs[i], entries[i], known, now);
+        }
+        progress::advance(end - first);
       }
     } catch (const std::bad_alloc&) {
       fail("内存不足");
@@ -530,9 +538,10 @@ std::expected<Scan, std::string> scan_journal(const std::filesystem::path& root,
   return scan;
 }
 
-std::string remembered_path(const Scan& scan, const RememberedFile& file) {
-  return scan.month_keys[file.month] + "/" +
-         (file.record ? scan.records[file.at].file_name : scan.unrecorded_names[file.at]);
+void remembered_path(const Scan& scan, const RememberedFile& file, std::string& path) {
+  path.assign(scan.month_keys[file.month])
+      .append("/")
+      .append(file.record ? scan.records[file.at].file_name : scan.unrecorded_names[file.at]);
 }
 
 bool SkippedDates::covers(std::string_view date) const {

@@ -119,8 +119,9 @@ struct ScanCache {
   bool remember = false;
 };
 
-// The path below the root ("YYYY/MM/NAME") of a file the scan remembered.
-std::string remembered_path(const Scan& scan, const RememberedFile& file);
+// The path below the root ("YYYY/MM/NAME") of a file the scan remembered,
+// into `path`: a hundred thousand of them are written one after another.
+void remembered_path(const Scan& scan, const RememberedFile& file, std::string& path);
 
 // A file whose modification time is less than this before the moment it was
 // read may still change within the same tick of the file system's clock, so
