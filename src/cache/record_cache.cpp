@@ -419,8 +419,11 @@ Verdict nothing_changed(const files::FileSystem& fs, const std::filesystem::path
   std::vector<std::vector<std::string_view>> to_read(runs.size());
   std::vector<std::string_view> months(runs.size());
   std::atomic<std::size_t> reads = 0;
-  // Each directory is looked into once for all its files.
-  const bool same = all_of(runs.size(), [&](std::size_t r) {
+  // Each directory is looked into once for all its files; the key's paths
+  // are one more job, the first, beside them.
+  const bool same = all_of(runs.size() + 1, [&](std::size_t job) {
+    if (job == 0) return unchanged(fs, contents.key->seen);
+    const std::size_t r = job - 1;
     In in(bytes.substr(runs[r].at));
     std::vector<std::string_view> names(runs[r].count);
     std::vector<files::Stamp> stamps(runs[r].count);
@@ -446,7 +449,7 @@ Verdict nothing_changed(const files::FileSystem& fs, const std::filesystem::path
     }
     return true;
   });
-  if (!same || !unchanged(fs, contents.key->seen)) return {};
+  if (!same) return {};
   Verdict verdict{true, {}};
   for (std::size_t r = 0; r < runs.size(); ++r) {
     for (const auto name : to_read[r]) {
