@@ -165,9 +165,11 @@ std::expected<void, std::string> Writer::stage_one(const OutputFile& file) {
   const Tree& tree = golden ? *golden_ : root_;
   if (!golden) taken_.insert(file.path.lexically_normal());
 
-  if (file.path.has_parent_path()) {
-    if (auto made = tree.file_system().create_directories(tree.base(), file.path.parent_path());
-        !made) {
+  if (auto parent = std::pair(&tree, file.path.parent_path());
+      file.path.has_parent_path() && !directories_made_.contains(parent)) {
+    if (auto made = tree.file_system().create_directories(tree.base(), parent.second); made) {
+      directories_made_.insert(std::move(parent));
+    } else {
       if (made.error().kind == ErrorKind::NameRefused && !file.user_name.empty()) {
         refuse(tree, file.path, file.user_name);
         return {};

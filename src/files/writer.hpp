@@ -135,6 +135,9 @@ class Writer {
   std::set<std::filesystem::path> taken_;
   std::set<std::filesystem::path> refused_;
   std::map<std::filesystem::path, bool> renames_keeping_existing_;
+  // Directories made or found below a tree this run: thousands of files go
+  // into a handful of them, and each look walks the path anew.
+  std::set<std::pair<const Tree*, std::filesystem::path>> directories_made_;
   std::size_t renamed_ = 0;
   std::size_t unchanged_ = 0;
 };

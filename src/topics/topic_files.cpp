@@ -6,8 +6,6 @@
 #include <unordered_set>
 #include <variant>
 
-#include <fmt/format.h>
-
 #include "files/path_text.hpp"
 #include "files/tree.hpp"
 #include "store/layout.hpp"
@@ -73,17 +71,15 @@ std::string topics_index_text(const graph::Graph& graph) {
   return out;
 }
 
-std::string topic_file_text(std::string_view name, const std::vector<std::string>& entry_lines) {
+std::string topic_file_text(std::string_view name, std::size_t count,
+                            std::string_view entry_lines) {
   std::string out = "# ";
   text::append_escaped_controls(out, name);
   out += "\n\n> ";
-  out += std::to_string(entry_lines.size());
+  out += std::to_string(count);
   out += "次 | 派生自 graph.json\n\n## 出现记录\n\n";
-  if (entry_lines.empty()) out += "（暂无关联记录）\n";
-  for (const auto& line : entry_lines) {
-    out += line;
-    out += '\n';
-  }
+  if (count == 0) out += "（暂无关联记录）\n";
+  out += entry_lines;
   return out;
 }
 
@@ -128,21 +124,28 @@ files::OutputFiles TopicFiles::next(std::size_t count) {
   for (; next_node_ < graph_.nodes.size() && files.size() < count; ++next_node_) {
     const auto* topic = std::get_if<graph::Topic>(&graph_.nodes[next_node_]);
     if (topic == nullptr || unsafe_[next_node_]) continue;
-    std::vector<std::string> entry_lines;
+    // Written straight into one text: a topic of a large journal lists
+    // thousands of records.
+    std::string entry_lines;
+    std::size_t count = 0;
     for (const std::size_t index : edges_by_topic_id_.at(topic->id)) {
       const auto& edge = graph_.edges[index];
       const graph::Atom other = edge.from == topic->id ? edge.to : edge.from;
       const auto found = first_node_by_id_.find(other);
       if (found == first_node_by_id_.end()) continue;
       if (const auto* record = std::get_if<graph::Record>(&graph_.nodes[found->second])) {
-        entry_lines.push_back(
-            text::escape_controls(fmt::format("- {} {}", record->date, record->title)));
+        entry_lines += "- ";
+        text::append_escaped_controls(entry_lines, record->date.view());
+        entry_lines += ' ';
+        text::append_escaped_controls(entry_lines, record->title.view());
+        entry_lines += '\n';
+        ++count;
       }
     }
     const std::string name = topic->name.str();
     files.push_back({.file_class = files::FileClass::Derived,
                      .path = file_path(name),
-                     .content = topic_file_text(name, entry_lines),
+                     .content = topic_file_text(name, count, entry_lines),
                      .failure_prefix = "写入主题文件 " + name + " 失败: IO 错误: ",
                      .user_name = name});
   }

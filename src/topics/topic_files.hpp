@@ -21,8 +21,9 @@ namespace topics {
 // that touches the topic), then by name bytes.
 std::string topics_index_text(const graph::Graph& graph);
 
-// The file text of topic `name` listing `entry_lines` ("- date title").
-std::string topic_file_text(std::string_view name, const std::vector<std::string>& entry_lines);
+// The file text of topic `name` listing `count` entry lines ("- date
+// title"), given as `entry_lines`, each ended by a line break.
+std::string topic_file_text(std::string_view name, std::size_t count, std::string_view entry_lines);
 
 // .system/topics/_index.md from `graph`, the graph as saved, then one file per
 // topic node, made a batch at a time: thousands of topic texts need not stand

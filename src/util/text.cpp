@@ -184,16 +184,18 @@ bool has_control(std::string_view s) { return std::ranges::any_of(s, is_control)
 
 void append_escaped_controls(std::string& out, std::string_view s) {
   constexpr std::string_view kHex = "0123456789abcdef";
-  for (const char c : s) {
-    if (!is_control(c)) {
-      out += c;
-      continue;
-    }
-    const auto byte = static_cast<unsigned char>(c);
+  // Runs without a control character, nearly all text, go in whole.
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (!is_control(s[i])) continue;
+    out.append(s.substr(start, i - start));
+    const auto byte = static_cast<unsigned char>(s[i]);
     out += "\\u00";
     out += kHex[byte >> 4];
     out += kHex[byte & 0xf];
+    start = i + 1;
   }
+  out.append(s.substr(start));
 }
 
 std::string escape_controls(std::string_view s) {
